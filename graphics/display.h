@@ -1,0 +1,77 @@
+// Graphics: the display device, the drawing primitives and the sprite sheet.
+//
+// Everything the game draws goes through the one process-wide `display`
+// record: an exclusive 640 x 480 x 8 mode with a primary surface and one back
+// buffer, a 256-entry palette and a clipper holding drawing to the screen.
+#pragma once
+
+#include "platform/winapi.h"
+
+// The display objects and mode, for the whole run. All drawing goes to
+// `back`; PresentFrame flips `primary`.
+struct Display {
+    IDirectDraw7* device;
+    IDirectDrawSurface7* primary;
+    IDirectDrawSurface7* back;
+    IDirectDrawPalette* palette;
+    IDirectDrawClipper* clipper;
+    int screenWidth;
+    int screenHeight;
+    int screenBpp;
+};
+
+extern Display display;
+
+// The program's own copy of the 256 palette colours, kept in step with the
+// display palette. Text colours are looked up here, not on the display.
+extern PALETTEENTRY PaletteTable[256];
+
+// --- display device -----------------------------------------------------
+int DisplayOpen();
+int DisplayClose();
+IDirectDrawClipper* AttachClipList(RECT rect);
+int ClearSurface(IDirectDrawSurface7* surface);
+
+// --- drawing primitives (all on `back`) ---------------------------------
+int FillRect(int left, int top, int right, int bottom, int colour);  // inclusive corners
+int DrawLabel(const char* text, int colour, int x, int y);
+int BlitFrame(IDirectDrawSurface7* surface, int left, int top);
+int PresentFrame();
+
+// --- the sprite sheet ---------------------------------------------------
+#pragma pack(push, 1)
+struct BitmapFileHeader {  // 14 bytes as stored
+    WORD bfType;
+    DWORD bfSize;
+    WORD bfReserved1;
+    WORD bfReserved2;
+    DWORD bfOffBits;
+};
+struct BitmapInfoHeader {  // 40 bytes as stored
+    DWORD biSize;
+    LONG biWidth;
+    LONG biHeight;
+    WORD biPlanes;
+    WORD biBitCount;
+    DWORD biCompression;
+    DWORD biSizeImage;
+    LONG biXPelsPerMeter;
+    LONG biYPelsPerMeter;
+    DWORD biClrUsed;
+    DWORD biClrImportant;
+};
+#pragma pack(pop)
+
+// One BMP file in memory: headers, colour table as PALETTEENTRY values, and
+// the pixel rows top row first. The pixel buffer belongs to the record.
+struct BitmapFile {
+    BitmapFileHeader fileHeader;
+    BitmapInfoHeader infoHeader;
+    PALETTEENTRY paletteEntries[256];
+    BYTE* pixels;
+};
+
+int ReadBitmapFile(BitmapFile* bitmap, HFILE file);  // takes over and closes `file`
+int FlipRows(int rowBytes, BYTE* image, int rowCount);
+IDirectDrawSurface7* MakeFrameSurface();
+int CopyFrameCell(BitmapFile* bitmap, IDirectDrawSurface7* surface, int cellX);

@@ -1,0 +1,126 @@
+// Test seam of the Linux stand-in: used by the tests and by nothing else.
+//
+// Through it the whole game runs headless (SDL's dummy video and audio
+// drivers) and deterministically: a virtual tick counter, scripted keys,
+// failure injection for every platform call whose result the game tests,
+// and read access to what the game produced (pixels, palette, clip list,
+// posted messages, beeps, texts, cursor, object lifetimes).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/winapi.h"
+
+namespace seam {
+
+// Platform calls whose failure can be injected.
+enum class Call {
+    RegisterClassA,
+    CreateWindowExA,
+    DirectDrawCreateEx,
+    SetCooperativeLevel,
+    SetDisplayMode,
+    CreateSurface,
+    GetAttachedSurface,
+    CreatePalette,
+    SetPalette,
+    CreateClipper,
+    SetClipList,
+    SetClipper,
+    SetColorKey,
+    GetDC,
+    Blt,
+    Flip,
+    SetEntries,
+    Lock,
+    OpenFile,
+    Count
+};
+
+// Back to a fresh process: headless, virtual clock at 0 stepping 1 ms per
+// read, no keys held or scripted, no failures armed, captures cleared, every
+// stand-in object and the window forgotten (without releasing through them).
+void Reset();
+
+// --- virtual time -------------------------------------------------------
+void SetTick(DWORD tick);         // the next GetTickCount returns this
+DWORD PeekTick();                 // current value, without advancing
+void SetTickStep(DWORD ms);       // each GetTickCount read advances by this
+void AdvanceTick(DWORD ms);       // wraps at 2^32 like the real counter
+// Abort the test (with a message) once this many ticks have passed since the
+// limit was set; 0 turns it off. Guards tests against a game that never ends.
+void SetTickBudget(DWORD ms);
+
+// --- keyboard ----------------------------------------------------------
+void HoldKey(int vk, bool held);
+// The key is held while from <= tick < until (ticks compared as unsigned
+// differences from `from`, so a script may straddle the wrap).
+void ScriptKey(int vk, DWORD fromTick, DWORD untilTick);
+// A tap: pressed and released before the next poll; the next poll of that
+// key still reports it held once.
+void TapKey(int vk);
+void ReleaseAllKeys();
+
+// --- window system -----------------------------------------------------
+void PushCloseRequest();  // as if the user closed the window (Alt+F4, WM)
+
+// --- failure injection --------------------------------------------------
+// The next `count` calls of `call` fail with `result` (0 = the call's usual
+// failure code: an HRESULT for DirectDraw, FALSE/0/HFILE_ERROR for Win32).
+void FailNext(Call call, int count = 1, HRESULT result = 0);
+// The next `count` calls of malloc fail (the test executables link with
+// -Wl,--wrap=malloc; arm it right before the call under test).
+void FailNextAlloc(int count = 1);
+
+// --- hooks --------------------------------------------------------------
+// Called after every successful Flip (one presented picture) and on every
+// GetAsyncKeyState poll; a bot or a replay script steers the game from here.
+void SetFrameHook(std::function<void()> hook);
+void SetPollHook(std::function<void()> hook);
+
+// --- what the game produced --------------------------------------------
+constexpr int kWidth = 640, kHeight = 480;
+const BYTE* PrimaryPixels();  // 640 x 480 indices, pitch 640; null if none
+const BYTE* BackPixels();
+const BYTE* SurfacePixels(IDirectDrawSurface7* surface, int* width, int* height, int* pitch);
+PALETTEENTRY DisplayPalette(int index);   // the device palette object
+std::vector<RECT> ClipRects();            // the clip list attached to back
+RECT ClipBound();
+
+struct PostedMessage {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+std::vector<PostedMessage> PostedMessages();
+
+std::vector<UINT> Beeps();  // MessageBeep types, in order
+void ClearBeeps();
+
+struct TextDraw {
+    int x, y;
+    std::string text;
+    COLORREF colour;
+    BYTE index;  // the display palette entry it was drawn in
+};
+std::vector<TextDraw> TextsSinceFlip();     // texts drawn on back since the last flip
+std::vector<TextDraw> TextsOfLastPresent(); // texts of the picture last presented
+bool FontLoaded();
+
+int CursorShowCount();  // ShowCursor's display counter; < 0 = hidden
+bool WindowExists();
+
+int FlipCount();
+std::uint32_t PresentedChecksum();  // of the last presented picture's indices
+
+// Live DirectDraw objects and the order of final releases, by kind:
+// "device", "surface:primary", "surface:back", "surface:offscreen",
+// "palette", "clipper".
+int LiveObjects();
+std::vector<std::string> ReleaseLog();
+
+}  // namespace seam
