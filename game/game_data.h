@@ -1,0 +1,95 @@
+// The game: its one record of variables, start-up, the screen flow, the level
+// rules, the jewel field and the play frame.
+//
+// Every variable of the game lives in `gameData`, which exists for the whole
+// run and is never saved. Display objects live in `display` (graphics/).
+#pragma once
+
+#include "graphics/display.h"
+#include "platform/winapi.h"
+
+// The screens the game moves between; FrameStep dispatches on these.
+enum ScreenState {
+    Story = 0,
+    Title = 1,
+    LevelSetup = 2,
+    Briefing = 3,
+    Playing = 4,
+    Shutdown = 5,
+    Ended = 6,
+};
+
+// A jewel kind is also the palette index of its colour.
+enum JewelKind {
+    Red = 10,
+    Green = 20,
+    Blue = 30,
+    Orange = 40,
+    Yellow = 50,
+    Purple = 60,
+    White = 70,
+};
+
+// One falling-jewel slot; (x, y) is the top-left of the jewel's 11 x 11 square.
+struct Jewel {
+    int x;
+    int y;
+    int speed;  // pixels per frame
+    int kind;   // a JewelKind
+    BYTE active;
+};
+
+constexpr int kJewelSlots = 20;
+constexpr int kJewelKinds = 7;
+
+struct GameData {
+    int screenState;
+    int quitRequested;
+    int level;
+    int secondsLeft;
+    int bestTotalSeconds;  // 10000: no game completed yet this run
+    int totalSeconds;
+    int score;
+    int objective;
+    int kindPoints[kJewelKinds];  // red, green, blue, orange, yellow, purple, white; -1 fails the attempt
+    DWORD levelStartTick;
+    DWORD frameStartTick;
+    BYTE gameOverHit;
+    int playerX;
+    int playerY;
+    int animRateAdjust;
+    int animIndex;
+    int animCounter;
+    int frameSequence[2];
+    IDirectDrawSurface7* spriteFrames[2];
+    Jewel jewels[kJewelSlots];
+    BitmapFile spriteSheet;
+};
+
+// The values every field holds when the program starts.
+extern const GameData kGameDataStart;
+extern GameData gameData;
+
+// The main window and instance, set once by WinMain (shell/).
+extern HWND mainWindow;
+extern HINSTANCE appInstance;
+
+// --- start-up and screen flow ---------------------------------------------
+int StartUp();
+int FrameStep();
+void PollKey(int advanceKey, int nextState);
+void RequestQuit();
+bool IsBlinkOn();
+
+// --- level rules and briefing ------------------------------------------------
+void ShowBriefing();
+
+// --- jewel field -----------------------------------------------------------
+int PickJewelKind();
+void SpawnJewel(int slot);
+void CheckCatch(int slot);
+void TrySpawnJewel();
+void UpdateJewels();
+
+// --- play frame ------------------------------------------------------------
+void PlayFrame();
