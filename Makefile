@@ -1,0 +1,105 @@
+# Front door of the build: installs what is missing, then drives CMake.
+#
+#   make play            build and start the game
+#   make test            build and run every test
+#   make test-sanitize   the same suite under AddressSanitizer + UBSan
+#   make windows         cross-build vornackle.exe (mingw-w64)
+#   make test-windows    run vornackle.exe under Wine and check its screens
+#   make windows-package zip of vornackle.exe and its sprite sheet
+#   make fuzz            libFuzzer build and a bounded run
+#   make install         install under PREFIX (default /usr/local)
+#   make package         Debian package (.deb) through CPack
+#   make test-install    install into a temporary prefix and start it there
+#   make test-package    check the .deb's fields and contents
+#   make format / format-check
+#
+# Each kind of build has its own folder, so they never step on each other.
+
+JOBS ?= 2
+BUILD_TYPE ?= RelWithDebInfo
+BUILD_DIR ?= build
+SANITIZE_DIR ?= build-sanitize
+WINDOWS_DIR ?= build-windows
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+PREFIX ?= /usr/local
+
+DEPS := scripts/install-deps.sh
+CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null || \
+    find platform graphics game shell tests tools -name '*.cpp' -o -name '*.h')
+
+.PHONY: all deps build play test test-sanitize windows windows-package test-windows \
+    fuzz bench install package test-install test-package format format-check clean
+
+all: build
+
+deps:
+	@$(DEPS) build test
+
+# Configuring every time is cheap and picks up new folders and files.
+build: deps
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# The build folder holds the program with its sprite sheet beside it.
+play: build
+	cd $(BUILD_DIR) && ./vornackle
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+test-sanitize:
+	@$(DEPS) build test
+	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DVORNACKLE_SANITIZE=ON
+	cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    ctest --output-on-failure -j $(JOBS)
+
+windows:
+	@$(DEPS) build windows
+	cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	    -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+	cmake --build $(WINDOWS_DIR) -j $(JOBS)
+
+windows-package: windows
+	rm -rf $(WINDOWS_DIR)/package && mkdir -p $(WINDOWS_DIR)/package/vornackle
+	cp $(WINDOWS_DIR)/vornackle.exe assets/playersprite.bmp $(WINDOWS_DIR)/package/vornackle/
+	cd $(WINDOWS_DIR)/package && rm -f ../vornackle-windows.zip && \
+	    zip -q -r ../vornackle-windows.zip vornackle
+	@echo "windows-package: $(WINDOWS_DIR)/vornackle-windows.zip"
+
+test-windows: windows
+	@$(DEPS) build wine
+	scripts/test-windows.sh $(WINDOWS_DIR)/vornackle.exe $(BUILD_DIR)
+
+fuzz:
+	@$(DEPS) build fuzz
+	scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+bench: build
+	@echo "bench: no benchmarks yet"
+
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
+
+test-install: build
+	scripts/test-install.sh $(BUILD_DIR)
+
+test-package: package
+	scripts/test-package.sh $(BUILD_DIR)
+
+format:
+	@$(DEPS) format
+	clang-format -i $(SOURCES)
+
+format-check:
+	@$(DEPS) format
+	clang-format --dry-run --Werror $(SOURCES)
+
+clean:
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(WINDOWS_DIR) $(FUZZ_DIR)

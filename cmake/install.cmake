@@ -1,0 +1,66 @@
+# Install layout and the Debian package.
+#
+#   bin/vornackle
+#   share/vornackle/playersprite.bmp, share/vornackle/<font>
+#   share/applications/vornackle.desktop
+#   share/icons/hicolor/{96x96,192x192}/apps/vornackle.png
+#
+# The program looks for its data beside itself first, then in
+# ../share/vornackle, so any prefix works without configuration.
+
+include(GNUInstallDirs)
+
+# The text font the stand-in draws with; the build copies it beside the
+# program, and the install puts it with the sprite sheet.
+set(VORNACKLE_FONT /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+    CACHE FILEPATH "TrueType font installed with the game")
+
+# The icons are the first basket frame, cut from the sheet by our own tool.
+add_executable(vn_sheet_picture ${CMAKE_SOURCE_DIR}/tools/sheet_picture.cpp)
+set(VORNACKLE_ICON_DIR ${CMAKE_BINARY_DIR}/icons)
+set(VORNACKLE_ICON_SIZES 96 192)
+set(VORNACKLE_ICONS)
+foreach(size IN LISTS VORNACKLE_ICON_SIZES)
+  set(icon ${VORNACKLE_ICON_DIR}/${size}x${size}/vornackle.png)
+  add_custom_command(OUTPUT ${icon}
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${VORNACKLE_ICON_DIR}/${size}x${size}
+                     COMMAND vn_sheet_picture icon ${VORNACKLE_SHEET} ${size} ${icon}
+                     DEPENDS vn_sheet_picture ${VORNACKLE_SHEET}
+                     COMMENT "Icon ${size}x${size} from the basket frame"
+                     VERBATIM)
+  list(APPEND VORNACKLE_ICONS ${icon})
+  install(FILES ${icon} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+endforeach()
+add_custom_target(vn_icons ALL DEPENDS ${VORNACKLE_ICONS})
+
+install(TARGETS vornackle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${VORNACKLE_SHEET} ${VORNACKLE_FONT} DESTINATION ${CMAKE_INSTALL_DATADIR}/vornackle)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/vornackle.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+
+# make package: a .deb that depends on Debian's runtime libraries.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vornackle)
+set(CPACK_PACKAGE_VENDOR "Vornackle Team")
+set(CPACK_PACKAGE_CONTACT "Vornackle Team <team@vornackle.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "arcade game: catch the falling jewels in a basket")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Vornackle is a small full-screen arcade game in 640x480 with 256 colours. \
+Move the basket left and right to catch the jewels falling from the top of \
+the screen. Five timed levels each set an objective and a points value for \
+each jewel colour; some colours cost points or end the attempt at once. \
+Finishing all five levels shows the total time, and the best total of the \
+session is shown on the title screen.")
+set(CPACK_PACKAGE_FILE_NAME "vornackle_${PROJECT_VERSION}_amd64")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Vornackle Team <team@vornackle.invalid>")
+set(CPACK_DEBIAN_PACKAGE_SECTION games)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+# The runtime libraries by name; dpkg-shlibdeps would add libc and libstdc++
+# with their versions as well.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsdl2-2.0-0 (>= 2.0.9), libsdl2-ttf-2.0-0, fonts-dejavu-core")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+include(CPack)

@@ -1,0 +1,19 @@
+# Cross-compiles the game for 64-bit Windows with Debian's mingw-w64.
+#
+# The C and C++ runtimes are linked statically so vornackle.exe needs only
+# DLLs that every Windows (and Wine) has: ddraw, gdi32, user32, winmm.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(VORNACKLE_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${VORNACKLE_MINGW_PREFIX}-gcc)
+set(CMAKE_CXX_COMPILER ${VORNACKLE_MINGW_PREFIX}-g++)
+set(CMAKE_RC_COMPILER ${VORNACKLE_MINGW_PREFIX}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${VORNACKLE_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a bounded time.
+#
+# Usage: scripts/fuzz.sh BUILD_DIR SECONDS
+# Every executable named fuzz_* in the build gets SECONDS of its own, seeded
+# with the real sprite sheet and any files in tests/fuzz_corpus/<name>/.
+# A crash or leak fails the run and leaves the reproducer in BUILD_DIR/findings.
+set -euo pipefail
+
+build_dir=${1:-build-fuzz}
+seconds=${2:-60}
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DVORNACKLE_FUZZ=ON -DBUILD_TESTING=OFF
+cmake --build "$build_dir" -j 2
+
+mapfile -t targets < <(find "$build_dir" -type f -name 'fuzz_*' -perm -u+x | sort)
+if [[ ${#targets[@]} -eq 0 ]]; then
+    echo "fuzz: no fuzz_* targets in this build" >&2
+    exit 1
+fi
+
+mkdir -p "$build_dir/findings"
+for target in "${targets[@]}"; do
+    name=$(basename "$target")
+    corpus="$build_dir/corpus/$name"
+    mkdir -p "$corpus"
+    cp "$root/assets/playersprite.bmp" "$corpus/"
+    if [[ -d "$root/tests/fuzz_corpus/$name" ]]; then
+        cp "$root/tests/fuzz_corpus/$name/"* "$corpus/"
+    fi
+    echo "fuzz: $name for ${seconds}s"
+    "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+        -artifact_prefix="$build_dir/findings/$name-" "$corpus"
+done
+echo "fuzz: ${#targets[@]} target(s) ran clean"

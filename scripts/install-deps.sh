@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a build step needs, and only those missing.
+#
+# Usage: scripts/install-deps.sh GROUP...   (groups: build test windows wine fuzz fresh)
+# An equipped machine costs one dpkg-query per package; apt-get runs only
+# when something is missing, after one `apt-get update`.
+set -euo pipefail
+
+packages_of() {
+    case "$1" in
+    build) echo build-essential g++ cmake make pkg-config libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core ;;
+    # Screenshot checks drive the real program in a virtual X server.
+    test) echo libgtest-dev libbenchmark-dev xvfb xauth xdotool imagemagick file dpkg-dev ;;
+    windows) echo mingw-w64 zip ;;
+    wine) echo wine wine64 xvfb xauth xdotool imagemagick ;;
+    fuzz) echo clang ;;
+    format) echo clang-format ;;
+    fresh) echo debootstrap ;;
+    *)
+        echo "install-deps: unknown group '$1'" >&2
+        exit 2
+        ;;
+    esac
+}
+
+missing=()
+for group in "$@"; do
+    for pkg in $(packages_of "$group"); do
+        status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+        if [[ "$status" != "install ok installed" ]]; then
+            missing+=("$pkg")
+        fi
+    done
+done
+
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+# Each package once, in first-seen order.
+readarray -t missing < <(printf '%s\n' "${missing[@]}" | awk '!seen[$0]++')
+
+if [[ $(id -u) -eq 0 ]]; then
+    sudo=()
+elif command -v sudo >/dev/null 2>&1; then
+    sudo=(sudo)
+else
+    echo "install-deps: missing Debian packages: ${missing[*]}" >&2
+    echo "install-deps: run as root: apt-get update && apt-get install ${missing[*]}" >&2
+    exit 1
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -q
+"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
