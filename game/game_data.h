@@ -51,7 +51,8 @@ struct GameData {
     int totalSeconds;
     int score;
     int objective;
-    int kindPoints[kJewelKinds];  // red, green, blue, orange, yellow, purple, white; -1 fails the attempt
+    int kindPoints[kJewelKinds];  // red, green, blue, orange, yellow, purple, white; -1 fails the
+                                  // attempt
     DWORD levelStartTick;
     DWORD frameStartTick;
     BYTE gameOverHit;
@@ -80,6 +81,14 @@ int FrameStep();
 void PollKey(int advanceKey, int nextState);
 void RequestQuit();
 bool IsBlinkOn();
+bool IsKeyHeld(int virtualKey);  // top bit of the asynchronous key state
+
+// Formats one line (at most 79 characters, longer output is cut) and draws it
+// with DrawLabel; returns DrawLabel's result.
+#if defined(__GNUC__)
+__attribute__((format(printf, 4, 5)))
+#endif
+int DrawTextLine(int colour, int x, int y, const char* format, ...);
 
 // --- level rules and briefing ------------------------------------------------
 void ShowBriefing();
@@ -93,3 +102,5 @@ void UpdateJewels();
 
 // --- play frame ------------------------------------------------------------
 void PlayFrame();
+// Whole seconds left of the 30-second level clock begun at `startTick`.
+int SecondsLeftAt(DWORD startTick, DWORD now);
