@@ -1,0 +1,167 @@
+// The sprite sheet: reading a BMP file into a BitmapFile, turning its rows top
+// row first, and cutting 72 x 80 cells of it into keyed frame surfaces.
+//
+// The file is the game's only input, so the reader checks what the headers
+// claim against what the file delivers: a file that ends early, states fewer
+// pixel bytes than its rows need, or has absurd sizes is refused before any
+// buffer is sized from it.
+#include <cstdlib>
+#include <cstring>
+
+#include "graphics/display.h"
+
+// Far beyond any sheet the game needs, small enough that a hostile header
+// cannot ask for a huge allocation.
+static const LONG kMaxSide = 16384;
+static const DWORD kMaxPixelBytes = 16u * 1024u * 1024u;
+
+static bool ReadExactly(HFILE file, void* buffer, UINT count) {
+    return _lread(file, buffer, count) == count;
+}
+
+static int Refuse(HFILE file) {
+    _lclose(file);
+    return 0;
+}
+
+// True when the headers describe rows that the stated pixel bytes cover and
+// that stay within our size limits.
+static bool SizesAgree(const BitmapInfoHeader& info) {
+    if (info.biWidth <= 0 || info.biWidth > kMaxSide) return false;
+    if (info.biHeight == 0 || info.biHeight > kMaxSide || info.biHeight < -kMaxSide) return false;
+    const long long rows = info.biHeight < 0 ? -static_cast<long long>(info.biHeight)
+                                             : static_cast<long long>(info.biHeight);
+    const long long needed = static_cast<long long>(info.biWidth) * (info.biBitCount / 8) * rows;
+    return info.biSizeImage >= needed && info.biSizeImage <= kMaxPixelBytes;
+}
+
+int ReadBitmapFile(BitmapFile* bitmap, HFILE file) {
+    if (bitmap == nullptr) return Refuse(file);
+    if (!ReadExactly(file, &bitmap->fileHeader, sizeof(BitmapFileHeader))) return Refuse(file);
+    if (bitmap->fileHeader.bfType != 0x4D42) return Refuse(file);  // "BM"
+    if (!ReadExactly(file, &bitmap->infoHeader, sizeof(BitmapInfoHeader))) return Refuse(file);
+
+    const BitmapInfoHeader& info = bitmap->infoHeader;
+    if (info.biBitCount == 8) {
+        // Stored as blue, green, red, reserved; kept as red, green, blue, flags.
+        BYTE table[256 * 4];
+        if (!ReadExactly(file, table, sizeof(table))) return Refuse(file);
+        for (int i = 0; i < 256; ++i) {
+            PALETTEENTRY& entry = bitmap->paletteEntries[i];
+            entry.peRed = table[4 * i + 2];
+            entry.peGreen = table[4 * i + 1];
+            entry.peBlue = table[4 * i];
+            entry.peFlags = PC_NOCOLLAPSE;
+        }
+    }
+    if (info.biBitCount != 8 && info.biBitCount != 16 && info.biBitCount != 24) {
+        return Refuse(file);
+    }
+    // Refused before the earlier buffer is touched, like an unknown bit depth.
+    if (!SizesAgree(info)) return Refuse(file);
+
+    if (bitmap->pixels != nullptr) {
+        free(bitmap->pixels);
+        bitmap->pixels = nullptr;
+    }
+    bitmap->pixels = static_cast<BYTE*>(malloc(info.biSizeImage));
+    if (bitmap->pixels == nullptr) return Refuse(file);
+    if (!ReadExactly(file, bitmap->pixels, info.biSizeImage)) {
+        // A file that ends early leaves no half-read picture behind.
+        free(bitmap->pixels);
+        bitmap->pixels = nullptr;
+        return Refuse(file);
+    }
+    _lclose(file);
+
+    // Rows are stored bottom row first; a negative height means top row first,
+    // which FlipRows leaves alone. If the flip fails the rows stay as stored.
+    FlipRows(info.biWidth * (info.biBitCount / 8), bitmap->pixels, info.biHeight);
+    return 1;
+}
+
+// Reverses the order of the rows in place, through a temporary copy.
+int FlipRows(int rowBytes, BYTE* image, int rowCount) {
+    if (rowCount < 0 || rowBytes < 0) return 0;
+    if (rowCount == 0 || rowBytes == 0) return 1;
+    if (image == nullptr) return 0;
+    const size_t row = static_cast<size_t>(rowBytes);
+    const size_t total = row * static_cast<size_t>(rowCount);
+    BYTE* copy = static_cast<BYTE*>(malloc(total));
+    if (copy == nullptr) return 0;
+    memcpy(copy, image, total);
+    for (int i = 0; i < rowCount; ++i) {
+        memcpy(image + static_cast<size_t>(rowCount - 1 - i) * row, copy + i * row, row);
+    }
+    free(copy);
+    return 1;
+}
+
+// A 72 x 80 off-screen surface in the display's 8-bit format with index 0 as
+// its source colour key.
+IDirectDrawSurface7* MakeFrameSurface() {
+    if (display.device == nullptr) return nullptr;
+    DDSURFACEDESC2 desc;
+    memset(&desc, 0, sizeof(desc));
+    desc.dwSize = sizeof(desc);
+    desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH;
+    desc.dwHeight = 80;
+    desc.dwWidth = 72;
+    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN;
+    IDirectDrawSurface7* surface = nullptr;
+    if (display.device->CreateSurface(&desc, &surface, nullptr) < 0 || surface == nullptr) {
+        return nullptr;
+    }
+    DDCOLORKEY key;
+    key.dwColorSpaceLowValue = 0;
+    key.dwColorSpaceHighValue = 0;
+    surface->SetColorKey(DDCKEY_SRCBLT, &key);
+    return surface;
+}
+
+// True when cell `cellX` of the surface's size lies wholly inside the sheet:
+// columns cellX * (w + 1) + 1 onward and rows 1 to h, one byte per pixel with
+// rows biWidth bytes apart, all within the pixel buffer.
+static bool CellInsideSheet(const BitmapFile& bitmap, int cellX, long long w, long long h) {
+    const BitmapInfoHeader& info = bitmap.infoHeader;
+    if (bitmap.pixels == nullptr || cellX < 0 || w <= 0 || h <= 0) return false;
+    if (info.biWidth <= 0 || info.biHeight == 0) return false;
+    const long long width = info.biWidth;
+    const long long rows = info.biHeight < 0 ? -static_cast<long long>(info.biHeight)
+                                             : static_cast<long long>(info.biHeight);
+    const long long firstColumn = static_cast<long long>(cellX) * (w + 1) + 1;
+    if (firstColumn + w > width || 1 + h > rows) return false;
+    return width * (1 + h) <= static_cast<long long>(info.biSizeImage);
+}
+
+// Copies the cell under a lock of the surface; nothing is written unless the
+// lock succeeded. A cell that does not fit in the sheet leaves the frame all
+// index 0 (transparent) rather than showing whatever the surface held.
+int CopyFrameCell(BitmapFile* bitmap, IDirectDrawSurface7* surface, int cellX) {
+    if (bitmap == nullptr || surface == nullptr) return 1;
+    DDSURFACEDESC2 desc;
+    memset(&desc, 0, sizeof(desc));
+    desc.dwSize = sizeof(desc);
+    if (surface->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr) != 0) return 1;
+
+    const long long w = desc.dwWidth;
+    const long long h = desc.dwHeight;
+    const long long pitch = desc.lPitch;
+    BYTE* destination = static_cast<BYTE*>(desc.lpSurface);
+    if (destination != nullptr && w > 0 && h > 0 && pitch >= w) {
+        if (CellInsideSheet(*bitmap, cellX, w, h)) {
+            const BYTE* source = bitmap->pixels + bitmap->infoHeader.biWidth +
+                                 static_cast<long long>(cellX) * (w + 1) + 1;
+            for (long long r = 0; r < h; ++r) {
+                memcpy(destination + r * pitch, source + r * bitmap->infoHeader.biWidth,
+                       static_cast<size_t>(w));
+            }
+        } else {
+            for (long long r = 0; r < h; ++r) {
+                memset(destination + r * pitch, 0, static_cast<size_t>(w));
+            }
+        }
+    }
+    surface->Unlock(nullptr);
+    return 1;
+}
