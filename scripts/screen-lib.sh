@@ -1,0 +1,163 @@
+# Shared by the screenshot checks: a private X server, keys, screenshots and
+# pixel tests. Sourced, not run. Needs Xvfb, xdotool and ImageMagick.
+#
+# The X server is 640 x 480 x 24, the game's own size, so a screenshot of the
+# root window is the game's picture pixel for pixel.
+
+SHOTS=${SHOTS:-$(mktemp -d)}
+XVFB_PID=
+
+# Starts Xvfb on the first free display (it picks the number itself) and
+# exports DISPLAY.
+start_xvfb() {
+    local fifo="$SHOTS/displayfd"
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$fifo" >"$SHOTS/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    local number
+    if ! read -r -t 30 number <"$fifo"; then
+        echo "screen: Xvfb did not start" >&2
+        cat "$SHOTS/xvfb.log" >&2
+        return 1
+    fi
+    export DISPLAY=":$number"
+}
+
+stop_xvfb() {
+    if [[ -n "$XVFB_PID" ]]; then
+        kill "$XVFB_PID" 2>/dev/null || true
+        wait "$XVFB_PID" 2>/dev/null || true
+        XVFB_PID=
+    fi
+}
+
+# Holds a key long enough for a game that polls it once per picture.
+press() {
+    xdotool keydown "$1"
+    sleep 0.25
+    xdotool keyup "$1"
+}
+
+shot() {
+    import -window root "$SHOTS/$1.png"
+}
+
+# The palette entry INDEX of a sprite sheet as "r,g,b" (the table stores
+# blue, green, red, reserved).
+sheet_colour() {
+    local -a bgr
+    read -r -a bgr < <(od -An -tu1 -j $((54 + $2 * 4)) -N3 "$1")
+    echo "${bgr[2]},${bgr[1]},${bgr[0]}"
+}
+
+# Number of pixels of colour "r,g,b" in the region WxH+X+Y of screenshot NAME.
+count_colour() {
+    convert "$SHOTS/$1.png" -crop "$2" +repage -fill black +opaque "rgb($3)" \
+        -fill white -opaque "rgb($3)" -format '%[fx:round(mean*w*h)]' info:
+}
+
+# Number of pixels in the region WxH+X+Y of screenshot NAME that differ from
+# the picture REFERENCE (same size).
+count_different() {
+    convert "$SHOTS/$1.png" -crop "$2" +repage -depth 8 "$SHOTS/crop.ppm"
+    compare -metric AE "$SHOTS/crop.ppm" "$3" null: 2>&1 || true
+}
+
+# Takes screenshot NAME every half second until CHECK NAME succeeds, for at
+# most SECONDS; the check's last complaint is shown when time runs out.
+wait_for() {
+    local name=$1 seconds=$2 check=$3 deadline
+    deadline=$((SECONDS + seconds))
+    while ((SECONDS < deadline)); do
+        shot "$name"
+        if "$check" "$name" >"$SHOTS/check.log" 2>&1; then
+            return 0
+        fi
+        sleep 0.5
+    done
+    echo "screen: '$name' not seen within ${seconds}s: $(cat "$SHOTS/check.log")" >&2
+    return 1
+}
+
+# --- the game's screens ------------------------------------------------------
+# Set SHEET (the sprite sheet the game reads) and PICTURE_TOOL (the Linux
+# build's vn_sheet_picture) before calling prepare_references.
+
+WHITE=255,255,255
+JEWEL_COLOURS=(255,0,0 0,255,0 0,0,255 255,165,0 255,255,0 205,0,205 255,255,255)
+
+prepare_references() {
+    "$PICTURE_TOOL" frame "$SHEET" 0 "$SHOTS/frame0.ppm"
+    "$PICTURE_TOOL" frame "$SHEET" 1 "$SHOTS/frame1.ppm"
+    HEADING=$(sheet_colour "$SHEET" 127)
+}
+
+# Story: the white story rows, and basket frame 0 at (400, 320) exactly as the
+# sheet has it.
+check_story() {
+    local white diff
+    white=$(count_colour "$1" 560x190+50+80 "$WHITE")
+    diff=$(count_different "$1" 71x79+400+320 "$SHOTS/frame0.ppm")
+    echo "story: $white white text pixels, $diff basket pixels differ"
+    ((white > 500 && diff == 0))
+}
+
+# Title: the heading in colour 127 and basket frame 1 at (270, 304).
+check_title() {
+    local heading diff
+    heading=$(count_colour "$1" 200x16+220+144 "$HEADING")
+    diff=$(count_different "$1" 71x79+270+304 "$SHOTS/frame1.ppm")
+    echo "title: $heading heading pixels in rgb($HEADING), $diff basket pixels differ"
+    ((heading > 20 && diff == 0))
+}
+
+# Briefing: the title's basket is gone and the kinds' lines are drawn in
+# their jewel colours at x = 200.
+check_briefing() {
+    local diff coloured=0 colour
+    diff=$(count_different "$1" 71x79+270+304 "$SHOTS/frame1.ppm")
+    for colour in "${JEWEL_COLOURS[@]}"; do
+        coloured=$((coloured + $(count_colour "$1" 440x300+200+0 "$colour")))
+    done
+    echo "briefing: $coloured jewel-coloured text pixels, title basket differs by $diff"
+    ((coloured > 100 && diff > 0))
+}
+
+# Playing: both head-up lines (y 448 and 464) in colour 127 and jewels of the
+# jewel colours falling above the basket line.
+check_playing() {
+    local hud1 hud2 jewels=0 colour
+    hud1=$(count_colour "$1" 632x16+8+448 "$HEADING")
+    hud2=$(count_colour "$1" 632x16+8+464 "$HEADING")
+    for colour in "${JEWEL_COLOURS[@]}"; do
+        jewels=$((jewels + $(count_colour "$1" 640x340+0+0 "$colour")))
+    done
+    echo "playing: head-up lines $hud1 and $hud2 pixels, $jewels jewel pixels"
+    ((hud1 > 50 && hud2 > 50 && jewels >= 121))
+}
+
+# Drives a started game from the story to play and out with Esc. GAME_PID is
+# the process to wait for; its exit code must be 0.
+play_through() {
+    local pid=$1
+    wait_for story 60 check_story
+    press Return
+    wait_for title 15 check_title
+    press space
+    wait_for briefing 15 check_briefing
+    press Return
+    wait_for playing 20 check_playing
+    press Escape
+    local status=0 deadline=$((SECONDS + 20))
+    while kill -0 "$pid" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.2; done
+    if kill -0 "$pid" 2>/dev/null; then
+        echo "screen: the game is still running 20s after Esc" >&2
+        return 1
+    fi
+    wait "$pid" || status=$?
+    if ((status != 0)); then
+        echo "screen: the game exited with $status after Esc" >&2
+        return 1
+    fi
+    echo "screen: story, title, briefing and play shown; Esc ended the game with 0"
+}
