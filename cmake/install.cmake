@@ -12,7 +12,7 @@ include(GNUInstallDirs)
 
 # The text font the stand-in draws with; the build copies it beside the
 # program, and the install puts it with the sprite sheet.
-set(VORNACKLE_FONT /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+set(VORNACKLE_FONT /usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
     CACHE FILEPATH "TrueType font installed with the game")
 
 # The icons are the first basket frame, cut from the sheet by our own tool.

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Proves that a bare Debian 12 with only git and make can build and test the
+# project: `make` itself must install everything else. Not part of CI (it
+# needs debootstrap, mounts and a few minutes); run it after changing what
+# the build needs.
+#
+# Usage: scripts/fresh-debian-check.sh [MAKE TARGETS...]   (default: test)
+# Environment: VN_FRESH_DIR (default /srv/vn-fresh) keeps the pristine base
+# system between runs; each run works in a new copy of it. Needs root.
+set -euo pipefail
+
+targets=("${@:-test}")
+repo=$(cd "$(dirname "$0")/.." && pwd)
+base_dir=${VN_FRESH_DIR:-/srv/vn-fresh}
+base="$base_dir/base.tar"
+
+if [[ $(id -u) -ne 0 ]]; then
+    echo "fresh-debian-check: needs root (debootstrap, chroot, mounts)" >&2
+    exit 1
+fi
+
+if [[ ! -f "$base" ]]; then
+    command -v debootstrap >/dev/null || "$repo/scripts/install-deps.sh" fresh
+    echo "fresh-debian-check: making the base system (once)"
+    if [[ ! -x "$base_dir/root/usr/bin/apt-get" ]]; then
+        rm -rf "$base_dir/root"
+        debootstrap --variant=minbase bookworm "$base_dir/root"
+    fi
+    chroot "$base_dir/root" bash -c \
+        'apt-get update -q && apt-get install -y -q --no-install-recommends git make && apt-get clean'
+    tar -C "$base_dir/root" -cf "$base" .
+    rm -rf "$base_dir/root"
+fi
+
+work=$(mktemp -d "$base_dir/run.XXXXXX")
+mounts=()
+cleanup() {
+    local m
+    for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
+        umount -l "${mounts[i]}" 2>/dev/null || true
+    done
+    rm -rf --one-file-system "$work"
+}
+trap cleanup EXIT
+
+tar -C "$work" -xf "$base"
+cp /etc/resolv.conf "$work/etc/resolv.conf"
+for fs in proc sys dev dev/pts; do
+    mkdir -p "$work/$fs"
+    case $fs in
+    proc) mount -t proc proc "$work/proc" ;;
+    sys) mount -t sysfs sys "$work/sys" ;;
+    dev) mount --bind /dev "$work/dev" ;;
+    dev/pts) mount -t devpts devpts "$work/dev/pts" ;;
+    esac
+    mounts+=("$work/$fs")
+done
+mkdir -p "$work/dev/shm" "$work/mnt/repo"
+mount -t tmpfs tmpfs "$work/dev/shm" && mounts+=("$work/dev/shm")
+mount --bind -o ro "$repo" "$work/mnt/repo" && mounts+=("$work/mnt/repo")
+
+# The clone takes what is committed, as CI's fresh clone does.
+echo "fresh-debian-check: make ${targets[*]} in a bare bookworm"
+chroot "$work" env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    CI=true LANG=C.UTF-8 bash -c "
+        set -euo pipefail
+        git config --global --add safe.directory /mnt/repo
+        git clone -q /mnt/repo /root/vornackle
+        cd /root/vornackle
+        make ${targets[*]}
+    " </dev/null
+echo "fresh-debian-check: passed"
