@@ -46,10 +46,10 @@ enum class Call {
 void Reset();
 
 // --- virtual time -------------------------------------------------------
-void SetTick(DWORD tick);         // the next GetTickCount returns this
-DWORD PeekTick();                 // current value, without advancing
-void SetTickStep(DWORD ms);       // each GetTickCount read advances by this
-void AdvanceTick(DWORD ms);       // wraps at 2^32 like the real counter
+void SetTick(DWORD tick);    // the next GetTickCount returns this
+DWORD PeekTick();            // current value, without advancing
+void SetTickStep(DWORD ms);  // each GetTickCount read advances by this
+void AdvanceTick(DWORD ms);  // wraps at 2^32 like the real counter
 // Abort the test (with a message) once this many ticks have passed since the
 // limit was set; 0 turns it off. Guards tests against a game that never ends.
 void SetTickBudget(DWORD ms);
@@ -69,7 +69,11 @@ void PushCloseRequest();  // as if the user closed the window (Alt+F4, WM)
 
 // --- failure injection --------------------------------------------------
 // The next `count` calls of `call` fail with `result` (0 = the call's usual
-// failure code: an HRESULT for DirectDraw, FALSE/0/HFILE_ERROR for Win32).
+// failure code: DDERR_OUTOFMEMORY for the Create calls, DDERR_SURFACELOST
+// for Blt, Flip and Lock, DDERR_CANTCREATEDC for GetDC, DDERR_NOTFOUND for
+// GetAttachedSurface, DDERR_GENERIC for the rest of DirectDraw; 0, NULL or
+// HFILE_ERROR for Win32). Argument checks come first: a call the stand-in
+// does not support aborts even when a failure is armed.
 void FailNext(Call call, int count = 1, HRESULT result = 0);
 // The next `count` calls of malloc fail (the test executables link with
 // -Wl,--wrap=malloc; arm it right before the call under test).
@@ -77,7 +81,10 @@ void FailNextAlloc(int count = 1);
 
 // --- hooks --------------------------------------------------------------
 // Called after every successful Flip (one presented picture) and on every
-// GetAsyncKeyState poll; a bot or a replay script steers the game from here.
+// GetAsyncKeyState poll (before the key is read); a bot or a replay script
+// steers the game from here. Key polls do not move the clock: a wait that
+// only polls keys needs a hook (or held keys) to end, and one that polls
+// millions of times without the clock moving or a frame shown aborts.
 void SetFrameHook(std::function<void()> hook);
 void SetPollHook(std::function<void()> hook);
 
@@ -86,8 +93,8 @@ constexpr int kWidth = 640, kHeight = 480;
 const BYTE* PrimaryPixels();  // 640 x 480 indices, pitch 640; null if none
 const BYTE* BackPixels();
 const BYTE* SurfacePixels(IDirectDrawSurface7* surface, int* width, int* height, int* pitch);
-PALETTEENTRY DisplayPalette(int index);   // the device palette object
-std::vector<RECT> ClipRects();            // the clip list attached to back
+PALETTEENTRY DisplayPalette(int index);  // the device palette object
+std::vector<RECT> ClipRects();           // the clip list attached to back
 RECT ClipBound();
 
 struct PostedMessage {
@@ -107,8 +114,8 @@ struct TextDraw {
     COLORREF colour;
     BYTE index;  // the display palette entry it was drawn in
 };
-std::vector<TextDraw> TextsSinceFlip();     // texts drawn on back since the last flip
-std::vector<TextDraw> TextsOfLastPresent(); // texts of the picture last presented
+std::vector<TextDraw> TextsSinceFlip();      // texts drawn on back since the last flip
+std::vector<TextDraw> TextsOfLastPresent();  // texts of the picture last presented
 bool FontLoaded();
 
 int CursorShowCount();  // ShowCursor's display counter; < 0 = hidden
@@ -116,11 +123,22 @@ bool WindowExists();
 
 int FlipCount();
 std::uint32_t PresentedChecksum();  // of the last presented picture's indices
+// The colour shown at (x, y) of the 640 x 480 picture as last presented,
+// 0xAARRGGBB after the palette lookup; 0 before the first present.
+std::uint32_t PresentedPixel(int x, int y);
 
 // Live DirectDraw objects and the order of final releases, by kind:
 // "device", "surface:primary", "surface:back", "surface:offscreen",
-// "palette", "clipper".
+// "palette", "clipper". Counts are DirectDraw 7's: surfaces and palettes
+// hold the device, a surface holds its palette and clipper, and the back
+// buffer goes with the primary (logged right after the primary's palette).
 int LiveObjects();
 std::vector<std::string> ReleaseLog();
+
+// --- files ----------------------------------------------------------------
+// OpenFile looks for a bare name in this directory first ("" = the test
+// executable's own), then in the working directory.
+void SetProgramDirectory(const std::string& dir);
+int OpenFiles();  // files opened with OpenFile and not yet closed
 
 }  // namespace seam

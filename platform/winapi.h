@@ -10,9 +10,9 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <windows.h>
 #include <ddraw.h>
+#include <windows.h>
 #else
-#include "platform/standin_windows.h"
 #include "platform/standin_ddraw.h"
+#include "platform/standin_windows.h"
 #endif

@@ -1,0 +1,168 @@
+// The test seam: resets the stand-in to a fresh headless process and gives
+// the tests control of time, keys, failures and hooks, and read access to
+// what the game produced.
+#include "platform/seam.h"
+
+#include "platform/standin_internal.h"
+
+extern "C" int vn_seam_fail_allocs;
+
+using namespace standin;
+
+namespace seam {
+
+namespace {
+
+std::vector<TextDraw> Convert(const std::vector<TextRecord>& records) {
+    std::vector<TextDraw> texts;
+    for (const TextRecord& r : records)
+        texts.push_back(TextDraw{r.x, r.y, r.text, r.colour, r.index});
+    return texts;
+}
+
+}  // namespace
+
+void Reset() {
+    // Headless before SDL starts anything; SDL itself stays up across resets.
+    SDL_setenv("SDL_VIDEODRIVER", "dummy", 1);
+    SDL_setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ForgetDirectDraw();
+    ForgetWindow();
+    ForgetTextCache();
+    ResetKeys();
+    CloseAllFiles();
+    beeps.clear();
+    seamState = SeamState{};
+    seamState.active = true;
+    vn_seam_fail_allocs = 0;
+}
+
+void SetTick(DWORD tick) {
+    seamState.tick = tick;
+    seamState.pollsWithoutProgress = 0;
+}
+DWORD PeekTick() {
+    return seamState.tick;
+}
+void SetTickStep(DWORD ms) {
+    seamState.tickStep = ms;
+}
+void AdvanceTick(DWORD ms) {
+    seamState.tick += ms;
+    seamState.pollsWithoutProgress = 0;
+    CheckTickBudget();
+}
+void SetTickBudget(DWORD ms) {
+    seamState.budget = ms;
+    seamState.budgetStart = seamState.tick;
+}
+
+void HoldKey(int vk, bool held) {
+    SeamHoldKey(vk, held);
+}
+void ScriptKey(int vk, DWORD fromTick, DWORD untilTick) {
+    scriptedKeys.push_back(ScriptedKey{vk, fromTick, untilTick});
+}
+void TapKey(int vk) {
+    SeamTapKey(vk);
+}
+void ReleaseAllKeys() {
+    ResetKeys();
+}
+
+void PushCloseRequest() {
+    RequestClose();
+}
+
+void FailNext(Call call, int count, HRESULT result) {
+    seamState.failures[static_cast<int>(call)] = SeamState::Failure{count, result};
+}
+void FailNextAlloc(int count) {
+    vn_seam_fail_allocs = count;
+}
+
+void SetFrameHook(std::function<void()> hook) {
+    seamState.frameHook = std::move(hook);
+}
+void SetPollHook(std::function<void()> hook) {
+    seamState.pollHook = std::move(hook);
+}
+
+const BYTE* PrimaryPixels() {
+    IDirectDrawSurface7* surface = PrimarySurface();
+    return surface != nullptr ? SurfaceData(surface, nullptr, nullptr, nullptr) : nullptr;
+}
+const BYTE* BackPixels() {
+    IDirectDrawSurface7* surface = BackSurface();
+    return surface != nullptr ? SurfaceData(surface, nullptr, nullptr, nullptr) : nullptr;
+}
+const BYTE* SurfacePixels(IDirectDrawSurface7* surface, int* width, int* height, int* pitch) {
+    return SurfaceData(surface, width, height, pitch);
+}
+PALETTEENTRY DisplayPalette(int index) {
+    return DisplayPaletteEntry(index);
+}
+std::vector<RECT> ClipRects() {
+    return BackClipRects();
+}
+RECT ClipBound() {
+    return BackClipBound();
+}
+
+std::vector<PostedMessage> PostedMessages() {
+    std::vector<PostedMessage> messages;
+    for (const MSG& msg : windowState.queue) {
+        messages.push_back(PostedMessage{msg.hwnd, msg.message, msg.wParam, msg.lParam});
+    }
+    return messages;
+}
+
+std::vector<UINT> Beeps() {
+    return beeps;
+}
+void ClearBeeps() {
+    beeps.clear();
+}
+
+std::vector<TextDraw> TextsSinceFlip() {
+    return Convert(textsSinceFlip);
+}
+std::vector<TextDraw> TextsOfLastPresent() {
+    return Convert(textsOfLastPresent);
+}
+bool FontLoaded() {
+    return FontReady();
+}
+
+int CursorShowCount() {
+    return windowState.cursorCount;
+}
+bool WindowExists() {
+    return windowState.exists;
+}
+
+int FlipCount() {
+    return standin::FlipCount();
+}
+std::uint32_t PresentedChecksum() {
+    return standin::PresentedChecksum();
+}
+std::uint32_t PresentedPixel(int x, int y) {
+    return standin::PresentedPixel(x, y);
+}
+
+int LiveObjects() {
+    return LiveObjectCount();
+}
+std::vector<std::string> ReleaseLog() {
+    return releaseLog;
+}
+
+void SetProgramDirectory(const std::string& dir) {
+    seamState.programDir = dir;
+}
+int OpenFiles() {
+    return OpenFileCount();
+}
+
+}  // namespace seam

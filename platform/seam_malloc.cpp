@@ -1,0 +1,16 @@
+// malloc for the test executables, which link with -Wl,--wrap=malloc: fails
+// while seam::FailNextAlloc has failures armed, and is the real one otherwise.
+#include <cstddef>
+
+extern "C" {
+extern int vn_seam_fail_allocs;
+void* __real_malloc(std::size_t size);
+
+void* __wrap_malloc(std::size_t size) {
+    if (vn_seam_fail_allocs > 0) {
+        --vn_seam_fail_allocs;
+        return nullptr;
+    }
+    return __real_malloc(size);
+}
+}

@@ -1,0 +1,134 @@
+// Internals shared by the stand-in's source files (never included by the
+// game): the loud-failure helper, the run mode (real or test seam), the SDL
+// plumbing, and the state records that the test seam reads and resets.
+#pragma once
+
+#include <SDL.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/seam.h"
+#include "platform/winapi.h"
+
+namespace standin {
+
+// Prints "platform: <call>: <what>" to stderr and aborts: the game asked for
+// something the stand-in does not provide.
+[[noreturn]] void Unsupported(const char* call, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+// --- run mode and test seam ----------------------------------------------
+struct SeamState {
+    bool active = false;  // set by seam::Reset; headless, virtual time, no exit
+    DWORD tick = 0;
+    DWORD tickStep = 1;
+    DWORD budget = 0;  // 0 = no limit
+    DWORD budgetStart = 0;
+    long pollsWithoutProgress = 0;
+    struct Failure {
+        int count = 0;
+        HRESULT result = 0;
+    } failures[static_cast<int>(seam::Call::Count)];
+    std::function<void()> frameHook;
+    std::function<void()> pollHook;
+    std::string programDir;  // overrides the program's directory for OpenFile
+};
+extern SeamState seamState;
+inline bool SeamMode() {
+    return seamState.active;
+}
+
+// True when an armed failure for `call` fires now; `*result` is then the
+// injected result or `usual` when none was given.
+bool InjectedFailure(seam::Call call, HRESULT usual, HRESULT* result);
+
+// The virtual clock's budget check; aborts the test when it ran out.
+void CheckTickBudget();
+
+// --- SDL ------------------------------------------------------------------
+bool EnsureVideo();  // SDL's video initialised; false when it cannot be
+void PumpEvents();   // drains SDL events: keys, close requests, focus
+
+// --- window and messages -----------------------------------------------------
+struct WindowState {
+    bool classRegistered = false;
+    std::string className;
+    WNDPROC windowProc = nullptr;
+    bool exists = false;
+    SDL_Window* sdlWindow = nullptr;
+    std::deque<MSG> queue;
+    bool quitPosted = false;
+    int quitCode = 0;
+    int cursorCount = 0;           // ShowCursor's display counter
+    bool closePending = false;     // a system close request not yet answered
+    std::uint64_t closeSince = 0;  // SDL ticks of that request
+};
+extern WindowState windowState;
+HWND MainWindowHandle();
+void RequestClose();  // a system close request: WM_CLOSE to the window
+void ForgetWindow();  // seam reset: destroy the SDL window, clear the queue
+
+// --- keyboard and time ------------------------------------------------------
+void KeyEvent(int vk, bool down);
+void ReleaseKeys();
+void ResetKeys();
+DWORD CurrentTick();  // the tick count without advancing the virtual clock
+
+struct ScriptedKey {
+    int vk;
+    DWORD from;
+    DWORD until;
+};
+extern std::vector<ScriptedKey> scriptedKeys;
+bool SeamKeyHeld(int vk);
+void SeamHoldKey(int vk, bool held);
+void SeamTapKey(int vk);
+
+// --- sound -------------------------------------------------------------------
+extern std::vector<UINT> beeps;  // recorded in seam mode only
+
+// --- files -------------------------------------------------------------------
+int OpenFileCount();
+void CloseAllFiles();
+
+// --- DirectDraw and GDI ------------------------------------------------------
+struct Surface;
+struct Palette;
+struct Clipper;
+struct Device;
+
+void ForgetDirectDraw();  // seam reset: drop every object without Release
+int LiveObjectCount();
+extern std::vector<std::string> releaseLog;
+IDirectDrawSurface7* PrimarySurface();
+IDirectDrawSurface7* BackSurface();
+const BYTE* SurfaceData(IDirectDrawSurface7* surface, int* width, int* height, int* pitch);
+PALETTEENTRY DisplayPaletteEntry(int index);
+std::vector<RECT> BackClipRects();
+RECT BackClipBound();
+int FlipCount();
+std::uint32_t PresentedChecksum();
+std::uint32_t PresentedPixel(int x, int y);  // ARGB8888 as last presented
+
+// Text on a surface: the DC font and the texts recorded for the seam.
+struct TextRecord {
+    int x, y;
+    std::string text;
+    COLORREF colour;
+    BYTE index;
+};
+extern std::vector<TextRecord> textsSinceFlip;
+extern std::vector<TextRecord> textsOfLastPresent;
+bool FontReady();
+// Draws `length` bytes of Latin-1 text with its top-left at (x, y) in palette
+// index `index` onto an 8-bit picture, touching only glyph pixels.
+void DrawText(BYTE* pixels, int width, int height, int pitch, int x, int y, const char* text,
+              int length, BYTE index);
+void ForgetTextCache();
+
+}  // namespace standin

@@ -1,0 +1,245 @@
+// USER32 window side: the one window class and window (a borderless SDL
+// window over the whole desktop), the posted-message queue, the window
+// procedure defaults, the cursor counter and the screen metrics.
+#include <cstring>
+
+#include "platform/standin_internal.h"
+
+namespace standin {
+
+WindowState windowState;
+
+// The handles the stand-in gives out; only their addresses matter.
+static HWND__ mainWindowHandle;
+static HICON__ applicationIcon;
+static HICON__ arrowCursor;
+static HBRUSH__ blackBrush;
+static HDC__ windowDc;
+
+HWND MainWindowHandle() {
+    return windowState.exists ? &mainWindowHandle : nullptr;
+}
+
+static bool IsMainWindow(HWND window) {
+    return window == &mainWindowHandle && windowState.exists;
+}
+
+static void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    MSG msg{};
+    msg.hwnd = window;
+    msg.message = message;
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    msg.time = CurrentTick();
+    windowState.queue.push_back(msg);
+}
+
+void RequestClose() {
+    if (!windowState.exists || windowState.closePending) return;
+    windowState.closePending = true;
+    windowState.closeSince = SDL_GetTicks64();
+    Post(&mainWindowHandle, WM_CLOSE, 0, 0);
+}
+
+static void DestroyMainWindow() {
+    windowState.exists = false;
+    if (windowState.windowProc != nullptr) {
+        windowState.windowProc(&mainWindowHandle, WM_DESTROY, 0, 0);
+    }
+    // The SDL window itself stays (hidden) while the display device may
+    // still present into it; it goes with the process.
+    if (windowState.sdlWindow != nullptr) SDL_HideWindow(windowState.sdlWindow);
+}
+
+void ForgetWindow() {
+    if (windowState.sdlWindow != nullptr) SDL_DestroyWindow(windowState.sdlWindow);
+    windowState = WindowState{};
+}
+
+}  // namespace standin
+
+using namespace standin;
+
+ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass) {
+    if (windowClass == nullptr || windowClass->lpfnWndProc == nullptr ||
+        windowClass->lpszClassName == nullptr) {
+        Unsupported("RegisterClassA", "a class needs a window procedure and a name");
+    }
+    if (windowClass->cbClsExtra != 0 || windowClass->cbWndExtra != 0 ||
+        windowClass->lpszMenuName != nullptr) {
+        Unsupported("RegisterClassA", "extra bytes (%d, %d) and menus are not supported",
+                    windowClass->cbClsExtra, windowClass->cbWndExtra);
+    }
+    HRESULT ignored;
+    if (InjectedFailure(seam::Call::RegisterClassA, 0, &ignored)) return 0;
+    if (windowState.classRegistered) {
+        // The system refuses a second class of the same name.
+        if (windowState.className == windowClass->lpszClassName) return 0;
+        Unsupported("RegisterClassA",
+                    "only one window class is supported (have \"%s\", got \"%s\")",
+                    windowState.className.c_str(), windowClass->lpszClassName);
+    }
+    windowState.classRegistered = true;
+    windowState.className = windowClass->lpszClassName;
+    windowState.windowProc = windowClass->lpfnWndProc;
+    return 0xC001;
+}
+
+int WINAPI GetSystemMetrics(int index) {
+    if (index != SM_CXSCREEN && index != SM_CYSCREEN) {
+        Unsupported("GetSystemMetrics", "only SM_CXSCREEN and SM_CYSCREEN are supported, got %d",
+                    index);
+    }
+    SDL_DisplayMode mode;
+    if (!EnsureVideo() || SDL_GetDesktopDisplayMode(0, &mode) != 0) return 0;
+    return index == SM_CXSCREEN ? mode.w : mode.h;
+}
+
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x,
+                            int y, int width, int height, HWND parent, HMENU menu,
+                            HINSTANCE /*instance*/, LPVOID param) {
+    if (exStyle != 0 || style != (WS_POPUP | WS_VISIBLE)) {
+        Unsupported("CreateWindowExA",
+                    "only a visible pop-up window (style 0x%X, ex-style 0) is supported, got style "
+                    "0x%X, ex-style 0x%X",
+                    static_cast<unsigned>(WS_POPUP | WS_VISIBLE), style, exStyle);
+    }
+    if (parent != nullptr || menu != nullptr || param != nullptr) {
+        Unsupported("CreateWindowExA", "parent windows, menus and creation data are not supported");
+    }
+    if (windowState.exists) Unsupported("CreateWindowExA", "only one window is supported");
+    HRESULT ignored;
+    if (InjectedFailure(seam::Call::CreateWindowExA, 0, &ignored)) return nullptr;
+    if (!windowState.classRegistered || className == nullptr ||
+        windowState.className != className) {
+        return nullptr;
+    }
+    if (!EnsureVideo()) return nullptr;
+    SDL_DisplayMode desktop;
+    if (SDL_GetDesktopDisplayMode(0, &desktop) != 0) return nullptr;
+    if (x != 0 || y != 0 || width != desktop.w || height != desktop.h) {
+        Unsupported("CreateWindowExA",
+                    "only a window over the whole desktop (0, 0, %d x %d) is supported, got (%d, "
+                    "%d, %d x %d)",
+                    desktop.w, desktop.h, x, y, width, height);
+    }
+    // A window of the desktop's size, full-screen on the desktop: without a
+    // window manager a smaller window would not cover the screen, and the
+    // monitor's own mode is never changed.
+    windowState.sdlWindow =
+        SDL_CreateWindow(title != nullptr ? title : "", 0, 0, desktop.w, desktop.h,
+                         SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS | SDL_WINDOW_SHOWN);
+    if (windowState.sdlWindow == nullptr) return nullptr;
+    windowState.exists = true;
+    if (windowState.cursorCount < 0) SDL_ShowCursor(SDL_DISABLE);
+    // The window procedure sees WM_CREATE before the window is handed out;
+    // -1 refuses the creation. No creation record is passed (lParam 0).
+    if (windowState.windowProc(&mainWindowHandle, WM_CREATE, 0, 0) == -1) {
+        windowState.exists = false;
+        SDL_DestroyWindow(windowState.sdlWindow);
+        windowState.sdlWindow = nullptr;
+        return nullptr;
+    }
+    return &mainWindowHandle;
+}
+
+int WINAPI ShowCursor(BOOL show) {
+    windowState.cursorCount += show ? 1 : -1;
+    if (SDL_WasInit(SDL_INIT_VIDEO) != 0) {
+        SDL_ShowCursor(windowState.cursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
+    }
+    return windowState.cursorCount;
+}
+
+HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
+    if (instance != nullptr || name != IDI_APPLICATION) {
+        Unsupported("LoadIconA", "only the system's IDI_APPLICATION icon is supported");
+    }
+    return &applicationIcon;
+}
+
+HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
+    if (instance != nullptr || name != IDC_ARROW) {
+        Unsupported("LoadCursorA", "only the system's IDC_ARROW cursor is supported");
+    }
+    return &arrowCursor;
+}
+
+HGDIOBJ WINAPI GetStockObject(int object) {
+    if (object != BLACK_BRUSH) {
+        Unsupported("GetStockObject", "only BLACK_BRUSH is supported, got %d", object);
+    }
+    return &blackBrush;
+}
+
+BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
+    if (msg == nullptr || window != nullptr || filterMin != 0 || filterMax != 0 ||
+        remove != PM_REMOVE) {
+        Unsupported("PeekMessageA",
+                    "only PM_REMOVE without window or message filter is supported, got window %p, "
+                    "filter %u-%u, flags %u",
+                    static_cast<void*>(window), filterMin, filterMax, remove);
+    }
+    PumpEvents();
+    if (!windowState.queue.empty()) {
+        *msg = windowState.queue.front();
+        windowState.queue.pop_front();
+        return TRUE;
+    }
+    // Like the system, the quit message comes only once the queue is empty.
+    if (windowState.quitPosted) {
+        windowState.quitPosted = false;
+        windowState.closePending = false;
+        *msg = MSG{};
+        msg->message = WM_QUIT;
+        msg->wParam = static_cast<WPARAM>(windowState.quitCode);
+        msg->time = CurrentTick();
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// No keyboard messages are ever queued (keys are polled), so there is
+// nothing to translate.
+BOOL WINAPI TranslateMessage(const MSG* /*msg*/) {
+    return FALSE;
+}
+
+LRESULT WINAPI DispatchMessageA(const MSG* msg) {
+    if (msg == nullptr) return 0;
+    // Messages for a window that has gone since they were posted are dropped.
+    if (!IsMainWindow(msg->hwnd)) return 0;
+    LRESULT result = windowState.windowProc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+    // The program took the close request and kept its window: it answered.
+    if (msg->message == WM_CLOSE && windowState.exists) windowState.closePending = false;
+    return result;
+}
+
+LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM /*wParam*/, LPARAM /*lParam*/) {
+    // Closing destroys the window, which sends WM_DESTROY to its procedure.
+    if (message == WM_CLOSE && IsMainWindow(window)) DestroyMainWindow();
+    return 0;
+}
+
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (window != nullptr && !IsMainWindow(window)) return FALSE;
+    if (message == WM_QUIT) Unsupported("PostMessageA", "post WM_QUIT with PostQuitMessage");
+    Post(window, message, wParam, lParam);
+    return TRUE;
+}
+
+void WINAPI PostQuitMessage(int exitCode) {
+    windowState.quitPosted = true;
+    windowState.quitCode = exitCode;
+}
+
+HDC WINAPI BeginPaint(HWND window, LPPAINTSTRUCT paint) {
+    if (paint == nullptr || !IsMainWindow(window)) return nullptr;
+    std::memset(paint, 0, sizeof *paint);
+    paint->hdc = &windowDc;
+    return &windowDc;
+}
+
+BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT* paint) {
+    return paint != nullptr && paint->hdc == &windowDc && window == &mainWindowHandle;
+}
