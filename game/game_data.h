@@ -51,8 +51,9 @@ struct GameData {
     int totalSeconds;
     int score;
     int objective;
-    int kindPoints[kJewelKinds];  // red, green, blue, orange, yellow, purple, white; -1 fails the
-                                  // attempt
+    // Points of a caught jewel on this level, by colour: red, green, blue,
+    // orange, yellow, purple, white. -1 fails the attempt instead.
+    int kindPoints[kJewelKinds];
     DWORD levelStartTick;
     DWORD frameStartTick;
     BYTE gameOverHit;
