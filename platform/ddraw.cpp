@@ -305,7 +305,7 @@ void Present(Device* device) {
     }
     // Tests look at the converted picture; they skip the scaling and the
     // wait for the display, which would only slow thousands of frames.
-    if (SeamMode() || p.renderer == nullptr) return;
+    if ((SeamMode() && !seamState.presentLikeProgram) || p.renderer == nullptr) return;
     SDL_UpdateTexture(p.texture, nullptr, p.argb.data(), kScreenWidth * 4);
     SDL_SetRenderDrawColor(p.renderer, 0, 0, 0, 255);
     SDL_RenderClear(p.renderer);
@@ -338,18 +338,26 @@ ULONG Surface::Release() {
     return static_cast<ULONG>(refs);
 }
 
+// Tears down a surface, or a whole flip chain from its primary: first every
+// surface of it lets go of its clipper and palette (the back buffer's first),
+// then the surfaces go, back buffer before primary, then the device
+// reference that the surface (or the chain) held.
 void Surface::Destroy() {
-    LogFinalRelease(this);
-    if (palette != nullptr) palette->Release();
-    if (clipper != nullptr) clipper->Release();
-    palette = nullptr;
-    clipper = nullptr;
-    pixels.reset();
-    if (back != nullptr && !back->dead) back->Destroy();
-    if (primary == nullptr) {  // the chain's root or an off-screen surface
-        if (device->primary == this) device->primary = nullptr;
-        device->Release();
+    Surface* chain[2] = {back != nullptr && !back->dead ? back : nullptr, this};
+    for (Surface* surface : chain) {
+        if (surface == nullptr) continue;
+        if (surface->clipper != nullptr) surface->clipper->Release();
+        if (surface->palette != nullptr) surface->palette->Release();
+        surface->clipper = nullptr;
+        surface->palette = nullptr;
     }
+    for (Surface* surface : chain) {
+        if (surface == nullptr) continue;
+        LogFinalRelease(surface);
+        surface->pixels.reset();
+    }
+    if (device->primary == this) device->primary = nullptr;
+    device->Release();
 }
 
 HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT sourceRect, DWORD flags,
@@ -445,8 +453,8 @@ HRESULT Surface::Flip(LPDIRECTDRAWSURFACE7 targetOverride, DWORD flags) {
     ++flips;
     if (SeamMode()) {
         presentedChecksum = Checksum(pixels.get(), width, height, pitch);
-        textsOfLastPresent.swap(textsSinceFlip);
-        textsSinceFlip.clear();
+        std::swap(textsOfLastPresent, textsSinceFlip);
+        textsSinceFlip.count = 0;
         seamState.pollsWithoutProgress = 0;
         if (seamState.frameHook) seamState.frameHook();
     }
@@ -854,8 +862,7 @@ BOOL WINAPI TextOutA(HDC hdc, int x, int y, LPCSTR text, int length) {
     DrawText(surface->pixels.get(), surface->width, surface->height, surface->pitch, x, y, text,
              length, index);
     if (SeamMode() && surface->primary != nullptr) {
-        textsSinceFlip.push_back(TextRecord{x, y, std::string(text, static_cast<size_t>(length)),
-                                            surface->textColour, index});
+        textsSinceFlip.Add(x, y, text, length, surface->textColour, index);
     }
     return TRUE;
 }

@@ -75,7 +75,7 @@ bool SeamKeyHeld(int vk) {
 }
 
 DWORD CurrentTick() {
-    if (seamState.active) return seamState.tick;
+    if (seamState.active && !seamState.realClock) return seamState.tick;
     // The system's counter is 32 bits of milliseconds and wraps after 49.7 days.
     return static_cast<DWORD>(SDL_GetTicks64());
 }
@@ -118,7 +118,7 @@ SHORT WINAPI GetAsyncKeyState(int vk) {
 }
 
 DWORD WINAPI GetTickCount(void) {
-    if (!seamState.active) return CurrentTick();
+    if (!seamState.active || seamState.realClock) return CurrentTick();
     DWORD now = seamState.tick;
     seamState.tick += seamState.tickStep;
     seamState.pollsWithoutProgress = 0;

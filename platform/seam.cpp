@@ -13,10 +13,12 @@ namespace seam {
 
 namespace {
 
-std::vector<TextDraw> Convert(const std::vector<TextRecord>& records) {
+std::vector<TextDraw> Convert(const TextLog& log) {
     std::vector<TextDraw> texts;
-    for (const TextRecord& r : records)
+    for (size_t i = 0; i < log.count; ++i) {
+        const TextRecord& r = log.records[i];
         texts.push_back(TextDraw{r.x, r.y, r.text, r.colour, r.index});
+    }
     return texts;
 }
 
@@ -35,6 +37,13 @@ void Reset() {
     seamState = SeamState{};
     seamState.active = true;
     vn_seam_fail_allocs = 0;
+}
+
+void UseRealClock(bool real) {
+    seamState.realClock = real;
+}
+void PresentLikeProgram(bool present) {
+    seamState.presentLikeProgram = present;
 }
 
 void SetTick(DWORD tick) {

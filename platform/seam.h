@@ -53,6 +53,13 @@ void AdvanceTick(DWORD ms);  // wraps at 2^32 like the real counter
 // Abort the test (with a message) once this many ticks have passed since the
 // limit was set; 0 turns it off. Guards tests against a game that never ends.
 void SetTickBudget(DWORD ms);
+// GetTickCount on the real clock instead of the virtual one (for pacing
+// measurements); key scripts still follow the virtual clock.
+void UseRealClock(bool real);
+
+// Flip also scales and presents the picture through SDL's renderer, as the
+// program does (tests normally stop at the palette lookup).
+void PresentLikeProgram(bool present);
 
 // --- keyboard ----------------------------------------------------------
 void HoldKey(int vk, bool held);

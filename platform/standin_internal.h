@@ -36,7 +36,9 @@ struct SeamState {
     } failures[static_cast<int>(seam::Call::Count)];
     std::function<void()> frameHook;
     std::function<void()> pollHook;
-    std::string programDir;  // overrides the program's directory for OpenFile
+    std::string programDir;           // overrides the program's directory for OpenFile
+    bool realClock = false;           // GetTickCount on the real clock
+    bool presentLikeProgram = false;  // Flip scales and presents through SDL
 };
 extern SeamState seamState;
 inline bool SeamMode() {
@@ -122,8 +124,15 @@ struct TextRecord {
     COLORREF colour;
     BYTE index;
 };
-extern std::vector<TextRecord> textsSinceFlip;
-extern std::vector<TextRecord> textsOfLastPresent;
+// The texts of one picture. Records are reused from picture to picture, so
+// that a steady frame allocates nothing for them.
+struct TextLog {
+    std::vector<TextRecord> records;
+    size_t count = 0;
+    void Add(int x, int y, const char* text, int length, COLORREF colour, BYTE index);
+};
+extern TextLog textsSinceFlip;
+extern TextLog textsOfLastPresent;
 bool FontReady();
 // Draws `length` bytes of Latin-1 text with its top-left at (x, y) in palette
 // index `index` onto an 8-bit picture, touching only glyph pixels.

@@ -10,8 +10,18 @@
 
 namespace standin {
 
-std::vector<TextRecord> textsSinceFlip;
-std::vector<TextRecord> textsOfLastPresent;
+TextLog textsSinceFlip;
+TextLog textsOfLastPresent;
+
+void TextLog::Add(int x, int y, const char* text, int length, COLORREF colour, BYTE index) {
+    if (count == records.size()) records.emplace_back();
+    TextRecord& record = records[count++];
+    record.x = x;
+    record.y = y;
+    record.text.assign(text, static_cast<size_t>(length));
+    record.colour = colour;
+    record.index = index;
+}
 
 namespace {
 
@@ -116,8 +126,8 @@ void DrawText(BYTE* pixels, int width, int height, int pitch, int x, int y, cons
 void ForgetTextCache() {
     for (CachedText& entry : cache) entry = CachedText{};
     useClock = 0;
-    textsSinceFlip.clear();
-    textsOfLastPresent.clear();
+    textsSinceFlip = TextLog{};
+    textsOfLastPresent = TextLog{};
 }
 
 }  // namespace standin
