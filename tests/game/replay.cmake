@@ -1,0 +1,45 @@
+# The replay harness: the real game played headless by a bot and by a fixed
+# key script, the jewel and play-frame edge cases, and the README screenshots.
+
+# vn_replay: the runner and the bot, shared by the tests and the screenshots.
+# The sprite sheet is taken from assets/ (the runner works there), so nothing
+# is copied next to the test programs where the game tests expect none.
+add_library(vn_replay STATIC replay_runner.cpp bot_player.cpp)
+target_link_libraries(vn_replay PUBLIC vn_shell vn_game)
+target_compile_definitions(vn_replay PUBLIC VORNACKLE_ASSETS_DIR="${CMAKE_SOURCE_DIR}/assets")
+
+add_executable(replay_tests
+  jewel_field_test.cpp
+  play_frame_test.cpp
+  play_full_game_test.cpp
+  play_golden_test.cpp)
+# The malloc wrapper goes in as objects: as a library it would come before
+# the graphics code that calls it on the link line.
+target_sources(replay_tests PRIVATE $<TARGET_OBJECTS:vn_seam_malloc>)
+target_link_libraries(replay_tests PRIVATE vn_replay GTest::gtest GTest::gtest_main)
+target_link_options(replay_tests PRIVATE -Wl,--wrap=malloc)
+target_compile_definitions(replay_tests PRIVATE
+  VORNACKLE_GOLDEN_DIR="${CMAKE_CURRENT_SOURCE_DIR}/golden")
+vn_copy_font(replay_tests)
+gtest_discover_tests(replay_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+
+# Records the golden replay anew after an intended change to the pictures.
+add_custom_target(update-golden
+  COMMAND ${CMAKE_COMMAND} -E env VORNACKLE_UPDATE_GOLDEN=1
+          $<TARGET_FILE:replay_tests> --gtest_filter=GoldenReplay.*
+  DEPENDS replay_tests
+  COMMENT "Recording tests/game/golden/ anew"
+  VERBATIM)
+
+# README pictures: PNG files written into docs/ (needs zlib1g-dev).
+find_package(ZLIB REQUIRED)
+add_executable(screenshots replay_screenshots.cpp replay_png.cpp)
+target_sources(screenshots PRIVATE $<TARGET_OBJECTS:vn_seam_malloc>)
+target_link_libraries(screenshots PRIVATE vn_replay ZLIB::ZLIB)
+target_link_options(screenshots PRIVATE -Wl,--wrap=malloc)
+vn_copy_font(screenshots)
+add_custom_target(update-screenshots
+  COMMAND screenshots ${CMAKE_SOURCE_DIR}/docs
+  DEPENDS screenshots
+  COMMENT "Writing the README screenshots into docs/"
+  VERBATIM)
