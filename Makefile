@@ -29,7 +29,7 @@ CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null || \
     find platform graphics game shell tests tools -name '*.cpp' -o -name '*.h')
 
-.PHONY: all deps build play test test-sanitize windows windows-package test-windows \
+.PHONY: all deps build sheet-tool play test test-sanitize windows windows-package test-windows \
     fuzz bench install package test-install test-package format format-check clean
 
 all: build
@@ -41,6 +41,11 @@ deps:
 build: deps
 	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# Only the picture tool the screenshot checks need, not the whole build.
+sheet-tool: deps
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target vn_sheet_picture
 
 # The build folder holds the program with its sprite sheet beside it.
 play: build
@@ -70,7 +75,7 @@ windows-package: windows
 	    zip -q -r ../vornackle-windows.zip vornackle
 	@echo "windows-package: $(WINDOWS_DIR)/vornackle-windows.zip"
 
-test-windows: windows
+test-windows: windows sheet-tool
 	@$(DEPS) build wine
 	scripts/test-windows.sh $(WINDOWS_DIR)/vornackle.exe $(BUILD_DIR)
 

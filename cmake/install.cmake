@@ -10,11 +10,6 @@
 
 include(GNUInstallDirs)
 
-# The text font the stand-in draws with; the build copies it beside the
-# program, and the install puts it with the sprite sheet.
-set(VORNACKLE_FONT /usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
-    CACHE FILEPATH "TrueType font installed with the game")
-
 # The icons are the first basket frame, cut from the sheet by our own tool.
 add_executable(vn_sheet_picture ${CMAKE_SOURCE_DIR}/tools/sheet_picture.cpp)
 set(VORNACKLE_ICON_DIR ${CMAKE_BINARY_DIR}/icons)
@@ -34,7 +29,8 @@ endforeach()
 add_custom_target(vn_icons ALL DEPENDS ${VORNACKLE_ICONS})
 
 install(TARGETS vornackle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${VORNACKLE_SHEET} ${VORNACKLE_FONT} DESTINATION ${CMAKE_INSTALL_DATADIR}/vornackle)
+# VN_FONT_FILE is the stand-in's text font (platform/).
+install(FILES ${VORNACKLE_SHEET} ${VN_FONT_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/vornackle)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/vornackle.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 

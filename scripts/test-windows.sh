@@ -55,13 +55,14 @@ fi
 
 prepare_references
 
-# The game reads its sheet by bare name: run it from a folder holding both,
-# as the Windows zip is laid out.
+# The game reads its sheet by bare name, which OpenFile looks for in the
+# program's folder first: lay the two out as the Windows zip does, and start
+# the program from another folder.
 run_dir="$SHOTS/game"
-mkdir -p "$run_dir"
+mkdir -p "$run_dir" "$SHOTS/elsewhere"
 cp "$exe" "$run_dir/vornackle.exe"
 cp "$SHEET" "$run_dir/playersprite.bmp"
-(cd "$run_dir" && exec timeout 180 wine ./vornackle.exe) &
+(cd "$SHOTS/elsewhere" && exec timeout 180 wine "$run_dir/vornackle.exe") &
 game_pid=$!
 
 play_through "$game_pid"
