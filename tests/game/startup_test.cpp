@@ -76,7 +76,8 @@ TEST_F(StartUpTest, SheetPaletteWithJewelColoursAndBothBasketFramesShow) {
     EXPECT_EQ(gameData.playerX, 320);
     EXPECT_EQ(gameData.playerY, 352);
     EXPECT_EQ(gameData.spriteSheet.pixels, nullptr);
-    EXPECT_EQ(gameData.spriteSheet.infoHeader.biWidth, 148);
+    const LONG sheetWidth = gameData.spriteSheet.infoHeader.biWidth;  // packed: copy out first
+    EXPECT_EQ(sheetWidth, 148);
 }
 
 // A missing or refused file leaves the default ramps; in both the story is
