@@ -1,6 +1,6 @@
 // KERNEL32 files: OpenFile for reading (a bare name is looked for next to the
-// program, then in the working directory), _lread and _lclose, over POSIX
-// file descriptors.
+// program, then in an installed copy's data folder, then in the working
+// directory), _lread and _lclose, over POSIX file descriptors.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -28,6 +28,18 @@ std::string ProgramDirectory() {
 }
 
 }  // namespace
+
+std::vector<std::string> DataFileCandidates(const char* name) {
+    std::vector<std::string> paths;
+    std::string dir = ProgramDirectory();
+    if (dir.empty()) return paths;
+    if (dir.back() != '/') dir += '/';
+    paths.push_back(dir + name);
+    // An installed program lives in PREFIX/bin and its data in
+    // PREFIX/share/vornackle, wherever PREFIX is.
+    paths.push_back(dir + "../share/vornackle/" + name);
+    return paths;
+}
 
 int OpenFileCount() {
     return static_cast<int>(openFiles.size());
@@ -59,16 +71,11 @@ HFILE WINAPI OpenFile(LPCSTR name, LPOFSTRUCT info, UINT style) {
         info->nErrCode = kFileNotFound;
         return HFILE_ERROR;
     }
-    // A bare name is looked for in the program's own directory, then in the
-    // working directory; a path with a directory is taken as given.
+    // A bare name is looked for beside the program, in an installed copy's
+    // data folder, then in the working directory; a path with a directory
+    // is taken as given.
     std::vector<std::string> candidates;
-    if (std::strchr(name, '/') == nullptr) {
-        std::string dir = ProgramDirectory();
-        if (!dir.empty()) {
-            if (dir.back() != '/') dir += '/';
-            candidates.push_back(dir + name);
-        }
-    }
+    if (std::strchr(name, '/') == nullptr) candidates = DataFileCandidates(name);
     candidates.push_back(name);
     for (const std::string& path : candidates) {
         int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);

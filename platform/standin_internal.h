@@ -95,6 +95,9 @@ void SeamTapKey(int vk);
 extern std::vector<UINT> beeps;  // recorded in seam mode only
 
 // --- files -------------------------------------------------------------------
+// Where a data file of the program may be: beside the program, then in
+// ../share/vornackle from there (an installed copy).
+std::vector<std::string> DataFileCandidates(const char* name);
 int OpenFileCount();
 void CloseAllFiles();
 

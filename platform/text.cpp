@@ -53,14 +53,15 @@ TTF_Font* OpenFont() {
     if (font.tried) return font.font;
     font.tried = true;
     if (TTF_WasInit() == 0 && TTF_Init() != 0) return nullptr;
-    // Next to the program first (the build copies it there), then the
+    // Where the sprite sheet is looked for (the build copies the font next
+    // to the program, an install puts it with the sheet), then the font
     // package's own place.
-    if (char* base = SDL_GetBasePath()) {
-        std::string path = std::string(base) + kFontFile;
-        SDL_free(base);
+    std::vector<std::string> paths = DataFileCandidates(kFontFile);
+    paths.push_back(kPackageFont);
+    for (const std::string& path : paths) {
         font.font = TTF_OpenFont(path.c_str(), kFontPixels);
+        if (font.font != nullptr) break;
     }
-    if (font.font == nullptr) font.font = TTF_OpenFont(kPackageFont, kFontPixels);
     return font.font;
 }
 

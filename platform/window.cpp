@@ -107,13 +107,13 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
     if (parent != nullptr || menu != nullptr || param != nullptr) {
         Unsupported("CreateWindowExA", "parent windows, menus and creation data are not supported");
     }
-    if (windowState.exists) Unsupported("CreateWindowExA", "only one window is supported");
     HRESULT ignored;
     if (InjectedFailure(seam::Call::CreateWindowExA, 0, &ignored)) return nullptr;
     if (!windowState.classRegistered || className == nullptr ||
         windowState.className != className) {
         return nullptr;
     }
+    if (windowState.exists) Unsupported("CreateWindowExA", "only one window is supported");
     if (!EnsureVideo()) return nullptr;
     SDL_DisplayMode desktop;
     if (SDL_GetDesktopDisplayMode(0, &desktop) != 0) return nullptr;
