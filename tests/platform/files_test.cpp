@@ -71,6 +71,27 @@ TEST_F(FilesTest, BareNameIsLookedForNextToTheProgramFirst) {
     EXPECT_EQ(HFILE_ERROR, _lclose(file));  // already closed
 }
 
+// An installed program sits in PREFIX/bin with its data in
+// PREFIX/share/vornackle; a copy beside the program still comes first.
+TEST_F(FilesTest, InstalledProgramFindsItsDataUnderShare) {
+    const std::string bin = programDir + "/bin", share = programDir + "/share/vornackle";
+    ASSERT_EQ(0, std::system(("mkdir -p " + bin + " " + share).c_str()));
+    seam::SetProgramDirectory(bin);
+    Write(workDir + "/sheet.bmp", "working directory");
+    Write(share + "/sheet.bmp", "installed");
+    OFSTRUCT info;
+    HFILE file = OpenFile("sheet.bmp", &info, OF_READ);
+    ASSERT_NE(HFILE_ERROR, file);
+    EXPECT_EQ("installed", ReadAll(file));
+    _lclose(file);
+
+    Write(bin + "/sheet.bmp", "beside the program");
+    file = OpenFile("sheet.bmp", &info, OF_READ);
+    ASSERT_NE(HFILE_ERROR, file);
+    EXPECT_EQ("beside the program", ReadAll(file));
+    _lclose(file);
+}
+
 TEST_F(FilesTest, PathWithADirectoryIsTakenAsGiven) {
     Write(programDir + "/sheet.bmp", "program");
     ASSERT_EQ(0, mkdir("sub", 0700));
