@@ -61,8 +61,8 @@ TEST_F(BitmapTest, ColourTableBecomesRedGreenBlueWithNoCollapse) {
     EXPECT_EQ(e.peGreen, 0x20);
     EXPECT_EQ(e.peBlue, 0x10);
     EXPECT_EQ(e.peFlags, PC_NOCOLLAPSE);
-    EXPECT_EQ(bitmap.infoHeader.biWidth, 4);
-    EXPECT_EQ(bitmap.fileHeader.bfType, 0x4D42);
+    EXPECT_EQ(+bitmap.infoHeader.biWidth, 4);
+    EXPECT_EQ(+bitmap.fileHeader.bfType, 0x4D42);
 }
 
 // Stored bottom row first, kept top row first: at 1, 2 and 3 bytes a pixel,
@@ -107,7 +107,7 @@ TEST_F(BitmapTest, RefusedFilesKeepTheEarlierBuffer) {
         BmpSpec spec = ThreeRows(8);
         spec.bitCount = bits;
         EXPECT_EQ(Read(&bitmap, MakeBmp(spec)), 0) << bits;
-        EXPECT_EQ(bitmap.infoHeader.biBitCount, bits) << "the headers hold what was read";
+        EXPECT_EQ(+bitmap.infoHeader.biBitCount, bits) << "the headers hold what was read";
         EXPECT_EQ(bitmap.pixels, earlier);
         EXPECT_EQ(bitmap.pixels[0], 3);
     }
@@ -115,7 +115,7 @@ TEST_F(BitmapTest, RefusedFilesKeepTheEarlierBuffer) {
     notBm[0] = 'M';
     notBm[1] = 'B';
     EXPECT_EQ(Read(&bitmap, notBm), 0);
-    EXPECT_EQ(bitmap.fileHeader.bfType, 0x424D);
+    EXPECT_EQ(+bitmap.fileHeader.bfType, 0x424D);
     EXPECT_EQ(bitmap.pixels, earlier);
 }
 
@@ -125,7 +125,7 @@ TEST_F(BitmapTest, SecondReadReplacesTheFirstBuffer) {
     ASSERT_EQ(Read(&bitmap, MakeBmp(ThreeRows(8))), 1);
     ASSERT_EQ(Read(&bitmap, MakeBmp(ThreeRows(24))), 1);
     EXPECT_EQ(bitmap.pixels[0], 3);
-    EXPECT_EQ(bitmap.infoHeader.biBitCount, 24);
+    EXPECT_EQ(+bitmap.infoHeader.biBitCount, 24);
 
     const HFILE file = OpenBytes(MakeBmp(ThreeRows(8)));
     const int openBefore = gfx::OpenFileCount();

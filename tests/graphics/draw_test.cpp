@@ -83,8 +83,8 @@ TEST(BlitFrame, KeyedPixelsLeaveTheBackAlone) {
 
     EXPECT_EQ(BlitFrame(frame, 200, 100), 1);
     int wrong = 0;
-    for (int r = 0; r < 81; ++r) {
-        for (int c = 0; c < 73; ++c) {
+    for (int r = 0; r < 80; ++r) {
+        for (int c = 0; c < 72; ++c) {
             const uint8_t source = sheet.pixels[(r + 1) * 148 + c + 1];
             const bool shown = r < 79 && c < 71 && source != 0;
             const uint8_t expected = shown ? source : 5;

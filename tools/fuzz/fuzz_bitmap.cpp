@@ -51,7 +51,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         std::abort();
     }
     for (IDirectDrawSurface7*& frame : frames) frame = MakeFrameSurface();
-    inputPath = "/tmp/fuzz_bitmap_" + std::to_string(getpid()) + ".bmp";
+    // Memory-backed when there is such a folder: one file is written per input.
+    const char* folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    inputPath = std::string(folder) + "/fuzz_bitmap_" + std::to_string(getpid()) + ".bmp";
+    std::atexit([] { unlink(inputPath.c_str()); });
     lowestFreeFd = LowestFreeFd();
     return 0;
 }
