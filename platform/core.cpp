@@ -47,7 +47,9 @@ void CheckTickBudget() {
 }
 
 bool EnsureVideo() {
+    static bool failedForGood = false;  // no display now means none later
     if (SDL_WasInit(SDL_INIT_VIDEO) != 0) return true;
+    if (failedForGood && !seamState.active) return false;
     if (seamState.active) {
         SDL_setenv("SDL_VIDEODRIVER", "dummy", 1);
         SDL_setenv("SDL_AUDIODRIVER", "dummy", 1);
@@ -56,7 +58,22 @@ bool EnsureVideo() {
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0");
     // Without a window manager nothing else would bring the window forward.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
-    return SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+        failedForGood = true;
+        return false;
+    }
+    // With no display SDL falls back to a driver that shows nothing; the
+    // program would then run unseen for ever. Only a driver asked for by name
+    // (as the tests do) may be one of those.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    bool invisible = driver == nullptr || SDL_strcmp(driver, "offscreen") == 0 ||
+                     SDL_strcmp(driver, "dummy") == 0;
+    if (invisible && SDL_getenv("SDL_VIDEODRIVER") == nullptr) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+        failedForGood = true;
+        return false;
+    }
+    return true;
 }
 
 // A close request that the message loop has not taken within this time is

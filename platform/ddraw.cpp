@@ -124,6 +124,7 @@ struct Surface final : IDirectDrawSurface7, Tracked {
     BYTE key = 0;
     bool locked = false;
     bool dcOut = false;
+    bool lost = false;  // its memory was taken away; see seam::LoseSurfaces
     HDC__ dc{};
     COLORREF textColour = 0;
     int bkMode = kOpaque;
@@ -198,6 +199,7 @@ struct Device final : IDirectDraw7, Tracked {
     HRESULT SetCooperativeLevel(HWND window, DWORD flags) override;
     HRESULT SetDisplayMode(DWORD width, DWORD height, DWORD bpp, DWORD refresh,
                            DWORD flags) override;
+    HRESULT RestoreAllSurfaces() override;
 };
 
 namespace {
@@ -386,6 +388,7 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT source
     }
     HRESULT failure;
     if (InjectedFailure(seam::Call::Blt, DDERR_SURFACELOST, &failure)) return failure;
+    if (lost || (source != nullptr && AsSurface(source)->lost)) return DDERR_SURFACELOST;
     if (Busy()) return DDERR_SURFACEBUSY;
 
     Box dest = destRect != nullptr ? FromRect(*destRect) : Box{0, 0, width, height};
@@ -446,6 +449,7 @@ HRESULT Surface::Flip(LPDIRECTDRAWSURFACE7 targetOverride, DWORD flags) {
     HRESULT failure;
     if (InjectedFailure(seam::Call::Flip, DDERR_SURFACELOST, &failure)) return failure;
     if (back == nullptr) return DDERR_NOTFLIPPABLE;
+    if (lost || back->lost) return DDERR_SURFACELOST;
     if (Busy() || back->Busy()) return DDERR_SURFACEBUSY;
     // The interfaces stay where they are; their pictures change places.
     std::swap(pixels, back->pixels);
@@ -483,6 +487,7 @@ HRESULT Surface::GetDC(HDC* out) {
     if (out == nullptr) return DDERR_INVALIDPARAMS;
     HRESULT failure;
     if (InjectedFailure(seam::Call::GetDC, DDERR_CANTCREATEDC, &failure)) return failure;
+    if (lost) return DDERR_SURFACELOST;
     if (dcOut) return DDERR_DCALREADYCREATED;
     if (locked) return DDERR_SURFACEBUSY;
     dcOut = true;
@@ -515,6 +520,7 @@ HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE ev
     }
     HRESULT failure;
     if (InjectedFailure(seam::Call::Lock, DDERR_SURFACELOST, &failure)) return failure;
+    if (lost) return DDERR_SURFACELOST;
     if (Busy()) return DDERR_SURFACEBUSY;
     locked = true;
     desc->dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PITCH | DDSD_LPSURFACE;
@@ -721,6 +727,32 @@ HRESULT Device::SetDisplayMode(DWORD width, DWORD height, DWORD bpp, DWORD refre
     return DD_OK;
 }
 
+HRESULT Device::RestoreAllSurfaces() {
+    CheckAlive("IDirectDraw7::RestoreAllSurfaces");
+    HRESULT failure;
+    if (InjectedFailure(seam::Call::RestoreAllSurfaces, DDERR_NOEXCLUSIVEMODE, &failure)) {
+        return failure;
+    }
+    for (const auto& object : objects) {
+        auto* surface = dynamic_cast<Surface*>(object.get());
+        if (surface == nullptr || surface->dead || surface->device != this || !surface->lost) {
+            continue;
+        }
+        surface->lost = false;
+        // The memory given back holds whatever was left there.
+        std::memset(surface->pixels.get(), 0xCD,
+                    static_cast<size_t>(surface->pitch) * surface->height);
+    }
+    return DD_OK;
+}
+
+void LoseAllSurfaces() {
+    for (const auto& object : objects) {
+        auto* surface = dynamic_cast<Surface*>(object.get());
+        if (surface != nullptr && !surface->dead) surface->lost = true;
+    }
+}
+
 // --- seam read access ------------------------------------------------------------
 
 static Surface* Front() {
@@ -865,4 +897,8 @@ BOOL WINAPI TextOutA(HDC hdc, int x, int y, LPCSTR text, int length) {
         textsSinceFlip.Add(x, y, text, length, surface->textColour, index);
     }
     return TRUE;
+}
+
+void seam::LoseSurfaces() {
+    LoseAllSurfaces();
 }

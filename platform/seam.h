@@ -37,6 +37,7 @@ enum class Call {
     SetEntries,
     Lock,
     OpenFile,
+    RestoreAllSurfaces,
     Count
 };
 
@@ -78,10 +79,16 @@ void PushCloseRequest();  // as if the user closed the window (Alt+F4, WM)
 // The next `count` calls of `call` fail with `result` (0 = the call's usual
 // failure code: DDERR_OUTOFMEMORY for the Create calls, DDERR_SURFACELOST
 // for Blt, Flip and Lock, DDERR_CANTCREATEDC for GetDC, DDERR_NOTFOUND for
-// GetAttachedSurface, DDERR_GENERIC for the rest of DirectDraw; 0, NULL or
+// GetAttachedSurface, DDERR_NOEXCLUSIVEMODE for RestoreAllSurfaces (the
+// program is still not in front), DDERR_GENERIC for the rest of DirectDraw; 0, NULL or
 // HFILE_ERROR for Win32). Argument checks come first: a call the stand-in
 // does not support aborts even when a failure is armed.
 void FailNext(Call call, int count = 1, HRESULT result = 0);
+// As when exclusive mode is taken away (Alt+Tab, a locked screen): every
+// surface is lost, so Blt, Flip, Lock and GetDC answer DDERR_SURFACELOST
+// until IDirectDraw7::RestoreAllSurfaces, which leaves their pixels undefined
+// (the stand-in scribbles 0xCD over them).
+void LoseSurfaces();
 // The next `count` calls of malloc fail (the test executables link with
 // -Wl,--wrap=malloc; arm it right before the call under test).
 void FailNextAlloc(int count = 1);

@@ -75,6 +75,10 @@ bool OpenAudio() {
 
 }  // namespace
 
+void PrepareSound() {
+    OpenAudio();
+}
+
 }  // namespace standin
 
 using namespace standin;

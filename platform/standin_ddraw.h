@@ -232,6 +232,7 @@ struct IDirectDraw7 {
     virtual HRESULT SetCooperativeLevel(HWND hWnd, DWORD dwFlags) = 0;
     virtual HRESULT SetDisplayMode(DWORD dwWidth, DWORD dwHeight, DWORD dwBPP, DWORD dwRefreshRate,
                                    DWORD dwFlags) = 0;
+    virtual HRESULT RestoreAllSurfaces() = 0;
 
   protected:
     ~IDirectDraw7() = default;

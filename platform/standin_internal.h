@@ -93,6 +93,9 @@ void SeamTapKey(int vk);
 
 // --- sound -------------------------------------------------------------------
 extern std::vector<UINT> beeps;  // recorded in seam mode only
+// Opens the audio device and makes the tones ahead of the first beep, so
+// that the first catch does not stall a frame.
+void PrepareSound();
 
 // --- files -------------------------------------------------------------------
 // Where a data file of the program may be: beside the program, then in

@@ -132,6 +132,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
     if (windowState.sdlWindow == nullptr) return nullptr;
     windowState.exists = true;
     if (windowState.cursorCount < 0) SDL_ShowCursor(SDL_DISABLE);
+    PrepareSound();
     // The window procedure sees WM_CREATE before the window is handed out;
     // -1 refuses the creation. No creation record is passed (lParam 0).
     if (windowState.windowProc(&mainWindowHandle, WM_CREATE, 0, 0) == -1) {
