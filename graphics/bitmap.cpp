@@ -15,6 +15,53 @@
 static const LONG kMaxSide = 16384;
 static const DWORD kMaxPixelBytes = 16u * 1024u * 1024u;
 
+// The pixels each frame surface was given, for RestoreFrameCells. The game
+// cuts two frames; a frame larger than a cell is not kept.
+struct KeptFrame {
+    IDirectDrawSurface7* surface;
+    int width, height;
+    BYTE pixels[72 * 80];
+};
+static KeptFrame keptFrames[4];
+
+static void KeepFrameCell(IDirectDrawSurface7* surface, const BYTE* rows, long long pitch,
+                          long long w, long long h) {
+    if (w * h > static_cast<long long>(sizeof(keptFrames[0].pixels))) return;
+    KeptFrame* slot = nullptr;
+    for (KeptFrame& kept : keptFrames) {
+        if (kept.surface == surface || (slot == nullptr && kept.surface == nullptr)) slot = &kept;
+        if (kept.surface == surface) break;
+    }
+    if (slot == nullptr) return;
+    slot->surface = surface;
+    slot->width = static_cast<int>(w);
+    slot->height = static_cast<int>(h);
+    for (long long r = 0; r < h; ++r) memcpy(slot->pixels + r * w, rows + r * pitch, w);
+}
+
+void ForgetFrameCells() {
+    memset(keptFrames, 0, sizeof(keptFrames));
+}
+
+void RestoreFrameCells() {
+    for (const KeptFrame& kept : keptFrames) {
+        if (kept.surface == nullptr) continue;
+        DDSURFACEDESC2 desc;
+        memset(&desc, 0, sizeof(desc));
+        desc.dwSize = sizeof(desc);
+        if (kept.surface->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr) != 0) continue;
+        BYTE* destination = static_cast<BYTE*>(desc.lpSurface);
+        if (destination != nullptr && static_cast<int>(desc.dwWidth) == kept.width &&
+            static_cast<int>(desc.dwHeight) == kept.height && desc.lPitch >= kept.width) {
+            for (int r = 0; r < kept.height; ++r) {
+                memcpy(destination + static_cast<long long>(r) * desc.lPitch,
+                       kept.pixels + r * kept.width, kept.width);
+            }
+        }
+        kept.surface->Unlock(nullptr);
+    }
+}
+
 static bool ReadExactly(HFILE file, void* buffer, UINT count) {
     return _lread(file, buffer, count) == count;
 }
@@ -161,6 +208,7 @@ int CopyFrameCell(BitmapFile* bitmap, IDirectDrawSurface7* surface, int cellX) {
                 memset(destination + r * pitch, 0, static_cast<size_t>(w));
             }
         }
+        KeepFrameCell(surface, destination, pitch, w, h);
     }
     surface->Unlock(nullptr);
     return 1;

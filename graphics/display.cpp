@@ -29,6 +29,7 @@ static void FillDefaultRamps() {
 // Objects are created into locals and stored only when their creation
 // succeeded, so a failed step never leaves a half-made object in the record.
 int DisplayOpen() {
+    ForgetFrameCells();  // they belonged to an earlier device's surfaces
     IDirectDraw7* device = nullptr;
     if (DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&device), IID_IDirectDraw7, nullptr) !=
             0 ||
@@ -90,6 +91,14 @@ int DisplayOpen() {
 
 // Gives back every object present, clipper first and device last. The record
 // is left empty so that nothing can draw through a released object.
+int RestoreDisplay() {
+    if (display.device == nullptr) return 0;
+    if (display.device->RestoreAllSurfaces() != 0) return 0;
+    if (display.palette != nullptr) display.palette->SetEntries(0, 0, 256, PaletteTable);
+    RestoreFrameCells();
+    return 1;
+}
+
 int DisplayClose() {
     if (display.clipper != nullptr) display.clipper->Release();
     display.clipper = nullptr;

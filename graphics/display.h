@@ -38,6 +38,12 @@ int DrawLabel(const char* text, int colour, int x, int y);
 int BlitFrame(IDirectDrawSurface7* surface, int left, int top);
 int PresentFrame();
 
+// After the system took the display away (Alt+Tab, a locked screen) every
+// surface is lost: get them back and put back what the program cannot simply
+// redraw, the palette entries and the frame surfaces' pixels. 1 when the
+// surfaces are back, 0 while the system still refuses them.
+int RestoreDisplay();
+
 // --- the sprite sheet ---------------------------------------------------
 #pragma pack(push, 1)
 struct BitmapFileHeader {  // 14 bytes as stored
@@ -75,3 +81,8 @@ int ReadBitmapFile(BitmapFile* bitmap, HFILE file);  // takes over and closes `f
 int FlipRows(int rowBytes, BYTE* image, int rowCount);
 IDirectDrawSurface7* MakeFrameSurface();
 int CopyFrameCell(BitmapFile* bitmap, IDirectDrawSurface7* surface, int cellX);
+// CopyFrameCell keeps a copy of what it wrote, since the sheet's pixels are
+// freed after start-up; these put the copies back, or forget them when a new
+// display (with new surfaces) is opened.
+void RestoreFrameCells();
+void ForgetFrameCells();

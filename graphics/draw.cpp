@@ -63,7 +63,16 @@ int BlitFrame(IDirectDrawSurface7* surface, int left, int top) {
 int PresentFrame() {
     if (display.primary == nullptr) return 1;
     for (int attempt = 0; attempt < kMaxFlipAttempts; ++attempt) {
-        if (display.primary->Flip(nullptr, DDFLIP_WAIT) == 0) break;
+        const HRESULT result = display.primary->Flip(nullptr, DDFLIP_WAIT);
+        if (result == 0) break;
+        // The display was taken away: flipping again cannot succeed until the
+        // surfaces are restored, and the back surface lost this frame's
+        // picture anyway, so the frame is dropped and the next one is drawn
+        // afresh on the restored surfaces.
+        if (result == DDERR_SURFACELOST) {
+            RestoreDisplay();
+            break;
+        }
     }
     return 1;
 }
