@@ -17,7 +17,7 @@ source "$root/scripts/screen-lib.sh"
 
 SHEET=${VORNACKLE_SHEET:-$root/assets/playersprite.bmp}
 PICTURE_TOOL=$linux_build/vn_sheet_picture
-export WINEPREFIX=${VORNACKLE_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/vornackle/wine-prefix}
+export WINEPREFIX=${VORNACKLE_WINEPREFIX:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/vornackle/wine-prefix}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 game_pid=
