@@ -138,7 +138,9 @@ bool WindowExists();
 int FlipCount();
 std::uint32_t PresentedChecksum();  // of the last presented picture's indices
 // The colour shown at (x, y) of the 640 x 480 picture as last presented,
-// 0xAARRGGBB after the palette lookup; 0 before the first present.
+// 0xAARRGGBB after the palette lookup; 0 before the first present (and
+// when presenting like the program, which converts straight into SDL's
+// texture).
 std::uint32_t PresentedPixel(int x, int y);
 
 // Live DirectDraw objects and the order of final releases, by kind:

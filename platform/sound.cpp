@@ -38,7 +38,25 @@ struct Audio {
     bool tried = false;
     SDL_AudioDeviceID device = 0;
     std::vector<std::int16_t> samples[kToneCount];
+    // The tone now sounding and how far it got; the callback reads them
+    // under the device lock.
+    const std::vector<std::int16_t>* playing = nullptr;
+    size_t position = 0;
 } audio;
+
+// Plays the current tone, then silence. Beeps are mixed by hand rather than
+// queued so that a beep allocates nothing.
+void Fill(void* /*userdata*/, Uint8* stream, int bytes) {
+    auto* out = reinterpret_cast<std::int16_t*>(stream);
+    size_t count = static_cast<size_t>(bytes) / sizeof(std::int16_t);
+    for (size_t i = 0; i < count; ++i) {
+        if (audio.playing != nullptr && audio.position < audio.playing->size()) {
+            out[i] = (*audio.playing)[audio.position++];
+        } else {
+            out[i] = 0;
+        }
+    }
+}
 
 void Synthesize(const Tone& tone, std::vector<std::int16_t>* out) {
     const double pi = 3.14159265358979323846;
@@ -66,6 +84,7 @@ bool OpenAudio() {
     want.format = AUDIO_S16SYS;
     want.channels = 1;
     want.samples = 512;
+    want.callback = Fill;
     audio.device = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
     if (audio.device == 0) return false;
     for (int i = 0; i < kToneCount; ++i) Synthesize(kTones[i], &audio.samples[i]);
@@ -97,10 +116,10 @@ BOOL WINAPI MessageBeep(UINT type) {
     if (seamState.active) beeps.push_back(type);
     if (OpenAudio()) {
         // A new beep cuts the one still sounding, so beeps never pile up.
-        SDL_ClearQueuedAudio(audio.device);
-        const std::vector<std::int16_t>& samples = audio.samples[tone];
-        SDL_QueueAudio(audio.device, samples.data(),
-                       static_cast<Uint32>(samples.size() * sizeof(std::int16_t)));
+        SDL_LockAudioDevice(audio.device);
+        audio.playing = &audio.samples[tone];
+        audio.position = 0;
+        SDL_UnlockAudioDevice(audio.device);
     }
     return TRUE;
 }

@@ -144,6 +144,6 @@ bool FontReady();
 // index `index` onto an 8-bit picture, touching only glyph pixels.
 void DrawText(BYTE* pixels, int width, int height, int pitch, int x, int y, const char* text,
               int length, BYTE index);
-void ForgetTextCache();
+void ForgetTexts();
 
 }  // namespace standin
