@@ -60,18 +60,21 @@ void Hold(std::initializer_list<int> keys) {
 }
 
 // Plays level 1 without moving until the failure screen, then leaves with
-// `leaveKey`, tapped or held. The objective is put out of reach so that
-// jewels falling into the basket cannot end the level early.
+// `leaveKey`, tapped or held; Esc on the title after that. The objective is
+// put out of reach so that jewels falling into the basket cannot end the
+// level early.
 gametest::Run PlayUntilFailed(int leaveKey, bool tap, std::vector<int>* clock) {
-    return gametest::RunGame([=](const std::vector<Shot>& shots) {
+    bool failed = false;
+    return gametest::RunGame([=](const std::vector<Shot>& shots) mutable {
         const Shot& shot = shots.back();
         if (shot.state == Shutdown) return;  // the closing present: keys stay as they are
         if (shot.state == Story) return Hold({VK_RETURN});
-        if (shot.state == Title) return Hold({VK_SPACE});
+        if (shot.state == Title) return Hold({failed ? VK_ESCAPE : VK_SPACE});
         if (shot.state == Briefing) return Hold({VK_RETURN});
         Hold({});
         gameData.objective = INT_MAX;
         if (shot.Has("YOU HAVE FAILED YOUR OBJECTIVE!!!")) {
+            failed = true;
             if (tap) {
                 seam::TapKey(leaveKey);
             } else {
@@ -139,6 +142,20 @@ TEST_F(LevelEndTest, EscHeldOnEndScreenQuitsWithoutShutdown) {
     const gametest::Run run = PlayUntilFailed(VK_ESCAPE, false, nullptr);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(gameData.screenState, Shutdown);
+    EXPECT_TRUE(seam::ReleaseLog().empty());
+}
+
+// Backspace on the failure screen leads to the title, which starts the next
+// game afresh; the story is never told twice.
+TEST_F(LevelEndTest, BackspaceAfterFailureGoesToTitleNotStory) {
+    const gametest::Run run = PlayUntilFailed(VK_BACK, false, nullptr);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.shots.back().state, Title);
+    int stories = 0;
+    for (const Shot& shot : run.shots) stories += shot.state == Story ? 1 : 0;
+    EXPECT_EQ(stories, 1);
+    EXPECT_EQ(gameData.totalSeconds, 0);  // leaving a failed level counts no time
+    EXPECT_EQ(gameData.level, 1);
     EXPECT_TRUE(seam::ReleaseLog().empty());
 }
 

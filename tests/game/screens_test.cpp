@@ -103,6 +103,20 @@ TEST_F(ScreensTest, FastestTimeShownOnlyOnceAGameWasCompleted) {
     }
 }
 
+// However the last game ended, the title starts the next one at level 1
+// with no time counted, and keeps the best time.
+TEST_F(ScreensTest, TitleStartsAFreshGame) {
+    gameData.level = 4;
+    gameData.totalSeconds = 77;
+    gameData.bestTotalSeconds = 95;
+    const gametest::Run run =
+        gametest::RunGame([](const std::vector<Shot>& shots) { WalkTo(Briefing, shots); });
+    const Shot& briefing = run.shots.back();
+    EXPECT_TRUE(briefing.Has("LEVEL 1: CATCH 1000 POINTS IN JEWELS"));
+    EXPECT_TRUE(briefing.Has("TOTAL COMPLETION TIME: 0 SECONDS"));
+    EXPECT_EQ(gameData.bestTotalSeconds, 95);
+}
+
 struct BriefingCase {
     int level;
     int objective;
