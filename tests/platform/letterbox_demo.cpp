@@ -48,19 +48,22 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     device->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, &palette, nullptr);
     primary->SetPalette(palette);
 
-    DDSURFACEDESC2 lock;
-    std::memset(&lock, 0, sizeof lock);
-    lock.dwSize = sizeof lock;
-    back->Lock(nullptr, &lock, DDLOCK_WAIT, nullptr);
-    for (int y = 0; y < 480; ++y) {
-        BYTE* row = static_cast<BYTE*>(lock.lpSurface) + y * lock.lPitch;
-        for (int x = 0; x < 640; ++x) {
-            bool edge = x < 8 || y < 8 || x >= 632 || y >= 472;
-            row[x] = edge ? 2 : static_cast<BYTE>(((x + y) & 1) != 0 ? 1 : 3);
+    // The same picture in both buffers, so every flip shows it.
+    for (int buffer = 0; buffer < 2; ++buffer) {
+        DDSURFACEDESC2 lock;
+        std::memset(&lock, 0, sizeof lock);
+        lock.dwSize = sizeof lock;
+        back->Lock(nullptr, &lock, DDLOCK_WAIT, nullptr);
+        for (int y = 0; y < 480; ++y) {
+            BYTE* row = static_cast<BYTE*>(lock.lpSurface) + y * lock.lPitch;
+            for (int x = 0; x < 640; ++x) {
+                bool edge = x < 8 || y < 8 || x >= 632 || y >= 472;
+                row[x] = edge ? 2 : static_cast<BYTE>(((x + y) & 1) != 0 ? 1 : 3);
+            }
         }
+        back->Unlock(nullptr);
+        primary->Flip(nullptr, DDFLIP_WAIT);
     }
-    back->Unlock(nullptr);
-    primary->Flip(nullptr, DDFLIP_WAIT);
     DWORD start = GetTickCount();
     MSG msg;
     while (GetTickCount() - start < 4000) {
@@ -68,7 +71,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             if (msg.message == WM_QUIT) return 0;
             DispatchMessageA(&msg);
         }
-        primary->Flip(nullptr, DDFLIP_WAIT);
         primary->Flip(nullptr, DDFLIP_WAIT);
         SDL_Delay(10);
     }
