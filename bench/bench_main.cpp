@@ -4,6 +4,7 @@
 // A ratio of two figures taken in the same run holds on a busy or slow
 // machine where the absolute times do not.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <map>
@@ -12,10 +13,12 @@
 
 namespace {
 
-// Keeps each benchmark's time in seconds (its median when repeated) while
+// Keeps each benchmark's CPU time in seconds (its median when repeated) while
 // printing as usual.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
+    explicit RatioReporter(OutputOptions options) : ConsoleReporter(options) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.error_occurred) continue;
@@ -23,8 +26,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
             const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
             if (run.run_type == Run::RT_Aggregate && !median) continue;
             if (!median && medians_.count(name) != 0) continue;
+            // CPU time: both sides are single-threaded pixel work, and CPU
+            // time leaves out the waits of a machine busy with other jobs.
             seconds_[name] =
-                run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+                run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
             if (median) medians_[name] = true;
         }
         ConsoleReporter::ReportRuns(runs);
@@ -48,7 +53,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
+    // Colour only for a terminal, as the library's own reporter does.
+    RatioReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_Defaults
+                                                 : benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\n");
     reporter.PrintRatio("BM_PlayFrame", "target: at most 3");
