@@ -5,10 +5,20 @@
 # the build needs.
 #
 # Usage: scripts/fresh-debian-check.sh [MAKE TARGETS...]   (default: test)
+#        scripts/fresh-debian-check.sh --deb build/vornackle_*.deb
+#   The second form installs the package into the bare system instead (no
+#   compiler, no -dev packages), checks that every library the program needs
+#   came with its declared dependencies and that its data files are in place,
+#   then removes it again.
 # Environment: VN_FRESH_DIR (default /srv/vn-fresh) keeps the pristine base
 # system between runs; each run works in a new copy of it. Needs root.
 set -euo pipefail
 
+deb=
+if [[ ${1:-} == --deb ]]; then
+    deb=$(realpath "$2")
+    set --
+fi
 targets=("${@:-test}")
 repo=$(cd "$(dirname "$0")/.." && pwd)
 base_dir=${VN_FRESH_DIR:-/srv/vn-fresh}
@@ -59,14 +69,35 @@ mkdir -p "$work/dev/shm" "$work/mnt/repo"
 mount -t tmpfs tmpfs "$work/dev/shm" && mounts+=("$work/dev/shm")
 mount --bind -o ro "$repo" "$work/mnt/repo" && mounts+=("$work/mnt/repo")
 
+run_inside() {
+    chroot "$work" env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+        CI=true LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive bash -c "set -euo pipefail; $1" </dev/null
+}
+
+if [[ -n "$deb" ]]; then
+    cp "$deb" "$work/root/"
+    name=$(basename "$deb")
+    echo "fresh-debian-check: installing $name in a bare bookworm"
+    run_inside "
+        apt-get update -q
+        apt-get install -y -q /root/$name
+        missing=\$(ldd /usr/bin/vornackle | grep 'not found' || true)
+        if [[ -n \"\$missing\" ]]; then echo \"libraries not installed: \$missing\" >&2; exit 1; fi
+        for f in /usr/share/vornackle/playersprite.bmp /usr/share/vornackle/DejaVuSans-Bold.ttf \
+                 /usr/share/applications/vornackle.desktop; do test -f \$f; done
+        dpkg -r vornackle
+        test ! -e /usr/bin/vornackle
+    "
+    echo "fresh-debian-check: package installed, complete, and removed cleanly"
+    exit 0
+fi
+
 # The clone takes what is committed, as CI's fresh clone does.
 echo "fresh-debian-check: make ${targets[*]} in a bare bookworm"
-chroot "$work" env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    CI=true LANG=C.UTF-8 bash -c "
-        set -euo pipefail
-        git config --global --add safe.directory /mnt/repo
-        git clone -q /mnt/repo /root/vornackle
-        cd /root/vornackle
-        make ${targets[*]}
-    " </dev/null
+run_inside "
+    git config --global --add safe.directory /mnt/repo
+    git clone -q /mnt/repo /root/vornackle
+    cd /root/vornackle
+    make ${targets[*]}
+"
 echo "fresh-debian-check: passed"
