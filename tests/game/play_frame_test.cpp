@@ -65,6 +65,12 @@ TEST(PlayBasket, EdgesStopTheBasketAndOnlyRealMovesAnimate) {
             gameData.animIndex = 0;
             gameData.animCounter = 7;
         };
+        // At the edge, one move short of a change again: pushing on must not
+        // bring the other picture back.
+        scenario.step = [&](const FrameRecord&, int) {
+            gameData.animCounter = 7;
+            return Hold(edge.key);
+        };
         std::vector<FrameRecord> frames = RunScenario(scenario);
         ASSERT_EQ(frames.size(), 3u);
         for (const FrameRecord& frame : frames) {
