@@ -29,7 +29,7 @@ CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null || \
     find platform graphics game shell tests tools -name '*.cpp' -o -name '*.h')
 
-.PHONY: all deps build sheet-tool play test test-sanitize windows windows-package test-windows \
+.PHONY: all deps build sheet-tool installable play test test-sanitize windows windows-package test-windows \
     fuzz bench install package test-install test-package format format-check clean
 
 all: build
@@ -87,13 +87,18 @@ fuzz:
 bench: build
 	$(BUILD_DIR)/bench/vn_bench
 
-install: build
+# Only what gets installed is built for these.
+installable: deps
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target vornackle vn_icons
+
+install: installable
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
-package: build
+package: installable
 	cd $(BUILD_DIR) && cpack -G DEB
 
-test-install: build
+test-install: installable sheet-tool
 	scripts/test-install.sh $(BUILD_DIR)
 
 test-package: package

@@ -10,6 +10,10 @@
 
 include(GNUInstallDirs)
 
+# Installing and packaging build only what they install (make install and
+# make package build those targets first), not the tests and benchmarks.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 # The icons are the first basket frame, cut from the sheet by our own tool.
 add_executable(vn_sheet_picture ${CMAKE_SOURCE_DIR}/tools/sheet_picture.cpp)
 set(VORNACKLE_ICON_DIR ${CMAKE_BINARY_DIR}/icons)
@@ -40,22 +44,23 @@ set(CPACK_PACKAGE_NAME vornackle)
 set(CPACK_PACKAGE_VENDOR "Vornackle Team")
 set(CPACK_PACKAGE_CONTACT "Vornackle Team <team@vornackle.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "arcade game: catch the falling jewels in a basket")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Vornackle is a small full-screen arcade game in 640x480 with 256 colours. \
-Move the basket left and right to catch the jewels falling from the top of \
-the screen. Five timed levels each set an objective and a points value for \
-each jewel colour; some colours cost points or end the attempt at once. \
-Finishing all five levels shows the total time, and the best total of the \
-session is shown on the title screen.")
+# Lines kept under 80 columns, as Debian's tools show them.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+       "Vornackle is a small full-screen arcade game in 640x480 with 256 colours."
+       "Move the basket left and right to catch the jewels falling from the top of"
+       "the screen. Five timed levels each set an objective and a points value for"
+       "each jewel colour; some colours cost points or end the attempt at once."
+       "Finishing all five levels shows the total time, and the best total of the"
+       "session is shown on the title screen.")
 set(CPACK_PACKAGE_FILE_NAME "vornackle_${PROJECT_VERSION}_amd64")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Vornackle Team <team@vornackle.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
-# The runtime libraries by name; dpkg-shlibdeps would add libc and libstdc++
-# with their versions as well.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsdl2-2.0-0 (>= 2.0.9), libsdl2-ttf-2.0-0, fonts-dejavu-core")
+# dpkg-shlibdeps names the libraries the program links (SDL2, SDL2_ttf, the
+# C and C++ runtimes) with their minimum versions; the font is data.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
