@@ -35,7 +35,9 @@ int ClearSurface(IDirectDrawSurface7* surface);
 // --- drawing primitives (all on `back`) ---------------------------------
 int FillRect(int left, int top, int right, int bottom, int colour);  // inclusive corners
 int DrawLabel(const char* text, int colour, int x, int y);
-int BlitFrame(IDirectDrawSurface7* surface, int left, int top);
+int BlitFrame(IDirectDrawSurface7* surface, int left, int top);  // 0 without a frame
+// Flips until the flip returns exactly 0; gives up after a bounded number of
+// attempts so that a display taken from us cannot hang the game.
 int PresentFrame();
 
 // After the system took the display away (Alt+Tab, a locked screen) every
@@ -77,9 +79,14 @@ struct BitmapFile {
     BYTE* pixels;
 };
 
-int ReadBitmapFile(BitmapFile* bitmap, HFILE file);  // takes over and closes `file`
+// Takes over and closes `file`. Refuses (0) a file that ends early, or whose
+// stated pixel bytes do not cover its rows, or whose sizes are absurd; such a
+// refusal leaves an earlier pixel buffer as it was.
+int ReadBitmapFile(BitmapFile* bitmap, HFILE file);
 int FlipRows(int rowBytes, BYTE* image, int rowCount);
 IDirectDrawSurface7* MakeFrameSurface();
+// Always 1. Writes only under a successful Lock; a cell that does not lie
+// inside the sheet leaves the frame all index 0 (transparent).
 int CopyFrameCell(BitmapFile* bitmap, IDirectDrawSurface7* surface, int cellX);
 // CopyFrameCell keeps a copy of what it wrote, since the sheet's pixels are
 // freed after start-up; these put the copies back, or forget them when a new
