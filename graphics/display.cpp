@@ -89,8 +89,6 @@ int DisplayOpen() {
     return 1;
 }
 
-// Gives back every object present, clipper first and device last. The record
-// is left empty so that nothing can draw through a released object.
 int RestoreDisplay() {
     if (display.device == nullptr) return 0;
     if (display.device->RestoreAllSurfaces() != 0) return 0;
@@ -99,6 +97,8 @@ int RestoreDisplay() {
     return 1;
 }
 
+// Gives back every object present, clipper first and device last. The record
+// is left empty so that nothing can draw through a released object.
 int DisplayClose() {
     if (display.clipper != nullptr) display.clipper->Release();
     display.clipper = nullptr;
