@@ -158,6 +158,9 @@ int FlipCount() {
 std::uint32_t PresentedChecksum() {
     return standin::PresentedChecksum();
 }
+std::uint32_t WindowPixel(int x, int y) {
+    return standin::WindowSurfacePixel(x, y);
+}
 std::uint32_t PresentedPixel(int x, int y) {
     return standin::PresentedPixel(x, y);
 }

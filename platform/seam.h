@@ -61,6 +61,10 @@ void UseRealClock(bool real);
 // Flip also scales and presents the picture through SDL's renderer, as the
 // program does (tests normally stop at the palette lookup).
 void PresentLikeProgram(bool present);
+// Without an accelerated renderer (the dummy driver) the program presents
+// into the window's own surface; this is its pixel (x, y) as 0xAARRGGBB,
+// 0 outside the window or with a renderer.
+std::uint32_t WindowPixel(int x, int y);
 
 // --- keyboard ----------------------------------------------------------
 void HoldKey(int vk, bool held);

@@ -121,7 +121,8 @@ std::vector<RECT> BackClipRects();
 RECT BackClipBound();
 int FlipCount();
 std::uint32_t PresentedChecksum();
-std::uint32_t PresentedPixel(int x, int y);  // ARGB8888 as last presented
+std::uint32_t PresentedPixel(int x, int y);      // ARGB8888 as last presented
+std::uint32_t WindowSurfacePixel(int x, int y);  // the window's own surface
 
 // Text on a surface: the DC font and the texts recorded for the seam.
 struct TextRecord {
