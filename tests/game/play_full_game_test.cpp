@@ -115,7 +115,9 @@ TEST(PlayFullGame, BotFinishesGamesAndTheFastestTimeIsKept) {
             EXPECT_FALSE(game.complete->HasText("NEW FASTEST TIME"));
         }
         EXPECT_EQ(game.complete->bestTotalSeconds, best);
-        if (game.nextTitle != nullptr) {
+        // Backspace leads to a title that shows the fastest time so far.
+        if (i + 1 < games.size()) {
+            ASSERT_NE(game.nextTitle, nullptr);
             EXPECT_EQ(game.nextTitle->NumberAfter("FASTEST COMPLETION TIME: "), best);
         }
     }
