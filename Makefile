@@ -29,8 +29,8 @@ CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null || \
     find platform graphics game shell tests tools -name '*.cpp' -o -name '*.h')
 
-.PHONY: all deps build sheet-tool installable play test test-sanitize windows windows-package test-windows \
-    fuzz bench install package test-install test-package format format-check clean
+.PHONY: all deps build sheet-tool installable play test test-sanitize windows windows-package \
+    test-windows fuzz bench install package test-install test-package format format-check clean
 
 all: build
 
@@ -106,11 +106,13 @@ test-package: package
 
 format:
 	@$(DEPS) format
-	clang-format -i $(SOURCES)
+	@clang-format -i $(SOURCES)
+	@echo "format: $(words $(SOURCES)) files formatted"
 
 format-check:
 	@$(DEPS) format
-	clang-format --dry-run --Werror $(SOURCES)
+	@clang-format --dry-run --Werror $(SOURCES)
+	@echo "format-check: $(words $(SOURCES)) files follow .clang-format"
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(WINDOWS_DIR) $(FUZZ_DIR)

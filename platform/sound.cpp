@@ -42,6 +42,12 @@ struct Audio {
     // under the device lock.
     const std::vector<std::int16_t>* playing = nullptr;
     size_t position = 0;
+
+    // The device's thread keeps calling Fill until the device is closed, so
+    // it is closed before the tones it reads are destroyed at exit.
+    ~Audio() {
+        if (device != 0) SDL_CloseAudioDevice(device);
+    }
 } audio;
 
 // Plays the current tone, then silence. Beeps are mixed by hand rather than
