@@ -83,9 +83,15 @@ fuzz:
 	@$(DEPS) build fuzz
 	scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
-# Figures only; never fails on a slow machine.
-bench: build
-	$(BUILD_DIR)/bench/vn_bench
+# Figures only, from a Release build of their own; never fails on a slow
+# machine. bench-smoke runs each benchmark once, briefly, to keep them working.
+bench:
+	@$(DEPS) build test
+	bench/run.sh build-bench
+
+bench-smoke:
+	@$(DEPS) build test
+	bench/run.sh --smoke build-bench
 
 # Only what gets installed is built for these.
 installable: deps

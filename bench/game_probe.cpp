@@ -4,11 +4,10 @@
 //
 //   vn_bench_probe first-frame   prints the CLOCK_MONOTONIC time (ns) of the
 //                                first presented picture and exits
-//   vn_bench_probe games N [present]
-//                                the bot plays N whole games in virtual time
-//                                (presenting through SDL as the program does
-//                                with "present"); prints resident memory (KiB)
-//                                after the first game and after the last
+//   vn_bench_probe games N       the bot plays N whole games in virtual time,
+//                                presenting as the program does; prints
+//                                resident memory (KiB) after the first game
+//                                and after the last
 //   vn_bench_probe pacing N      plays N frames on the real clock; prints the
 //                                intervals between presents (us), one a line
 //
@@ -94,9 +93,9 @@ int FirstFrame() {
     return 1;  // the hook never ran
 }
 
-int Games(int count, bool present) {
+int Games(int count) {
     seam::Reset();
-    seam::PresentLikeProgram(present);
+    seam::PresentLikeProgram(true);
     seam::SetTick(1000000);
     int finished = 0;
     long afterFirst = -1;
@@ -118,7 +117,7 @@ int Games(int count, bool present) {
 }
 
 // The real loop on the real clock: the level's frames paced by the game's own
-// busy-wait, presented through SDL's renderer as in the program. The basket
+// busy-wait, presented as in the program. The basket
 // stands still, so the level runs its full 30 seconds without an outcome.
 int Pacing(int frames) {
     seam::Reset();
@@ -155,9 +154,9 @@ int main(int argc, char** argv) {
     }
     if (argc >= 2 && std::strcmp(argv[1], "first-frame") == 0) return FirstFrame();
     if (argc >= 3 && std::strcmp(argv[1], "games") == 0) {
-        return Games(std::atoi(argv[2]), argc >= 4 && std::strcmp(argv[3], "present") == 0);
+        return Games(std::atoi(argv[2]));
     }
     if (argc >= 3 && std::strcmp(argv[1], "pacing") == 0) return Pacing(std::atoi(argv[2]));
-    std::fprintf(stderr, "usage: vn_bench_probe first-frame | games N [present] | pacing N\n");
+    std::fprintf(stderr, "usage: vn_bench_probe first-frame | games N | pacing N\n");
     return 2;
 }
