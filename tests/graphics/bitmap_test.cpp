@@ -1,47 +1,30 @@
-// Reading the sprite sheet and cutting its cells: colour-table conversion,
-// row order at each depth, refusals that keep or free the earlier buffer,
-// hostile headers and short files, and frames cut from the right place.
+// The sprite sheet: reading a BMP (colour table, row order, refused files),
+// cutting frames from their cells, and the committed sheet itself.
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "tests/graphics/graphics_test_support.h"
 
 namespace {
 
-using gfx::BmpSpec;
+using gfx::BmpLayout;
 using gfx::MakeBmp;
-using gfx::OpenBytes;
+using gfx::Read;
 
-// Reads `bytes` into `bitmap` and checks that the reader closed the file.
-int Read(BitmapFile* bitmap, const std::vector<uint8_t>& bytes) {
-    const HFILE file = OpenBytes(bytes);
-    const int openBefore = gfx::OpenFileCount();
-    const int result = ReadBitmapFile(bitmap, file);
-    EXPECT_EQ(gfx::OpenFileCount(), openBefore - 1) << "the reader closes the file";
-    return result;
-}
-
-// Three rows of `width` pixels at `bytesPerPixel`, each row filled with its
-// stored position (1, 2, 3) so the order can be read back.
-BmpSpec ThreeRows(uint16_t bitCount, int rows = 3) {
-    BmpSpec spec;
-    spec.width = 4;
-    spec.height = rows;
-    spec.bitCount = bitCount;
-    for (int r = 0; r < rows; ++r) {
-        spec.rows.push_back(std::vector<uint8_t>(4 * (bitCount / 8), static_cast<uint8_t>(r + 1)));
-    }
-    return spec;
-}
-
-std::vector<uint8_t> RowStarts(const BitmapFile& bitmap, int rows, int rowBytes) {
-    std::vector<uint8_t> firsts;
-    for (int r = 0; r < rows; ++r) firsts.push_back(bitmap.pixels[r * rowBytes]);
-    return firsts;
+// `rows` rows of 4 pixels, each byte holding its row's stored position (1, 2,
+// ...) so the order can be read back; a negative count is stored top first.
+std::vector<uint8_t> Rows(uint16_t bitCount, int rows = 3, int64_t sizeImage = -1) {
+    BmpLayout layout;
+    layout.height = rows, layout.bitCount = bitCount, layout.sizeImage = sizeImage;
+    for (int r = 0; r < std::abs(rows); ++r) layout.rows.emplace_back(4 * (bitCount / 8), r + 1);
+    return MakeBmp(layout);
 }
 
 class BitmapTest : public ::testing::Test {
@@ -51,236 +34,179 @@ class BitmapTest : public ::testing::Test {
     BitmapFile bitmap = {};
 };
 
-TEST_F(BitmapTest, ColourTableBecomesRedGreenBlueWithNoCollapse) {
-    BmpSpec spec = ThreeRows(8);
-    const uint8_t stored[4] = {0x10, 0x20, 0x30, 0x00};
-    memcpy(spec.table[5], stored, 4);
-    ASSERT_EQ(Read(&bitmap, MakeBmp(spec)), 1);
+// The table, stored blue, green, red, becomes red, green, blue with
+// PC_NOCOLLAPSE (deeper files have none); rows stored bottom first end up top
+// first at 1, 2 and 3 bytes a pixel and odd counts, unless the height is
+// negative. A second read frees the first buffer (the sanitizer run reports a
+// leak otherwise).
+TEST_F(BitmapTest, ConvertsTheTableAndTurnsTheRows) {
+    BmpLayout layout;
+    layout.table[5][0] = 0x10, layout.table[5][1] = 0x20, layout.table[5][2] = 0x30;
+    layout.rows = {{1, 2, 3, 4}};
+    ASSERT_EQ(Read(&bitmap, MakeBmp(layout)), 1);
     const PALETTEENTRY e = bitmap.paletteEntries[5];
-    EXPECT_EQ(e.peRed, 0x30);
-    EXPECT_EQ(e.peGreen, 0x20);
-    EXPECT_EQ(e.peBlue, 0x10);
-    EXPECT_EQ(e.peFlags, PC_NOCOLLAPSE);
-    EXPECT_EQ(+bitmap.infoHeader.biWidth, 4);
-    EXPECT_EQ(+bitmap.fileHeader.bfType, 0x4D42);
-}
-
-// Stored bottom row first, kept top row first: at 1, 2 and 3 bytes a pixel,
-// for odd and even row counts; the middle row of an odd count stays put.
-TEST_F(BitmapTest, RowsEndUpTopRowFirstAtEveryDepth) {
+    EXPECT_EQ(std::vector<int>({e.peRed, e.peGreen, e.peBlue, e.peFlags}),
+              std::vector<int>({0x30, 0x20, 0x10, PC_NOCOLLAPSE}));
     for (uint16_t bits : {8, 16, 24}) {
-        for (int rows : {3, 2, 1}) {
-            ASSERT_EQ(Read(&bitmap, MakeBmp(ThreeRows(bits, rows))), 1) << bits;
-            std::vector<uint8_t> expected;
-            for (int r = rows; r >= 1; --r) expected.push_back(static_cast<uint8_t>(r));
-            EXPECT_EQ(RowStarts(bitmap, rows, 4 * bits / 8), expected) << bits << " bits";
-            // Every byte of a row moved with it.
-            for (int i = 0; i < rows * 4 * bits / 8; ++i) {
-                ASSERT_EQ(bitmap.pixels[i], rows - i / (4 * bits / 8)) << bits << " byte " << i;
+        for (int rows : {3, 2, 1, -3}) {
+            for (PALETTEENTRY& entry : bitmap.paletteEntries) entry = PALETTEENTRY{1, 2, 3, 0};
+            ASSERT_EQ(Read(&bitmap, Rows(bits, rows)), 1) << bits;
+            const int rowBytes = 4 * bits / 8;
+            for (int i = 0; i < std::abs(rows) * rowBytes; ++i) {
+                const int stored = rows < 0 ? i / rowBytes + 1 : rows - i / rowBytes;
+                ASSERT_EQ(bitmap.pixels[i], stored) << bits << " bits, " << rows << " rows, " << i;
             }
+            EXPECT_EQ(bitmap.paletteEntries[255].peBlue, bits == 8 ? 0 : 3) << bits;
         }
     }
 }
 
-TEST_F(BitmapTest, DeeperFilesKeepThePaletteAndReadPixelsFromOffset54) {
-    for (uint16_t bits : {16, 24}) {
-        for (PALETTEENTRY& e : bitmap.paletteEntries) e = PALETTEENTRY{1, 2, 3, 0};
-        ASSERT_EQ(Read(&bitmap, MakeBmp(ThreeRows(bits))), 1);
-        EXPECT_EQ(bitmap.paletteEntries[0].peRed, 1);
-        EXPECT_EQ(bitmap.paletteEntries[255].peBlue, 3);
-        EXPECT_EQ(bitmap.paletteEntries[255].peFlags, 0);
-        EXPECT_EQ(bitmap.pixels[0], 3) << "the last stored row comes first";
+// Every refused file is closed. What the headers give away is refused before
+// the earlier buffer is touched; a file whose pixels end early leaves none,
+// and no read goes past the file's bytes (the sanitizer run reports it).
+TEST_F(BitmapTest, RefusesBadHostileAndShortFiles) {
+    // Bit depth, width, height and stated pixel bytes of refused headers.
+    // clang-format off
+    const int64_t headers[][4] = {{1, 4, 3, 12}, {4, 4, 3, 12}, {32, 4, 3, 48}, {0, 4, 3, 12},
+        {12, 4, 3, 12}, {8, 4, 3, 0}, {8, 4, 3, 11}, {8, 0, 3, 12}, {8, -4, 3, 12}, {8, 4, 0, 12},
+        {8, 4, INT32_MIN, 12}, {8, 0x40000000, 3, 12}, {8, 4, 0x7FFFFFFF, 12},
+        {8, 0x10000, 0x10000, 12} /* wraps */, {8, 4, 3, 0xFFFFFFFF}};
+    // clang-format on
+    const std::vector<uint8_t> good = Rows(8);
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+    for (const auto& h : headers) {
+        BmpLayout layout;
+        layout.bitCount = h[0], layout.width = h[1], layout.height = h[2], layout.sizeImage = h[3];
+        layout.rows.assign(3, std::vector<uint8_t>(4, 1));
+        files.push_back({std::to_string(h[0]) + " bits " + std::to_string(h[1]) + " x " +
+                             std::to_string(h[2]) + ", " + std::to_string(h[3]),
+                         MakeBmp(layout)});
     }
-}
-
-TEST_F(BitmapTest, NegativeHeightKeepsStoredOrder) {
-    BmpSpec spec = ThreeRows(8);
-    spec.height = -3;
-    ASSERT_EQ(Read(&bitmap, MakeBmp(spec)), 1);
-    EXPECT_EQ(RowStarts(bitmap, 3, 4), (std::vector<uint8_t>{1, 2, 3}));
-}
-
-TEST_F(BitmapTest, RefusedFilesKeepTheEarlierBuffer) {
-    ASSERT_EQ(Read(&bitmap, MakeBmp(ThreeRows(8))), 1);
-    BYTE* earlier = bitmap.pixels;
-    for (uint16_t bits : {1, 4, 32, 0, 12}) {
-        BmpSpec spec = ThreeRows(8);
-        spec.bitCount = bits;
-        EXPECT_EQ(Read(&bitmap, MakeBmp(spec)), 0) << bits;
-        EXPECT_EQ(+bitmap.infoHeader.biBitCount, bits) << "the headers hold what was read";
-        EXPECT_EQ(bitmap.pixels, earlier);
-        EXPECT_EQ(bitmap.pixels[0], 3);
+    files.push_back({"not BM", good});
+    files.back().second[0] = 'M';
+    size_t keeping = 0;  // files before this one are refused before pixels are read
+    for (size_t length : {0, 1, 13, 14, 30, 53, 54, 600, 1077, 1078, 1089}) {
+        if (length == 1078) keeping = files.size();
+        files.push_back({"cut to " + std::to_string(length),
+                         std::vector<uint8_t>(good.begin(), good.begin() + length)});
     }
-    std::vector<uint8_t> notBm = MakeBmp(ThreeRows(8));
-    notBm[0] = 'M';
-    notBm[1] = 'B';
-    EXPECT_EQ(Read(&bitmap, notBm), 0);
-    EXPECT_EQ(+bitmap.fileHeader.bfType, 0x424D);
-    EXPECT_EQ(bitmap.pixels, earlier);
-}
-
-// A second read frees the first buffer (the sanitizer run reports a leak
-// otherwise); when the new buffer cannot be had, none is left.
-TEST_F(BitmapTest, SecondReadReplacesTheFirstBuffer) {
-    ASSERT_EQ(Read(&bitmap, MakeBmp(ThreeRows(8))), 1);
-    ASSERT_EQ(Read(&bitmap, MakeBmp(ThreeRows(24))), 1);
-    EXPECT_EQ(bitmap.pixels[0], 3);
-    EXPECT_EQ(+bitmap.infoHeader.biBitCount, 24);
-
-    const HFILE file = OpenBytes(MakeBmp(ThreeRows(8)));
-    const int openBefore = gfx::OpenFileCount();
-    seam::FailNextAlloc();
-    EXPECT_EQ(ReadBitmapFile(&bitmap, file), 0);
-    EXPECT_EQ(gfx::OpenFileCount(), openBefore - 1);
+    files.push_back({"more pixel bytes stated than follow", Rows(8, 3, 4096)});
+    for (size_t i = 0; i < files.size(); ++i) {
+        ASSERT_EQ(Read(&bitmap, good), 1);
+        BYTE* earlier = bitmap.pixels;
+        EXPECT_EQ(Read(&bitmap, files[i].second), 0) << files[i].first;
+        if (i < keeping) {
+            EXPECT_TRUE(bitmap.pixels == earlier && earlier[0] == 3) << files[i].first;
+        } else {
+            EXPECT_EQ(bitmap.pixels, nullptr) << files[i].first << ": no half-read picture";
+        }
+    }
+    ASSERT_EQ(Read(&bitmap, good), 1);  // no buffer to be had: none is left
+    EXPECT_EQ(Read(&bitmap, good, true), 0);
     EXPECT_EQ(bitmap.pixels, nullptr);
-}
-
-// Files whose headers and contents disagree are refused before any buffer is
-// sized from them; the earlier buffer survives, the file is closed.
-TEST_F(BitmapTest, HostileFilesAreRefused) {
-    ASSERT_EQ(Read(&bitmap, MakeBmp(ThreeRows(8))), 1);
-    BYTE* earlier = bitmap.pixels;
-
-    struct Case {
-        const char* name;
-        int32_t width, height;
-        int64_t sizeImage;
-    };
-    const Case cases[] = {
-        {"size image 0", 4, 3, 0},
-        {"size image one short", 4, 3, 11},
-        {"width 0", 0, 3, 12},
-        {"negative width", -4, 3, 12},
-        {"height 0", 4, 0, 12},
-        {"most negative height", 4, INT32_MIN, 12},
-        {"absurd width", 0x40000000, 3, 12},
-        {"absurd height", 4, 0x7FFFFFFF, 12},
-        {"width times height wraps", 0x10000, 0x10000, 12},
-        {"absurd size image", 4, 3, 0xFFFFFFFF},
-    };
-    for (const Case& c : cases) {
-        BmpSpec spec = ThreeRows(8);
-        spec.width = c.width;
-        spec.height = c.height;
-        spec.sizeImage = c.sizeImage;
-        EXPECT_EQ(Read(&bitmap, MakeBmp(spec)), 0) << c.name;
-        EXPECT_EQ(bitmap.pixels, earlier) << c.name;
-    }
-}
-
-// A file that ends early anywhere is refused; no half-read picture stays.
-TEST_F(BitmapTest, TruncatedFilesAreRefused) {
-    const std::vector<uint8_t> whole = MakeBmp(ThreeRows(8));
-    for (size_t length : {size_t{0}, size_t{1}, size_t{13}, size_t{14}, size_t{30}, size_t{53},
-                          size_t{54}, size_t{600}, size_t{1077}, size_t{1078}, whole.size() - 1}) {
-        std::vector<uint8_t> cut(whole.begin(), whole.begin() + length);
-        EXPECT_EQ(Read(&bitmap, cut), 0) << length << " bytes";
-        if (length >= 1078) {
-            EXPECT_EQ(bitmap.pixels, nullptr) << length;
-        }
-    }
-    // A header stating more pixel bytes than follow.
-    BmpSpec spec = ThreeRows(8);
-    spec.sizeImage = 4096;
-    EXPECT_EQ(Read(&bitmap, MakeBmp(spec)), 0);
-    EXPECT_EQ(bitmap.pixels, nullptr);
-}
-
-TEST(FlipRows, ReversesRowsOrLeavesThemWhenItCannot) {
-    gfx::ResetProcess();
-    BYTE image[] = {1, 1, 2, 2, 3, 3, 4, 4, 5, 5};
-    EXPECT_EQ(FlipRows(2, image, 5), 1);
-    EXPECT_EQ(std::vector<BYTE>(image, image + 10),
-              (std::vector<BYTE>{5, 5, 4, 4, 3, 3, 2, 2, 1, 1}));
-    EXPECT_EQ(FlipRows(2, image, 0), 1);
-    EXPECT_EQ(FlipRows(2, image, -1), 0);
-    EXPECT_EQ(FlipRows(-2, image, 5), 0);
+    BYTE image[] = {1, 1, 2, 2};  // rows that cannot be turned stay as they were
     seam::FailNextAlloc();
-    EXPECT_EQ(FlipRows(2, image, 5), 0);
-    EXPECT_EQ(image[0], 5) << "unchanged when no temporary buffer was to be had";
+    EXPECT_EQ(FlipRows(2, image, 2) + FlipRows(2, image, -1) + FlipRows(-2, image, 2), 0);
+    EXPECT_EQ(std::vector<BYTE>(image, image + 4), std::vector<BYTE>({1, 1, 2, 2}));
 }
 
-// The frames that start-up cuts: frame k's pixel (r, c) is the top-down
-// sheet's pixel (r + 1, 73k + c + 1).
-TEST(CopyFrameCell, CutsBothFramesFromTheirCells) {
+// Frame k's pixel (r, c) is the top-down sheet's pixel (r + 1, 73k + c + 1);
+// a failed Lock writes nothing; a cell the sheet does not wholly hold leaves
+// the frame transparent without reading past the sheet (146 x 81 is the
+// smallest sheet holding both cells).
+TEST(CopyFrameCell, CutsEachFrameFromItsCellUnderALock) {
+    const int cases[][4] = {{148, 81, 0, 1}, {146, 81, 1, 1},  {144, 81, 1, 0}, {148, 80, 0, 0},
+                            {148, 81, 2, 0}, {148, 81, -1, 0}, {72, 81, 0, 0},  {148, 81, 0, -1}};
     gfx::OpenDisplay();
-    BitmapFile sheet = {};
-    ASSERT_EQ(ReadBitmapFile(&sheet, OpenBytes(gfx::MakeSheet(148, 81))), 1);
-    for (int cell = 0; cell < 2; ++cell) {
-        IDirectDrawSurface7* frame = MakeFrameSurface();
-        ASSERT_NE(frame, nullptr);
-        EXPECT_EQ(CopyFrameCell(&sheet, frame, cell), 1);
-        int width = 0, height = 0, pitch = 0;
-        const BYTE* pixels = seam::SurfacePixels(frame, &width, &height, &pitch);
-        ASSERT_EQ(width, 72);
-        ASSERT_EQ(height, 80);
-        int wrong = 0;
-        for (int r = 0; r < 80; ++r) {
-            for (int c = 0; c < 72; ++c) {
-                wrong += pixels[r * pitch + c] != gfx::SheetValue(r + 1, 73 * cell + c + 1);
-            }
-        }
-        EXPECT_EQ(wrong, 0) << "cell " << cell;
-    }
-    free(sheet.pixels);
-}
-
-int LitPixels(IDirectDrawSurface7* frame) {
-    int width = 0, height = 0, pitch = 0;
-    const BYTE* pixels = seam::SurfacePixels(frame, &width, &height, &pitch);
-    int lit = 0;
-    for (int r = 0; r < height; ++r) {
-        for (int c = 0; c < width; ++c) lit += pixels[r * pitch + c] != 0;
-    }
-    return lit;
-}
-
-TEST(CopyFrameCell, WritesNothingWithoutALock) {
-    gfx::OpenDisplay();
-    BitmapFile sheet = {};
-    ASSERT_EQ(ReadBitmapFile(&sheet, OpenBytes(gfx::MakeSheet(148, 81))), 1);
-    IDirectDrawSurface7* frame = MakeFrameSurface();
-    ASSERT_NE(frame, nullptr);
-    const int before = LitPixels(frame);
-    seam::FailNext(seam::Call::Lock);
-    EXPECT_EQ(CopyFrameCell(&sheet, frame, 0), 1);
-    EXPECT_EQ(LitPixels(frame), before);
-    EXPECT_EQ(CopyFrameCell(&sheet, frame, 0), 1);
-    EXPECT_EQ(LitPixels(frame), 72 * 80);
-    free(sheet.pixels);
-}
-
-// A sheet too small for the cell leaves the frame transparent, never reading
-// past the sheet's rows (the sanitizer run would report it).
-TEST(CopyFrameCell, SheetTooSmallLeavesTheFrameTransparent) {
-    gfx::OpenDisplay();
-    const struct {
-        int width, height, cell;
-    } cases[] = {{144, 81, 1}, {148, 80, 0}, {148, 81, 2}, {148, 81, -1}, {72, 81, 0}};
     for (const auto& c : cases) {
         BitmapFile sheet = {};
-        ASSERT_EQ(ReadBitmapFile(&sheet, OpenBytes(gfx::MakeSheet(c.width, c.height))), 1);
+        ASSERT_EQ(Read(&sheet, gfx::MakeSheet(c[0], c[1])), 1);
         IDirectDrawSurface7* frame = MakeFrameSurface();
         ASSERT_NE(frame, nullptr);
-        CopyFrameCell(&sheet, frame, 1 - (c.cell == 1));  // something there first
-        EXPECT_EQ(CopyFrameCell(&sheet, frame, c.cell), 1);
-        EXPECT_EQ(LitPixels(frame), 0) << c.width << " x " << c.height << " cell " << c.cell;
+        if (c[2] >= 0) CopyFrameCell(&sheet, frame, c[2] == 1 ? 0 : 1);  // something there first
+        const int unwritten = gfx::FrameMismatches(frame, [](int, int) { return 0; });
+        if (c[3] < 0) seam::FailNext(seam::Call::Lock);
+        EXPECT_EQ(CopyFrameCell(&sheet, frame, c[2]), 1);
+        const int mismatches = gfx::FrameMismatches(frame, [&](int r, int col) {
+            return c[3] > 0 ? gfx::SheetValue(r + 1, 73 * c[2] + col + 1) : 0;
+        });
+        EXPECT_EQ(mismatches, c[3] < 0 ? unwritten : 0)
+            << c[0] << " x " << c[1] << " cell " << c[2];
         free(sheet.pixels);
     }
-    // The smallest sheet that holds both cells.
-    BitmapFile sheet = {};
-    ASSERT_EQ(ReadBitmapFile(&sheet, OpenBytes(gfx::MakeSheet(146, 81))), 1);
-    IDirectDrawSurface7* frame = MakeFrameSurface();
-    CopyFrameCell(&sheet, frame, 1);
-    EXPECT_EQ(LitPixels(frame), 72 * 80);
-    free(sheet.pixels);
-}
-
-TEST(MakeFrameSurface, NoneWhenTheSurfaceCannotBeMade) {
-    gfx::OpenDisplay();
     seam::FailNext(seam::Call::CreateSurface);
     EXPECT_EQ(MakeFrameSurface(), nullptr);
     EXPECT_EQ(CopyFrameCell(nullptr, nullptr, 0), 1);
+}
+
+std::vector<uint8_t> Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+// The committed sheet is what the generator draws: an uncompressed 8-bit
+// file, pixels right after the table, rows a multiple of 4 bytes; a grid line
+// round each cell; index 0 black, 127 bright enough to read on it; two
+// distinct baskets in none of the jewel indices on a transparent ground,
+// opening at the top (the catch band); and the game's reader and cutter take it.
+TEST(SpriteSheet, CommittedFileIsWhatTheGeneratorDrawsByTheSheetRules) {
+    const std::string fresh = testing::TempDir() + "vn_sheet_fresh.bmp";
+    ASSERT_EQ(std::system((std::string(VN_SHEET_TOOL) + " " + fresh).c_str()), 0);
+    const std::vector<uint8_t> bytes = Slurp(VN_SHEET_PATH);
+    EXPECT_TRUE(Slurp(fresh) == bytes) << "assets/playersprite.bmp is stale: rebuild sprite_sheet";
+    std::remove(fresh.c_str());
+    ASSERT_GE(bytes.size(), 1078u);
+    const int32_t width = static_cast<int32_t>(U32(bytes, 18)),
+                  height = static_cast<int32_t>(U32(bytes, 22));
+    EXPECT_EQ(
+        std::vector<uint32_t>({U32(bytes, 0) & 0xFFFF, U32(bytes, 10), U32(bytes, 14),
+                               U32(bytes, 28) & 0xFFFF, U32(bytes, 30), U32(bytes, 34)}),
+        std::vector<uint32_t>({0x4D42, 1078, 40, 8, 0, static_cast<uint32_t>(width * height)}));
+    ASSERT_TRUE(width >= 146 && height >= 81 && width % 4 == 0) << width << " x " << height;
+    ASSERT_EQ(bytes.size(), 1078u + width * height);
+    auto at = [&](int row, int column) {
+        return bytes[1078 + (height - 1 - row) * width + column];
+    };
+    int offGrid = 0;
+    for (int i = 0; i <= 146; ++i) offGrid += (at(0, i) != at(0, 0)) + (at(81, i) != at(0, 0));
+    for (int i = 0; i <= 81 * 3; ++i) offGrid += at(i / 3, 73 * (i % 3)) != at(0, 0);
+    EXPECT_TRUE(offGrid == 0 && at(0, 0) != 0);
+    EXPECT_EQ(bytes[54] | bytes[55] | bytes[56], 0) << "index 0 is black";
+    const uint8_t* heading = &bytes[54 + 4 * 127];  // blue, green, red
+    EXPECT_GT(heading[2] * 299 + heading[1] * 587 + heading[0] * 114, 150 * 1000);
+
+    gfx::OpenDisplay();
+    BitmapFile sheet = {};
+    ASSERT_EQ(Read(&sheet, bytes), 1);
+    int differing = 0;
+    for (int cell = 0; cell < 2; ++cell) {
+        int lit = 0, jewelColoured = 0, litInCatchBand = 0;
+        for (int r = 0; r < 80; ++r) {
+            for (int c = 0; c < 72; ++c) {
+                const uint8_t v = at(r + 1, 73 * cell + c + 1);
+                lit += v != 0;
+                jewelColoured += v != 0 && v % 10 == 0 && v <= 70;
+                litInCatchBand += v != 0 && r < 9 && c < 71;
+                differing += cell == 0 && v != at(r + 1, 73 + c + 1);
+            }
+        }
+        EXPECT_EQ(jewelColoured, 0) << cell;
+        EXPECT_TRUE(lit > 71 * 79 / 3 && lit < 71 * 79)
+            << cell << ": a basket on a transparent ground";
+        EXPECT_GT(litInCatchBand, 9 * 40) << cell << ": the rim sits in the top rows";
+        EXPECT_EQ(at(80, 73 * cell + 36), 0) << "bottom of cell " << cell << " is background";
+        IDirectDrawSurface7* frame = MakeFrameSurface();
+        CopyFrameCell(&sheet, frame, cell);
+        EXPECT_EQ(
+            gfx::FrameMismatches(frame, [&](int r, int c) { return at(r + 1, 73 * cell + c + 1); }),
+            0);
+    }
+    EXPECT_GT(differing, 200) << "the two frames must differ enough to animate";
+    free(sheet.pixels);
 }
 
 }  // namespace

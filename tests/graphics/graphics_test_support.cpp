@@ -1,16 +1,14 @@
 // Helpers shared by the graphics tests.
 #include "tests/graphics/graphics_test_support.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
 
-// Defined by the game; the graphics tests stand in for it.
-HWND mainWindow = nullptr;
+HWND mainWindow = nullptr;  // defined by the game; the tests stand in for it
 
 namespace gfx {
 
@@ -18,22 +16,17 @@ static LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam,
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-// The one full-screen window that the display's exclusive mode belongs to.
-HWND MakeWindow(const char* title) {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = TestWindowProc;
-    windowClass.lpszClassName = "VornackleGraphics";
-    RegisterClassA(&windowClass);
-    return CreateWindowExA(0, "VornackleGraphics", title, WS_POPUP | WS_VISIBLE, 0, 0,
-                           GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr,
-                           nullptr, nullptr, nullptr);
-}
-
 void ResetProcess() {
     seam::Reset();
     display = Display{nullptr, nullptr, nullptr, nullptr, nullptr, 640, 480, 8};
     memset(PaletteTable, 0, sizeof(PaletteTable));
-    mainWindow = MakeWindow("graphics test");
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = TestWindowProc;
+    windowClass.lpszClassName = "VornackleGraphics";
+    RegisterClassA(&windowClass);
+    mainWindow = CreateWindowExA(0, "VornackleGraphics", "graphics test", WS_POPUP | WS_VISIBLE, 0,
+                                 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
+                                 nullptr, nullptr, nullptr, nullptr);
 }
 
 void OpenDisplay() {
@@ -41,118 +34,82 @@ void OpenDisplay() {
     ASSERT_EQ(DisplayOpen(), 1);
 }
 
-static void Put16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(v & 0xFF);
-    out.push_back((v >> 8) & 0xFF);
-}
-
-static void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
-
-std::vector<uint8_t> MakeBmp(const BmpSpec& spec) {
-    std::vector<uint8_t> data;
-    for (const std::vector<uint8_t>& row : spec.rows)
-        data.insert(data.end(), row.begin(), row.end());
-    const uint32_t sizeImage = spec.sizeImage < 0 ? static_cast<uint32_t>(data.size())
-                                                  : static_cast<uint32_t>(spec.sizeImage);
-    const bool hasTable = spec.bitCount == 8;
-    std::vector<uint8_t> out;
-    Put16(out, 0x4D42);
-    Put32(out, 54 + (hasTable ? 1024 : 0) + static_cast<uint32_t>(data.size()));
-    Put32(out, 0);
-    Put32(out, 54 + (hasTable ? 1024 : 0));
-    Put32(out, 40);
-    Put32(out, static_cast<uint32_t>(spec.width));
-    Put32(out, static_cast<uint32_t>(spec.height));
-    Put16(out, 1);
-    Put16(out, spec.bitCount);
-    Put32(out, 0);
-    Put32(out, sizeImage);
-    Put32(out, 0);
-    Put32(out, 0);
-    Put32(out, 0);
-    Put32(out, 0);
-    if (hasTable) {
-        for (const auto& entry : spec.table) out.insert(out.end(), entry, entry + 4);
-    }
+std::vector<uint8_t> MakeBmp(const BmpLayout& layout) {
+    std::vector<uint8_t> data, out;
+    for (const auto& row : layout.rows) data.insert(data.end(), row.begin(), row.end());
+    const uint32_t offset = layout.bitCount == 8 ? 1078 : 54, size = data.size();
+    auto put = [&out](uint32_t v, int bytes) {
+        for (; bytes > 0; --bytes, v >>= 8) out.push_back(v & 0xFF);
+    };
+    put(0x4D42, 2), put(offset + size, 4), put(0, 4), put(offset, 4), put(40, 4);
+    put(layout.width, 4), put(layout.height, 4), put(1, 2), put(layout.bitCount, 2), put(0, 4);
+    put(layout.sizeImage < 0 ? size : static_cast<uint32_t>(layout.sizeImage), 4), put(0, 16);
+    if (layout.bitCount == 8) out.insert(out.end(), layout.table[0], layout.table[0] + 1024);
     out.insert(out.end(), data.begin(), data.end());
     return out;
 }
 
-HFILE OpenBytes(const std::vector<uint8_t>& bytes) {
+int Read(BitmapFile* bitmap, const std::vector<uint8_t>& bytes, bool failAlloc) {
     char path[] = "/tmp/vn_graphics_bmp_XXXXXX";
     const int fd = mkstemp(path);
-    EXPECT_GE(fd, 0);
-    if (fd < 0) return HFILE_ERROR;
-    const ssize_t written = write(fd, bytes.data(), bytes.size());
-    EXPECT_EQ(written, static_cast<ssize_t>(bytes.size()));
+    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     close(fd);
     OFSTRUCT scratch;
     const HFILE file = OpenFile(path, &scratch, OF_READ);
     unlink(path);  // the open handle keeps the file readable
     EXPECT_NE(file, HFILE_ERROR);
-    return file;
-}
-
-int OpenFileCount() {
-    int count = 0;
-    DIR* dir = opendir("/proc/self/fd");
-    if (dir == nullptr) return -1;
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] != '.') ++count;
-    }
-    closedir(dir);
-    return count;
+    if (failAlloc) seam::FailNextAlloc();
+    const int result = ReadBitmapFile(bitmap, file);
+    EXPECT_EQ(seam::OpenFiles(), 0) << "the reader closes the file";
+    return result;
 }
 
 uint8_t SheetValue(int row, int column) {
-    return static_cast<uint8_t>((row * 7 + column * 3) % 251 + 1);
+    return (row + column) % 4 == 0 ? 0 : static_cast<uint8_t>((row * 7 + column * 3) % 251 + 1);
 }
 
 std::vector<uint8_t> MakeSheet(int width, int height) {
-    BmpSpec spec;
-    spec.width = width;
-    spec.height = height;
-    for (int i = 0; i < 256; ++i) {
-        spec.table[i][0] = static_cast<uint8_t>(i);
-        spec.table[i][2] = static_cast<uint8_t>(255 - i);
+    BmpLayout layout;
+    layout.width = width, layout.height = height;
+    for (int row = height - 1; row >= 0; --row) {
+        layout.rows.emplace_back(width);
+        for (int column = 0; column < width; ++column)
+            layout.rows.back()[column] = SheetValue(row, column);
     }
-    for (int stored = 0; stored < height; ++stored) {
-        const int row = height - 1 - stored;
-        std::vector<uint8_t> bytes(width);
-        for (int column = 0; column < width; ++column) bytes[column] = SheetValue(row, column);
-        spec.rows.push_back(bytes);
-    }
-    return MakeBmp(spec);
+    return MakeBmp(layout);
 }
 
-uint8_t BackAt(int x, int y) {
-    return seam::BackPixels()[y * seam::kWidth + x];
+std::vector<IDirectDrawSurface7*> CutFrames() {
+    BitmapFile sheet = {};
+    EXPECT_EQ(Read(&sheet, MakeSheet(148, 81)), 1);
+    std::vector<IDirectDrawSurface7*> frames = {MakeFrameSurface(), MakeFrameSurface()};
+    for (int k = 0; k < 2; ++k) EXPECT_EQ(CopyFrameCell(&sheet, frames[k], k), 1);
+    free(sheet.pixels);
+    return frames;
+}
+
+int FrameMismatches(IDirectDrawSurface7* frame, const std::function<uint8_t(int, int)>& want) {
+    int width = 0, height = 0, pitch = 0, wrong = 0;
+    const BYTE* pixels = seam::SurfacePixels(frame, &width, &height, &pitch);
+    if (pixels == nullptr || width != 72 || height != 80) return -1;
+    for (int r = 0; r < 80; ++r) {
+        for (int c = 0; c < 72; ++c) wrong += pixels[r * pitch + c] != want(r, c);
+    }
+    return wrong;
 }
 
 int CountBack(uint8_t index) {
-    const BYTE* pixels = seam::BackPixels();
-    int count = 0;
-    for (int i = 0; i < seam::kWidth * seam::kHeight; ++i) count += pixels[i] == index;
-    return count;
+    return static_cast<int>(std::count(seam::BackPixels(), seam::BackPixels() + 640 * 480, index));
 }
 
-RECT BoundsOfBack(uint8_t index) {
-    RECT bounds = {seam::kWidth, seam::kHeight, 0, 0};
-    bool any = false;
-    for (int y = 0; y < seam::kHeight; ++y) {
-        for (int x = 0; x < seam::kWidth; ++x) {
-            if (BackAt(x, y) != index) continue;
-            any = true;
-            if (x < bounds.left) bounds.left = x;
-            if (y < bounds.top) bounds.top = y;
-            if (x + 1 > bounds.right) bounds.right = x + 1;
-            if (y + 1 > bounds.bottom) bounds.bottom = y + 1;
-        }
+std::vector<int> BoundsOfBack(uint8_t index) {
+    std::vector<int> bounds = {640, 480, 0, 0};
+    for (int i = 0; i < 640 * 480; ++i) {
+        if (seam::BackPixels()[i] != index) continue;
+        const int x = i % 640, y = i / 640;
+        bounds = {std::min(bounds[0], x), std::min(bounds[1], y), std::max(bounds[2], x + 1),
+                  std::max(bounds[3], y + 1)};
     }
-    if (!any) return RECT{0, 0, 0, 0};
     return bounds;
 }
 

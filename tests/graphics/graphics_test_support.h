@@ -1,9 +1,10 @@
 // Shared helpers of the graphics tests: a fresh process through the seam, an
-// open display, BMP files built byte by byte, and reading the back surface.
+// open display, BMP files built byte by byte, frames cut from a test sheet,
+// and reading the back surface.
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <functional>
 #include <vector>
 
 #include "graphics/display.h"
@@ -11,40 +12,33 @@
 
 namespace gfx {
 
-// Registers the one window class and makes the full-screen window.
-HWND MakeWindow(const char* title);
-// Back to a fresh process: seam reset, display record and palette table at
-// their start values, a window to hand DisplayOpen.
-void ResetProcess();
-// ResetProcess, then DisplayOpen; fails the test if the display does not open.
-void OpenDisplay();
+void ResetProcess();  // seam reset, display record and table cleared, a window
+void OpenDisplay();   // ResetProcess, then DisplayOpen (or the test fails)
 
-// One BMP file as the reader sees it. `rows` are the pixel rows in stored
-// order; their bytes are written one after the other without padding.
-struct BmpSpec {
-    int32_t width = 4;
-    int32_t height = 1;
+// One BMP file as the reader sees it: `rows` in stored order, unpadded.
+struct BmpLayout {
+    int32_t width = 4, height = 1;
     uint16_t bitCount = 8;
     int64_t sizeImage = -1;      // -1: the rows' total length
     uint8_t table[256][4] = {};  // blue, green, red, reserved as stored
     std::vector<std::vector<uint8_t>> rows;
 };
-std::vector<uint8_t> MakeBmp(const BmpSpec& spec);
+std::vector<uint8_t> MakeBmp(const BmpLayout& layout);
+// ReadBitmapFile on `bytes` (with the next allocation failing if asked);
+// fails the test if the reader left the file open.
+int Read(BitmapFile* bitmap, const std::vector<uint8_t>& bytes, bool failAlloc = false);
 
-// Writes `bytes` to a fresh temporary file and opens it with OpenFile.
-HFILE OpenBytes(const std::vector<uint8_t>& bytes);
-// Files this process holds open; the reader must leave it as it found it.
-int OpenFileCount();
-
-// A sheet of the given size whose top-down pixel (row, column) is
-// SheetValue(row, column), stored bottom row first.
+// A sheet whose top-down pixel (row, column) is SheetValue(row, column), a
+// diagonal band of it index 0 (transparent).
 std::vector<uint8_t> MakeSheet(int width, int height);
 uint8_t SheetValue(int row, int column);
+// What start-up does: read a 148 x 81 sheet, cut frames 0 and 1, free it.
+std::vector<IDirectDrawSurface7*> CutFrames();
+// Pixels of the 72 x 80 frame that differ from want(row, column).
+int FrameMismatches(IDirectDrawSurface7* frame, const std::function<uint8_t(int, int)>& want);
 
-uint8_t BackAt(int x, int y);
 int CountBack(uint8_t index);
-// Smallest rectangle (right and bottom exclusive) holding every back pixel of
-// `index`; all zero when there is none.
-RECT BoundsOfBack(uint8_t index);
+// {left, top, right, bottom} (exclusive) around the back's pixels of `index`.
+std::vector<int> BoundsOfBack(uint8_t index);
 
 }  // namespace gfx
