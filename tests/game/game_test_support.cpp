@@ -1,6 +1,7 @@
-// Reset, sprite-sheet writer and the recorded WinMain run for the game tests.
+// Reset with the sprite-sheet writer, and the recorded WinMain run.
 #include "tests/game/game_test_support.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,81 +12,53 @@
 
 namespace gametest {
 
-void ResetGame() {
+void ResetGame(bool sheet) {
     free(gameData.spriteSheet.pixels);  // kept when start-up stopped before cutting frames
     seam::Reset();
-    // The sheet is looked for in the working directory only, never next to
-    // the test program.
-    char folder[4096];
-    if (getcwd(folder, sizeof folder) == nullptr) abort();
-    seam::SetProgramDirectory(folder);
     gameData = kGameDataStart;
     display = Display{nullptr, nullptr, nullptr, nullptr, nullptr, 640, 480, 8};
     memset(PaletteTable, 0, sizeof PaletteTable);
     mainWindow = nullptr;
     appInstance = nullptr;
-}
-
-void EnterEmptyFolder() {
+    // The sheet is looked for next to the program first, then in the
+    // working directory: both are the empty folder.
     char folder[] = "/tmp/vornackle-game-test-XXXXXX";
-    if (mkdtemp(folder) == nullptr) abort();
-    if (chdir(folder) != 0) abort();
+    if (mkdtemp(folder) == nullptr || chdir(folder) != 0) abort();
     seam::SetProgramDirectory(folder);
+    if (!sheet) return;
+
+    // File and info headers (8 bits, uncompressed), colour table as B, G, R, 0,
+    // then the pixels.
+    std::string bmp = "BM";
+    auto put = [&bmp](unsigned v) {
+        bmp.append(reinterpret_cast<const char*>(&v), 4);
+    };  // little-endian
+    for (unsigned v : {1078u + 148 * 81, 0u, 1078u, 40u, 148u, 81u, 1u | 8u << 16, 0u, 148u * 81,
+                       0u, 0u, 0u, 0u})
+        put(v);
+    for (unsigned i = 0; i < 256; ++i) put(((5 * i + 1) & 255) | (3 * i & 255) << 8 | i << 16);
+    for (int row = 0; row < 81; ++row) {  // rows 20..60 from either end are the same rows
+        const char cell0 = row >= 20 && row <= 60 ? char(200) : 0, cell1 = cell0 ? char(201) : 0;
+        bmp += std::string(10, 0) + std::string(51, cell0) + std::string(22, 0) +
+               std::string(51, cell1) + std::string(14, 0);
+    }
+    WriteSheet(bmp);
 }
 
-void WriteFile(const std::string& name, const std::string& bytes) {
-    FILE* file = fopen(name.c_str(), "wb");
+void WriteSheet(const std::string& bytes) {
+    FILE* file = fopen("playersprite.bmp", "wb");
     if (file == nullptr) abort();
     fwrite(bytes.data(), 1, bytes.size(), file);
     fclose(file);
 }
 
-PALETTEENTRY SheetColour(int index) {
-    return PALETTEENTRY{static_cast<BYTE>(index), static_cast<BYTE>((3 * index) & 255),
-                        static_cast<BYTE>((5 * index + 1) & 255), PC_NOCOLLAPSE};
+PALETTEENTRY SheetColour(int i) {
+    return PALETTEENTRY{static_cast<BYTE>(i), static_cast<BYTE>(3 * i),
+                        static_cast<BYTE>(5 * i + 1), PC_NOCOLLAPSE};
 }
 
-namespace {
-
-void Put16(std::string& out, unsigned value) {
-    for (int i = 0; i < 2; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 255));
-}
-void Put32(std::string& out, unsigned value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 255));
-}
-
-}  // namespace
-
-void WriteSpriteSheet() {
-    const int width = 148, height = 81;
-    std::string bmp;
-    bmp += "BM";
-    Put32(bmp, 1078 + width * height);
-    Put32(bmp, 0);
-    Put32(bmp, 1078);
-    Put32(bmp, 40);
-    Put32(bmp, width);
-    Put32(bmp, height);
-    Put16(bmp, 1);
-    Put16(bmp, 8);
-    Put32(bmp, 0);
-    Put32(bmp, width * height);
-    for (int i = 0; i < 4; ++i) Put32(bmp, 0);
-    for (int i = 0; i < 256; ++i) {
-        const PALETTEENTRY c = SheetColour(i);
-        bmp += {static_cast<char>(c.peBlue), static_cast<char>(c.peGreen),
-                static_cast<char>(c.peRed), 0};
-    }
-    for (int storedRow = 0; storedRow < height; ++storedRow) {  // bottom row first
-        const int row = height - 1 - storedRow;
-        for (int column = 0; column < width; ++column) {
-            char index = 0;
-            if (row >= 20 && row <= 60 && column >= 10 && column <= 60) index = char(200);
-            if (row >= 20 && row <= 60 && column >= 83 && column <= 133) index = char(201);
-            bmp.push_back(index);
-        }
-    }
-    WriteFile("playersprite.bmp", bmp);
+bool SameColour(const PALETTEENTRY& a, const PALETTEENTRY& b) {
+    return memcmp(&a, &b, sizeof a) == 0;
 }
 
 const seam::TextDraw* Shot::Find(const std::string& text) const {
@@ -103,19 +76,41 @@ int Shot::NumberAfter(const std::string& prefix) const {
     return -99999;
 }
 
+void ExpectText(const Shot& shot, const std::string& text, int colour, int x, int y) {
+    const seam::TextDraw* draw = shot.Find(text);
+    ASSERT_NE(draw, nullptr) << "missing: " << text;
+    EXPECT_EQ(std::vector<int>({draw->index, draw->x, draw->y}), std::vector<int>({colour, x, y}))
+        << text;
+}
+
+int RunWinMain() {
+    char commandLine[] = "";
+    return WinMain(nullptr, nullptr, commandLine, 1);
+}
+
 Run RunGame(const std::function<void(const std::vector<Shot>&)>& steer, DWORD tickBudget) {
     Run run;
     seam::SetTickBudget(tickBudget);
     seam::SetFrameHook([&] {
-        run.shots.push_back(Shot{gameData.screenState, gameData.level, seam::PeekTick(),
-                                 seam::TextsOfLastPresent()});
+        run.shots.push_back({gameData.screenState, seam::PeekTick(), seam::TextsOfLastPresent()});
         steer(run.shots);
     });
-    char commandLine[] = "";
-    run.exitCode = WinMain(nullptr, nullptr, commandLine, 1);
+    run.exitCode = RunWinMain();
     seam::SetFrameHook(nullptr);
     seam::SetTickBudget(0);
     return run;
+}
+
+void Hold(std::initializer_list<int> keys) {
+    seam::ReleaseAllKeys();
+    for (int key : keys) seam::HoldKey(key, true);
+}
+
+void WalkTo(int quitOn, const std::vector<Shot>& shots) {
+    const int state = shots.back().state;
+    if (state == quitOn) return Hold({VK_ESCAPE});
+    if (state == Story || state == Briefing) return Hold({VK_RETURN});
+    if (state == Title) Hold({VK_SPACE});
 }
 
 }  // namespace gametest
