@@ -1,291 +1,219 @@
-// The play frame in real play: the basket's keys, limits and animation as
-// drawn, the outcome decided in a frame with several events, the time that
-// each way out of an outcome screen counts, and the new-best rule.
+// The play frame in real play: the jewel field (catch band, no jewel falling
+// through, misses, spawning), the basket's keys, limits and animation, the
+// outcome of a frame with several events, the time that each way out of an
+// outcome screen counts, and the new-best rule.
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 #include "platform/seam.h"
 #include "tests/game/replay_runner.h"
 
 namespace {
 
-using replay::Decision;
-using replay::DrawnBasketFrame;
 using replay::FrameRecord;
 using replay::RunScenario;
-using replay::Scenario;
 
 void StageJewel(int slot, int x, int y, int speed, int kind) {
+    gameData.playerX = 300;
     gameData.jewels[slot] = Jewel{x, y, speed, kind, 1};
 }
 
-// A jewel that the basket standing at 300 catches in the next frame.
-void StageCatch(int slot, int kind) {
-    StageJewel(slot, 330, 346, 2, kind);
+BYTE PixelAt(const FrameRecord& frame, int x, int y) {
+    return frame.picture.at(static_cast<size_t>(y * seam::kWidth + x));
 }
 
-// Holds `key` from the first staged frame on (the outcome screen's wait).
-Decision Hold(int key) {
-    Decision decision;
-    decision.held = {key};
-    return decision;
-}
-
-TEST(PlayBasket, BothArrowsMoveRight) {
-    Scenario scenario;
-    scenario.frames = 3;
-    scenario.held = {VK_LEFT, VK_RIGHT};
-    scenario.setup = [] { gameData.playerX = 300; };
-    std::vector<FrameRecord> frames = RunScenario(scenario);
-    ASSERT_EQ(frames.size(), 3u);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(frames[i].playerX, 305 + 5 * i);
-        EXPECT_NE(DrawnBasketFrame(frames[i].picture, 305 + 5 * i), -1) << "frame " << i;
+TEST(JewelField, CatchBandEdges) {
+    // A blue jewel (50 points on level 1) lands with its top-left at (x, y) by
+    // the basket at 300: caught when its centre is in columns 300..370 and rows
+    // 352..360, and then not drawn in the frame of its catch.
+    const struct {
+        int x, y;
+        bool caught;
+    } cases[] = {{295, 350, true}, {294, 350, false}, {365, 350, true}, {366, 350, false},
+                 {330, 347, true}, {330, 346, false}, {330, 355, true}, {330, 356, false}};
+    for (const auto& band : cases) {
+        SCOPED_TRACE(std::to_string(band.x) + "," + std::to_string(band.y));
+        const FrameRecord frame =
+            RunScenario(1, 1, [&] { StageJewel(4, band.x, band.y - 2, 2, Blue); }).at(0);
+        EXPECT_EQ(frame.beeps, std::vector<UINT>(band.caught, MB_OK));
+        EXPECT_EQ(frame.NumberAfter("Objective: "), band.caught ? 50 : 0);
+        EXPECT_EQ(frame.Active(4) == nullptr, band.caught);
+        // A corner of the square that the basket does not cover.
+        const int cornerX = band.x < 330 ? band.x : band.x + 10;
+        EXPECT_TRUE(band.y >= 352 || PixelAt(frame, cornerX, band.y) == (band.caught ? 0 : Blue));
     }
 }
 
-// Pushing into an edge: the last step to the edge animates, pushing on does
-// not. The animation counter is one move short of a frame change, so an
-// animation step shows as the other basket picture.
-TEST(PlayBasket, EdgesStopTheBasketAndOnlyRealMovesAnimate) {
-    struct EdgeCase {
-        const char* what;
-        int from, key, edge;
-    };
-    const EdgeCase cases[] = {
-        {"right edge", 565, VK_RIGHT, 570},
-        {"left edge", 5, VK_LEFT, 0},
-    };
-    for (const EdgeCase& edge : cases) {
-        SCOPED_TRACE(edge.what);
-        Scenario scenario;
-        scenario.frames = 3;
-        scenario.held = {edge.key};
-        scenario.setup = [&] {
-            gameData.playerX = edge.from;
-            gameData.animIndex = 0;
-            gameData.animCounter = 7;
+TEST(JewelField, NoJewelFallsThroughAndEachCatchBeeps) {
+    // Centres on the basket's left column, middle and right column reach the
+    // band together, so the three are caught in one frame.
+    for (int speed = 2; speed <= 8; ++speed) {
+        SCOPED_TRACE("speed " + std::to_string(speed));
+        auto stage = [&] {
+            for (int i = 0; i < 3; ++i) StageJewel(i, 295 + 35 * i, 0, speed, Purple);
         };
-        // At the edge, one move short of a change again: pushing on must not
-        // bring the other picture back.
-        scenario.step = [&](const FrameRecord&, int) {
-            gameData.animCounter = 7;
-            return Hold(edge.key);
-        };
-        std::vector<FrameRecord> frames = RunScenario(scenario);
-        ASSERT_EQ(frames.size(), 3u);
+        auto caught = [](const FrameRecord& frame) { return !frame.Active(0); };
+        const std::vector<FrameRecord> frames = RunScenario(1, 470 / speed + 2, stage, {}, caught);
+        ASSERT_FALSE(frames.empty());
         for (const FrameRecord& frame : frames) {
-            EXPECT_EQ(frame.playerX, edge.edge);
-            EXPECT_EQ(DrawnBasketFrame(frame.picture, edge.edge), 1);
-        }
-        // At the right edge the frame reaches one column past the screen;
-        // the clip keeps it from wrapping onto the left side.
-        if (edge.edge == 570) {
-            EXPECT_GE(replay::LeftmostDrawnColumn(frames[2].picture), 570);
+            const bool last = &frame == &frames.back();
+            EXPECT_EQ(frame.beeps, std::vector<UINT>(last ? 3 : 0, MB_OK));
+            EXPECT_EQ(frame.NumberAfter("Objective: "), last ? 300 : 0);
+            for (int i = 0; i < 3; ++i) EXPECT_EQ(frame.Active(i) == nullptr, last);
         }
     }
 }
 
-TEST(PlayBasket, PictureChangesEveryEightMovesAndAlternates) {
-    Scenario scenario;
-    scenario.frames = 26;
-    scenario.held = {VK_RIGHT};
-    scenario.setup = [] { gameData.playerX = 100; };
-    std::vector<FrameRecord> frames = RunScenario(scenario);
-    ASSERT_EQ(frames.size(), 26u);
-    for (int move = 1; move <= 26; ++move) {
-        const FrameRecord& frame = frames[move - 1];
-        EXPECT_EQ(frame.playerX, 100 + 5 * move);
-        EXPECT_EQ(DrawnBasketFrame(frame.picture, frame.playerX), (move / 8) % 2)
-            << "after move " << move;
-    }
+TEST(JewelField, MissIsClippedAtTheBottomThenFreedWithoutAnyEffect) {
+    // Speed 5 from 460: drawn at 465, then at 470 with its last row below the
+    // screen, then freed on the update that takes it to 475.
+    const std::vector<FrameRecord> frames = RunScenario(1, 3, [] {
+        StageJewel(9, 120, 460, 5, White);
+        StageJewel(2, 500, 100, 3, Green);
+        gameData.score = 75;
+    });
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(PixelAt(frames[1], 125, 469), 0);
+    EXPECT_EQ(PixelAt(frames[1], 125, 479), White);
+    EXPECT_EQ(PixelAt(frames[2], 125, 479), 0);
+    const Jewel& missed = frames[2].game.jewels[9];
+    EXPECT_TRUE(!missed.active && missed.x == 120 && missed.y == 0);
+    EXPECT_EQ(frames[2].game.jewels[2].y, 109);
+    EXPECT_EQ(frames[2].game.score, 75);
+    EXPECT_FALSE(frames[2].game.gameOverHit);
+    for (const FrameRecord& frame : frames) EXPECT_TRUE(frame.beeps.empty());
 }
 
-TEST(PlayOutcome, ReachingTheObjectiveWinsOverAFailureInTheSameFrame) {
-    // Level 4: orange counts 1 towards 5, red fails the attempt.
-    {
-        SCOPED_TRACE("a red and the fifth orange caught together");
-        Scenario scenario;
-        scenario.level = 4;
-        scenario.frames = 2;
-        scenario.step = [](const FrameRecord&, int) { return Hold(VK_SPACE); };
-        scenario.setup = [] {
-            gameData.playerX = 300;
-            gameData.score = 4;
-            StageCatch(2, Red);
-            StageCatch(6, Orange);
-        };
-        std::vector<FrameRecord> frames = RunScenario(scenario);
-        ASSERT_EQ(frames.size(), 2u);
-        EXPECT_TRUE(frames[0].HasText("CONGRATULATIONS LEVEL 4 COMPLETE!!!"));
-        EXPECT_FALSE(frames[0].HasText("YOU HAVE FAILED"));
-        EXPECT_TRUE(frames[0].HasText("Objective: 5 / 5"));
-        EXPECT_EQ(frames[0].beeps, (std::vector<UINT>{MB_OK, MB_OK}));
-        EXPECT_EQ(frames[1].beeps, std::vector<UINT>{MB_ICONASTERISK});
-        EXPECT_EQ(frames[1].level, 5);
+TEST(JewelField, OneSpawnTryInOneRandomSlotOnlyOnMultiplesOfFive) {
+    for (const FrameRecord& frame : RunScenario(1, 120, [] {})) {
+        for (int slot = 0; slot < kJewelSlots; ++slot) EXPECT_FALSE(frame.Active(slot));
     }
-    {
-        SCOPED_TRACE("the last blue caught as the clock runs out");
-        Scenario scenario;
-        scenario.level = 2;
-        scenario.frames = 2;
-        scenario.step = [](const FrameRecord&, int) { return Hold(VK_SPACE); };
-        scenario.setup = [] {
-            gameData.playerX = 300;
-            gameData.score = 9;
-            gameData.levelStartTick = seam::PeekTick() - 30000;
-            StageCatch(0, Blue);
-        };
-        std::vector<FrameRecord> frames = RunScenario(scenario);
-        ASSERT_EQ(frames.size(), 2u);
-        EXPECT_TRUE(frames[0].HasText("Time Remaining: 0"));
-        EXPECT_TRUE(frames[0].HasText("CONGRATULATIONS LEVEL 2 COMPLETE!!!"));
-        EXPECT_FALSE(frames[0].HasText("YOU HAVE FAILED"));
-    }
-}
-
-TEST(PlayOutcome, FailureScreens) {
-    {
-        SCOPED_TRACE("a game-over jewel alone");
-        Scenario scenario;
-        scenario.level = 4;
-        scenario.frames = 2;
-        scenario.step = [](const FrameRecord&, int) { return Hold(VK_SPACE); };
-        scenario.setup = [] {
-            gameData.playerX = 300;
-            gameData.score = 2;
-            StageCatch(3, Red);
-        };
-        std::vector<FrameRecord> frames = RunScenario(scenario);
-        ASSERT_EQ(frames.size(), 2u);
-        EXPECT_TRUE(frames[0].HasText("YOU HAVE FAILED YOUR OBJECTIVE!!!"));
-        EXPECT_TRUE(frames[0].HasText("PRESS SPACEBAR TO RETRY..."));
-        EXPECT_TRUE(frames[0].HasText("Objective: 2 / 5"));
-        EXPECT_EQ(frames[0].beeps, std::vector<UINT>{MB_OK});
-        EXPECT_EQ(frames[1].beeps, std::vector<UINT>{MB_ICONHAND});
-    }
-    {
-        SCOPED_TRACE("the clock running out");
-        Scenario scenario;
-        scenario.frames = 2;
-        scenario.step = [](const FrameRecord&, int) { return Hold(VK_SPACE); };
-        scenario.setup = [] { gameData.levelStartTick = seam::PeekTick() - 30000; };
-        std::vector<FrameRecord> frames = RunScenario(scenario);
-        ASSERT_EQ(frames.size(), 2u);
-        EXPECT_TRUE(frames[0].HasText("Time Remaining: 0"));
-        EXPECT_TRUE(frames[0].HasText("YOU HAVE FAILED YOUR OBJECTIVE!!!"));
-    }
-}
-
-// Runs an attempt that ends in the staged outcome, leaves its screen with
-// `key` and returns the frames up to the next screen that shows a total.
-std::vector<FrameRecord> LeaveOutcome(int level, int key, const std::function<void()>& stage) {
-    Scenario scenario;
-    scenario.level = level;
-    scenario.frames = 6;
-    scenario.step = [key](const FrameRecord& frame, int index) {
-        Decision decision;
-        if (index == 0) decision.held = {key};
-        // Stop on the next briefing or title picture.
-        if (frame.HasText("TOTAL COMPLETION TIME") || frame.HasText("PRESS ESC TO EXIT")) {
-            decision.stop = true;
-        }
-        return decision;
+    // Every tick read a multiple of 5: a try every frame. With only slot 13
+    // free, a jewel appears in the first frame whose random slot is 13; a try
+    // that finds its slot taken tries no other.
+    srand(4242);
+    int first = 0;
+    while (rand() % kJewelSlots != 13) ++first;
+    static const int kinds[] = {Red, Red, Blue, Blue, Green, Green, Yellow, Orange, Purple, White};
+    const int kind = kinds[rand() % 10], x = rand() % 608 + 10, speed = rand() % 7 + 2;
+    ASSERT_TRUE(first > 0 && first < 80) << first;
+    auto fill = [] {
+        for (int slot = 0; slot < kJewelSlots; ++slot) StageJewel(slot, 12, 0, 2, Green);
+        gameData.jewels[13].active = 0;
+        srand(4242);
     };
-    scenario.setup = [stage] {
-        gameData.playerX = 300;
-        gameData.totalSeconds = 11;
-        // Seven seconds into the level.
-        gameData.levelStartTick = seam::PeekTick() - 7000;
-        stage();
-    };
-    return RunScenario(scenario);
+    const std::vector<FrameRecord> frames = RunScenario(1, first + 1, fill, {}, {}, true);
+    ASSERT_EQ(frames.size(), static_cast<size_t>(first + 1));
+    for (int i = 0; i < first; ++i) EXPECT_FALSE(frames[i].Active(13)) << i;
+    const Jewel* jewel = frames[first].Active(13);
+    ASSERT_NE(jewel, nullptr);
+    // Started, moved and drawn in the same frame: first seen at y = speed.
+    EXPECT_TRUE(jewel->kind == kind && jewel->x == x && jewel->y == speed && jewel->speed == speed);
+    EXPECT_EQ(PixelAt(frames[first], x + 5, speed + 5), kind);
 }
 
-TEST(PlayTimeAccounting, EachWayOutOfAnOutcomeCountsTheTimeItShould) {
-    auto failByRed = [] { StageCatch(0, Red); };
-    {
-        SCOPED_TRACE("retry after a failure: same level, its time counted");
-        std::vector<FrameRecord> frames = LeaveOutcome(4, VK_SPACE, failByRed);
-        ASSERT_GE(frames.size(), 3u);
-        ASSERT_TRUE(frames[0].HasText("YOU HAVE FAILED"));
-        int shown = frames[0].NumberAfter("Time Remaining: ");
-        EXPECT_GE(shown, 22);
-        EXPECT_LE(shown, 23);
-        const FrameRecord& briefing = frames.back();
-        EXPECT_TRUE(briefing.HasText("LEVEL 4: CATCH 5 ORANGE JEWELS"));
-        EXPECT_EQ(briefing.NumberAfter("TOTAL COMPLETION TIME: "), 11 + 30 - shown);
-    }
-    {
-        SCOPED_TRACE("Backspace after a failure counts nothing");
-        std::vector<FrameRecord> frames = LeaveOutcome(4, VK_BACK, failByRed);
-        ASSERT_GE(frames.size(), 2u);
-        EXPECT_EQ(frames[1].state, Title);
-        EXPECT_EQ(frames[1].totalSeconds, 11);
-        // ... and the title then starts the next game afresh.
-        EXPECT_TRUE(frames.back().HasText("PRESS ESC TO EXIT"));
-        EXPECT_EQ(gameData.totalSeconds, 0);
-        EXPECT_EQ(gameData.level, 1);
-    }
-    {
-        SCOPED_TRACE("next level after a completed one");
-        std::vector<FrameRecord> frames = LeaveOutcome(1, VK_SPACE, [] {
-            gameData.score = 990;
-            StageCatch(0, Blue);
-        });
-        ASSERT_GE(frames.size(), 3u);
-        ASSERT_TRUE(frames[0].HasText("CONGRATULATIONS LEVEL 1 COMPLETE!!!"));
-        int shown = frames[0].NumberAfter("Time Remaining: ");
-        const FrameRecord& briefing = frames.back();
-        EXPECT_TRUE(briefing.HasText("LEVEL 2: CATCH 10 BLUE JEWELS"));
-        EXPECT_EQ(briefing.NumberAfter("TOTAL COMPLETION TIME: "), 11 + 30 - shown);
-    }
-}
-
-// Completes level 5 with 100 seconds already counted and the given best;
-// returns the game-complete frame and the title that Backspace leads to.
-std::vector<FrameRecord> CompleteGame(int best) {
-    Scenario scenario;
-    scenario.level = 5;
-    scenario.frames = 8;
-    scenario.step = [](const FrameRecord& frame, int) {
-        Decision decision;
-        decision.held = {VK_BACK};
-        if (frame.HasText("PRESS ESC TO EXIT")) decision.stop = true;
-        return decision;
-    };
-    scenario.setup = [best] {
-        gameData.playerX = 300;
+// Stages `level` with 100 seconds counted before it, `score` and `seconds`
+// played, and jewels of the `caught` kinds about to be caught; holds `key`
+// and stops on the next briefing or title picture.
+std::vector<FrameRecord> Stage(int level, int score, int seconds, int key, std::vector<int> caught,
+                               int best = 10000) {
+    auto setup = [=] {
+        for (size_t i = 0; i < caught.size(); ++i) StageJewel(i, 330, 346, 2, caught[i]);
+        gameData.score = score;
         gameData.totalSeconds = 100;
         gameData.bestTotalSeconds = best;
-        gameData.levelStartTick = seam::PeekTick() - 4000;
-        gameData.score = 1290;
-        StageCatch(0, Yellow);
+        gameData.levelStartTick = seam::PeekTick() - static_cast<DWORD>(seconds) * 1000;
     };
-    return RunScenario(scenario);
+    return RunScenario(level, 8, setup, {key}, [](const FrameRecord& frame) {
+        return frame.HasText("TOTAL COMPLETION TIME") || frame.HasText("PRESS ESC TO EXIT");
+    });
 }
 
-TEST(PlayBestTime, NewFastestTimeOnlyWhenStrictlyFaster) {
-    std::vector<FrameRecord> first = CompleteGame(10000);
-    ASSERT_FALSE(first.empty());
-    ASSERT_TRUE(
-        first[0].HasText("CONGRATULATIONS YOU ARE ONE OF THE BEST VORNACKLE OF ALL TIME!!!"));
-    const int total = 100 + 30 - first[0].NumberAfter("Time Remaining: ");
-    EXPECT_EQ(first[0].NumberAfter("NEW FASTEST TIME: "), total);
-    EXPECT_TRUE(first[0].HasText("YOU ARE THE FASTEST VORNACKLE IN ALL THE LAND!!!"));
-    EXPECT_EQ(first.back().NumberAfter("FASTEST COMPLETION TIME: "), total);
-    EXPECT_EQ(first[1].beeps, std::vector<UINT>{MB_ICONEXCLAMATION});
+TEST(PlayFrame, BasketKeysLimitsAndAnimation) {
+    // Both arrows held: right wins, and the basket's picture changes every 8 moves.
+    std::vector<FrameRecord> frames =
+        RunScenario(1, 26, [] { gameData.playerX = 100; }, {VK_LEFT, VK_RIGHT});
+    ASSERT_EQ(frames.size(), 26u);
+    for (int move = 1; move <= 26; ++move) {
+        EXPECT_EQ(frames[move - 1].game.playerX, 100 + 5 * move);
+        EXPECT_EQ(frames[move - 1].game.animIndex, move / 8 % 2) << "after move " << move;
+    }
+    // Pushing into an edge with the counter kept one move short of a change:
+    // the last step to the edge animates, pushing on does not.
+    for (int edge : {570, 0}) {
+        SCOPED_TRACE("edge " + std::to_string(edge));
+        auto setup = [edge] {
+            gameData.playerX = edge ? 565 : 5;
+            gameData.animCounter = 7;
+        };
+        auto shortOfAChange = [](const FrameRecord&) {
+            gameData.animCounter = 7;
+            return false;
+        };
+        frames = RunScenario(1, 3, setup, {edge ? VK_RIGHT : VK_LEFT}, shortOfAChange);
+        ASSERT_EQ(frames.size(), 3u);
+        for (const FrameRecord& frame : frames) {
+            EXPECT_EQ(frame.game.playerX, edge);
+            EXPECT_EQ(frame.game.animIndex, 1);
+        }
+    }
+}
 
-    // The same game again, so the same total, against other bests.
-    std::vector<FrameRecord> equal = CompleteGame(total);
-    ASSERT_FALSE(equal.empty());
-    EXPECT_FALSE(equal[0].HasText("NEW FASTEST TIME"));
-    EXPECT_FALSE(equal[0].HasText("YOU ARE THE FASTEST"));
-    EXPECT_EQ(equal.back().NumberAfter("FASTEST COMPLETION TIME: "), total);
+TEST(PlayFrame, OutcomeOfAFrameAndTheTimeEachWayOutCounts) {
+    // Level 2 counts blue jewels to 10; level 4 orange ones to 5, red failing.
+    const struct {
+        int level, score, seconds, key;
+        std::vector<int> caught;
+        const char* shown;
+        int objective;
+        const char* next;  // on the briefing or title that follows
+    } cases[] = {
+        {4, 4, 7, VK_SPACE, {Red, Orange}, "LEVEL 4 COMPLETE", 5, "LEVEL 5: CATCH 1500"},
+        {2, 9, 30, VK_SPACE, {Blue}, "LEVEL 2 COMPLETE", 10, "LEVEL 3: CATCH 1250"},
+        {4, 2, 7, VK_SPACE, {Red}, "YOU HAVE FAILED", 2, "LEVEL 4: CATCH 5 ORANGE"},
+        {4, 2, 7, VK_BACK, {Red}, "YOU HAVE FAILED", 2, "PRESS ESC TO EXIT"},
+        {1, 0, 30, VK_SPACE, {}, "YOU HAVE FAILED", 0, "LEVEL 1: CATCH 1000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.shown) + " on level " + std::to_string(c.level));
+        std::vector<FrameRecord> frames = Stage(c.level, c.score, c.seconds, c.key, c.caught);
+        ASSERT_GE(frames.size(), 3u);
+        const bool failed = c.shown[0] == 'Y';
+        EXPECT_TRUE(frames[0].HasText(c.shown));
+        EXPECT_EQ(replay::IsFailed(frames[0]), failed);
+        EXPECT_EQ(frames[0].NumberAfter("Objective: "), c.objective);
+        const int used = 30 - frames[0].NumberAfter("Time Remaining: ");
+        EXPECT_TRUE(used == c.seconds || (used == c.seconds + 1 && c.seconds < 30)) << used;
+        EXPECT_EQ(frames[0].beeps, std::vector<UINT>(c.caught.size(), MB_OK));
+        const UINT outcomeBeep = failed ? MB_ICONHAND : MB_ICONASTERISK;
+        EXPECT_EQ(frames[1].beeps, std::vector<UINT>{outcomeBeep});
+        EXPECT_TRUE(frames.back().HasText(c.next));
+        if (c.key == VK_SPACE) {  // retry and next level count the attempt's time
+            EXPECT_EQ(frames.back().NumberAfter("TOTAL COMPLETION TIME: "), 100 + used);
+        } else {  // Backspace counts nothing, and the title starts afresh
+            EXPECT_EQ(frames[1].game.totalSeconds, 100);
+            EXPECT_TRUE(gameData.totalSeconds == 0 && gameData.level == 1);
+        }
+    }
+}
 
-    std::vector<FrameRecord> better = CompleteGame(total + 1);
-    ASSERT_FALSE(better.empty());
-    EXPECT_EQ(better[0].NumberAfter("NEW FASTEST TIME: "), total);
-    EXPECT_EQ(better.back().NumberAfter("FASTEST COMPLETION TIME: "), total);
+TEST(PlayFrame, NewFastestTimeOnlyWhenStrictlyFaster) {
+    // The same completion of level 5 against no best yet, then an equal best,
+    // then one a second slower.
+    int total = 0;
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const int best = round == 0 ? 10000 : total + round - 1;
+        std::vector<FrameRecord> frames = Stage(5, 1290, 4, VK_BACK, {Yellow}, best);
+        ASSERT_GE(frames.size(), 3u);
+        ASSERT_TRUE(replay::IsGameComplete(frames[0]));
+        if (round == 0) total = 130 - frames[0].NumberAfter("Time Remaining: ");
+        EXPECT_EQ(frames[0].NumberAfter("NEW FASTEST TIME: "), round == 1 ? -1 : total);
+        EXPECT_EQ(frames[0].HasText("YOU ARE THE FASTEST VORNACKLE IN ALL THE LAND"), round != 1);
+        EXPECT_EQ(frames[1].beeps, std::vector<UINT>{MB_ICONEXCLAMATION});
+        EXPECT_EQ(frames.back().NumberAfter("FASTEST COMPLETION TIME: "), total);
+    }
 }
 
 }  // namespace

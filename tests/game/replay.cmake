@@ -1,18 +1,13 @@
 # The replay harness: the real game played headless by a bot and by a fixed
-# key script, the jewel and play-frame edge cases, and the README screenshots.
+# key script, and situations staged in real play.
 
-# vn_replay: the runner and the bot, shared by the tests and the screenshots.
-# The sprite sheet is taken from assets/ (the runner works there), so nothing
-# is copied next to the test programs where the game tests expect none.
+# vn_replay: the runner and the bot (tools/screenshots and the benchmarks
+# build the same sources). The runner works in assets/, beside the sheet.
 add_library(vn_replay STATIC replay_runner.cpp bot_player.cpp)
 target_link_libraries(vn_replay PUBLIC vn_shell vn_game)
 target_compile_definitions(vn_replay PUBLIC VORNACKLE_ASSETS_DIR="${CMAKE_SOURCE_DIR}/assets")
 
-add_executable(replay_tests
-  jewel_field_test.cpp
-  play_frame_test.cpp
-  play_full_game_test.cpp
-  play_golden_test.cpp)
+add_executable(replay_tests play_frame_test.cpp play_full_game_test.cpp play_golden_test.cpp)
 # The malloc wrapper goes in as objects: as a library it would come before
 # the graphics code that calls it on the link line.
 target_sources(replay_tests PRIVATE $<TARGET_OBJECTS:vn_seam_malloc>)
@@ -29,22 +24,4 @@ add_custom_target(update-golden
           $<TARGET_FILE:replay_tests> --gtest_filter=GoldenReplay.*
   DEPENDS replay_tests
   COMMENT "Recording tests/game/golden/ anew"
-  VERBATIM)
-
-# README pictures: PNG files written into docs/. They need zlib (Debian
-# package zlib1g-dev); without it the tests still build, the pictures do not.
-find_package(ZLIB)
-if(NOT ZLIB_FOUND)
-  message(STATUS "zlib not found: no screenshots target (install zlib1g-dev)")
-  return()
-endif()
-add_executable(screenshots replay_screenshots.cpp replay_png.cpp)
-target_sources(screenshots PRIVATE $<TARGET_OBJECTS:vn_seam_malloc>)
-target_link_libraries(screenshots PRIVATE vn_replay ZLIB::ZLIB)
-target_link_options(screenshots PRIVATE -Wl,--wrap=malloc)
-vn_copy_font(screenshots)
-add_custom_target(update-screenshots
-  COMMAND screenshots ${CMAKE_SOURCE_DIR}/docs
-  DEPENDS screenshots
-  COMMENT "Writing the README screenshots into docs/"
   VERBATIM)

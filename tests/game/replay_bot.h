@@ -1,7 +1,4 @@
-// A bot that plays the real game through the replay runner: it walks through
-// the menus, steers the basket towards the most valuable jewels it can still
-// reach while keeping away from the ones that cost points or fail the attempt,
-// and answers the outcome screens.
+// A bot that plays the real game through the replay runner.
 #pragma once
 
 #include <vector>
@@ -10,22 +7,14 @@
 
 namespace replay {
 
-// How the bot plays one game, from the title screen to the game-complete screen.
-struct BotGame {
-    // Play frames at the start of every attempt in which the bot only dodges
-    // harmful jewels and catches nothing on purpose (a slower game).
-    int idleFrames = 0;
-    // On the first attempt of this level the bot dodges every jewel until the
-    // time runs out, then retries (0: never).
-    int throwLevel = 0;
-};
+// Plays one game per entry of `throwLevels`: from that level on (0: none) the
+// bot throws each level's first attempt, dodging every jewel until time is up.
+// Backspace leaves each game-complete screen; the run stops on the title
+// after the last game.
+Controller MakeBotController(std::vector<int> throwLevels);
 
-// Plays the games one after another: Backspace from each game-complete screen
-// to the title, Space for the next game, and stops on the last one's screen.
-Controller MakeBotController(std::vector<BotGame> games);
-
-// The bot's choice for the next play frame: -1 Left, 0 nothing, +1 Right.
-// `mode` 0 plays normally, 1 dodges harmful jewels only, 2 dodges every jewel.
-int ChooseMove(const GameData& game, int mode);
+// The next play-frame move (-1 Left, 0 none, +1 Right) towards the most
+// valuable catches reachable in the next 50 frames, away from harmful ones.
+int ChooseMove(const GameData& game, bool dodgeAll);
 
 }  // namespace replay

@@ -1,14 +1,17 @@
-// Writes the README pictures: the bot plays one game (failing level 2 once)
-// and the presented pictures of each screen are saved as PNG files.
+// Writes the README pictures: the bot plays one game (throwing the first
+// attempts from level 2 on) and a presented picture of each screen is saved
+// as a PNG file.
 //
 //     screenshots <folder>
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <string>
 
 #include "platform/seam.h"
 #include "tests/game/replay_bot.h"
-#include "tests/game/replay_png.h"
+#include "tools/screenshots/png.h"
 
 namespace {
 
@@ -29,6 +32,11 @@ bool Save(const std::string& folder, const std::string& name) {
     return true;
 }
 
+int ActiveJewels(const GameData& game) {
+    return static_cast<int>(std::count_if(std::begin(game.jewels), std::end(game.jewels),
+                                          [](const Jewel& jewel) { return jewel.active; }));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -38,9 +46,7 @@ int main(int argc, char** argv) {
     }
     const std::string folder = argv[1];
 
-    std::vector<replay::BotGame> plan(2);
-    plan[0].throwLevel = 2;
-    replay::Controller bot = replay::MakeBotController(plan);
+    replay::Controller bot = replay::MakeBotController({2});
 
     std::map<std::string, bool> saved;
     bool ok = true;
@@ -51,37 +57,33 @@ int main(int argc, char** argv) {
         ok = Save(folder, name) && ok;
     };
 
-    replay::Options options;
-    options.startTick = 31415926;
-    options.maxFrames = 20000;
-    options.controller = [&](const FrameRecord& frame) {
+    auto controller = [&](const FrameRecord& frame) {
         Decision wait;  // nothing held: stay on this screen for another pass
-        if (frame.state == Story) {
+        if (frame.game.screenState == Story) {
             if (!frame.HasText("PRESS ENTER...")) return wait;
             once("story.png");
         }
-        if (frame.state == Title && frame.bestTotalSeconds != 10000) {
+        if (frame.game.screenState == Title && frame.game.bestTotalSeconds != 10000) {
             if (!frame.HasText("PRESS SPACEBAR TO START NEW GAME")) return wait;
             once("title.png");
             wait.stop = true;
             return wait;
         }
-        if (frame.state == Briefing && frame.level == 5) {
+        if (frame.game.screenState == Briefing && frame.game.level == 5) {
             if (!frame.HasText("PRESS ENTER TO START LEVEL")) return wait;
             once("briefing.png");
         }
-        if (frame.state == Playing && frame.HasText("Time Remaining")) {
-            if (replay::IsLevelComplete(frame) && frame.level == 1) once("level-complete.png");
+        if (frame.game.screenState == Playing && frame.HasText("Time Remaining")) {
+            if (replay::IsLevelComplete(frame) && frame.game.level == 1) once("level-complete.png");
             if (replay::IsFailed(frame)) once("failed.png");
             if (replay::IsGameComplete(frame)) once("game-complete.png");
-            if (frame.level == 1 && ++playFrames > 150 && frame.jewels.size() >= 9) {
+            if (frame.game.level == 1 && ++playFrames > 150 && ActiveJewels(frame.game) >= 9) {
                 once("play.png");
             }
         }
         return bot(frame);
     };
-    replay::Result result = replay::Play(options);
-    if (result.hitFrameLimit) ok = false;
+    replay::Play(31415926, 20000, controller);
     for (const char* name : {"story.png", "title.png", "briefing.png", "play.png",
                              "level-complete.png", "failed.png", "game-complete.png"}) {
         if (!saved[name]) {

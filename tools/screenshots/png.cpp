@@ -1,5 +1,5 @@
 // PNG writer: signature, IHDR (8-bit, colour type 3), PLTE, one IDAT, IEND.
-#include "tests/game/replay_png.h"
+#include "tools/screenshots/png.h"
 
 #include <zlib.h>
 
