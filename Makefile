@@ -7,6 +7,9 @@
 #   make test-windows    run vornackle.exe under Wine and check its screens
 #   make windows-package zip of vornackle.exe and its sprite sheet
 #   make fuzz            libFuzzer build and a bounded run
+#   make bench           benchmark figures (bench-smoke: each once, briefly)
+#   make update-golden   record the replay checksums anew (on purpose only)
+#   make update-screenshots  rewrite docs/*.png
 #   make install         install under PREFIX (default /usr/local)
 #   make package         Debian package (.deb) through CPack
 #   make test-install    install into a temporary prefix and start it there
@@ -30,7 +33,7 @@ SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null || \
     find platform graphics game shell tests tools -name '*.cpp' -o -name '*.h')
 
 .PHONY: all deps build sheet-tool installable play test test-sanitize windows windows-package \
-    test-windows fuzz bench install package test-install test-package format format-check clean
+    test-windows fuzz bench bench-smoke update-golden update-screenshots install package test-install test-package format format-check clean
 
 all: build
 
@@ -92,6 +95,14 @@ bench:
 bench-smoke:
 	@$(DEPS) build test
 	bench/run.sh --smoke build-bench
+
+# On purpose only: after a change meant to alter the picture, record the
+# replay's checksums anew, and rewrite the README's pictures.
+update-golden: build
+	cmake --build $(BUILD_DIR) --target update-golden
+
+update-screenshots: build
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target update-screenshots
 
 # Only what gets installed is built for these.
 installable: deps

@@ -10,7 +10,7 @@ packages_of() {
     case "$1" in
     build) echo build-essential g++ cmake make pkg-config libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core ;;
     # Screenshot checks drive the real program in a virtual X server.
-    test) echo libgtest-dev libbenchmark-dev xvfb xauth xdotool imagemagick file dpkg-dev ;;
+    test) echo libgtest-dev libbenchmark-dev zlib1g-dev xvfb xauth xdotool imagemagick file dpkg-dev ;;
     windows) echo mingw-w64 zip ;;
     wine) echo wine wine64 xvfb xauth xdotool imagemagick ;;
     fuzz) echo clang ;;
