@@ -77,7 +77,13 @@ bool SeamKeyHeld(int vk) {
 DWORD CurrentTick() {
     if (seamState.active && !seamState.realClock) return seamState.tick;
     // The system's counter is 32 bits of milliseconds and wraps after 49.7 days.
-    return static_cast<DWORD>(SDL_GetTicks64());
+    // It moves only on the system timer's interrupt, 64 times a second, so it
+    // steps by 15 or 16 ms. The game relies on that: it starts a jewel when the
+    // count is a multiple of 5, and with a counter exact to the millisecond its
+    // 30 ms frames would find the same remainder frame after frame, starting
+    // jewels on every frame or on none.
+    const Uint64 interrupts = SDL_GetTicks64() * 64 / 1000;
+    return static_cast<DWORD>(interrupts * 1000 / 64);
 }
 
 }  // namespace standin
