@@ -1,269 +1,257 @@
 // DirectDraw stand-in: fills and keyed copies with their clipping, flips and
-// presentation, reference counts, locks and injected failures.
-#include <cstring>
-
+// presentation, busy surfaces, injected failures, reference counts and text.
 #include "tests/platform/platform_test_support.h"
 
 namespace {
 
-class DirectDrawTest : public PlatformTest {
+class DirectDrawTest : public DisplayTest {
   protected:
-    void SetUp() override {
-        PlatformTest::SetUp();
-        window = OpenTestWindow();
-        ASSERT_NE(nullptr, window);
-        d = OpenTestDisplay(window);
-        ASSERT_NE(nullptr, d.back);
-    }
-
-    // A keyed off-screen surface whose pixel (x, y) is 1 + (x + 3y) % 250,
-    // except a transparent (index 0) diagonal.
+    // A keyed off-screen surface whose pixel (x, y) is SpritePixel(x, y).
     IDirectDrawSurface7* MakeSprite(int width, int height) {
-        DDSURFACEDESC2 desc;
-        std::memset(&desc, 0, sizeof desc);
+        DDSURFACEDESC2 desc{};
         desc.dwSize = sizeof desc;
         desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH;
         desc.dwWidth = width;
         desc.dwHeight = height;
         desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN;
         IDirectDrawSurface7* sprite = nullptr;
-        EXPECT_EQ(DD_OK, d.device->CreateSurface(&desc, &sprite, nullptr));
+        EXPECT_EQ(DD_OK, device->CreateSurface(&desc, &sprite, nullptr));
         DDCOLORKEY key{0, 0};
         EXPECT_EQ(DD_OK, sprite->SetColorKey(DDCKEY_SRCBLT, &key));
-        DDSURFACEDESC2 lock;
-        std::memset(&lock, 0, sizeof lock);
-        lock.dwSize = sizeof lock;
-        EXPECT_EQ(DD_OK, sprite->Lock(nullptr, &lock, DDLOCK_WAIT, nullptr));
-        EXPECT_EQ(static_cast<DWORD>(width), lock.dwWidth);
-        EXPECT_EQ(static_cast<DWORD>(height), lock.dwHeight);
-        EXPECT_GE(lock.lPitch, width);
+        EXPECT_EQ(DD_OK, sprite->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr));
         for (int y = 0; y < height; ++y) {
-            BYTE* row = static_cast<BYTE*>(lock.lpSurface) + y * lock.lPitch;
-            for (int x = 0; x < width; ++x) row[x] = SpritePixel(x, y);
+            for (int x = 0; x < width; ++x) {
+                static_cast<BYTE*>(desc.lpSurface)[y * desc.lPitch + x] = SpritePixel(x, y);
+            }
         }
         EXPECT_EQ(DD_OK, sprite->Unlock(nullptr));
         return sprite;
     }
-    static BYTE SpritePixel(int x, int y) {
-        return x == y ? 0 : static_cast<BYTE>(1 + (x + 3 * y) % 250);
-    }
-
+    // Index-exact values, with a transparent (index 0) diagonal.
+    static BYTE SpritePixel(int x, int y) { return x == y ? 0 : BYTE(1 + (x + 3 * y) % 250); }
     HRESULT KeyedCopy(IDirectDrawSurface7* sprite, RECT dest, RECT source) {
-        return d.back->Blt(&dest, sprite, &source, DDBLT_WAIT | DDBLT_KEYSRC, nullptr);
+        return back->Blt(&dest, sprite, &source, DDBLT_WAIT | DDBLT_KEYSRC, nullptr);
     }
 
-    HWND window = nullptr;
-    TestDisplay d;
+    IDirectDrawClipper* AttachClipper(const std::vector<RECT>& rects) {
+        IDirectDrawClipper* clipper = nullptr;
+        EXPECT_EQ(DD_OK, device->CreateClipper(0, &clipper, nullptr));
+        const DWORD size = DWORD(rects.size() * sizeof(RECT));
+        std::vector<char> bytes(sizeof(RGNDATAHEADER) + size);  // the clipper keeps a copy
+        auto* list = reinterpret_cast<RGNDATA*>(bytes.data());
+        list->rdh = {sizeof(RGNDATAHEADER), RDH_RECTANGLES, DWORD(rects.size()), size, rects[0]};
+        std::memcpy(list->Buffer, rects.data(), size);
+        EXPECT_EQ(DD_OK, clipper->SetClipList(list, 0));
+        EXPECT_EQ(DD_OK, back->SetClipper(clipper));
+        return clipper;
+    }
+
+    void Label(const char* text, COLORREF colour, int x, int y) {
+        HDC dc = nullptr;
+        ASSERT_EQ(DD_OK, back->GetDC(&dc));
+        SetTextColor(dc, colour);
+        EXPECT_EQ(2, SetBkMode(dc, TRANSPARENT));  // a fresh context is opaque
+        EXPECT_TRUE(TextOutA(dc, x, y, text, int(std::strlen(text))));
+        ASSERT_EQ(DD_OK, back->ReleaseDC(dc));
+    }
+
+    // The smallest box around the ink of `index`, drawn over `background` alone.
+    static RECT InkBox(BYTE index, BYTE background) {
+        EXPECT_EQ(640 * 480, Count(index) + Count(background));
+        RECT box{640, 480, -1, -1};
+        for (LONG i = 0; i < 640 * 480; ++i) {
+            if (seam::BackPixels()[i] != index) continue;
+            box = {std::min(box.left, i % 640), std::min(box.top, i / 640),
+                   std::max(box.right, i % 640 + 1), std::max(box.bottom, i / 640 + 1)};
+        }
+        return box;
+    }
 };
 
-TEST_F(DirectDrawTest, FillCoversTheRectangleAndTheWholeSurfaceWithoutOne) {
-    EXPECT_EQ(DD_OK, Fill(d.back, nullptr, 9));
+TEST_F(DirectDrawTest, FillsAreClippedToTheSurfaceAndTheClipList) {
+    EXPECT_EQ(DD_OK, Fill(nullptr, 9));
     RECT square{100, 200, 111, 211};
-    EXPECT_EQ(DD_OK, Fill(d.back, &square, 10));
-    int filled = 0, nine = 0;
-    for (int y = 0; y < 480; ++y) {
-        for (int x = 0; x < 640; ++x) {
-            BYTE p = PixelAt(d.back, x, y);
-            bool inside = x >= 100 && x < 111 && y >= 200 && y < 211;
-            EXPECT_EQ(inside ? 10 : 9, p) << x << "," << y;
-            filled += p == 10;
-            nine += p == 9;
-            if (HasFailure()) return;
-        }
-    }
-    EXPECT_EQ(121, filled);
-    EXPECT_EQ(640 * 480 - 121, nine);
+    EXPECT_EQ(DD_OK, Fill(&square, 10));
+    EXPECT_EQ(121, Count(10));
+    EXPECT_EQ(640 * 480 - 121, Count(9));
+
+    // Two clip rectangles; the fill also reaches past the right and bottom.
+    AttachClipper({RECT{0, 0, 50, 50}, RECT{60, 0, 640, 480}});
+    RECT wide{40, 40, 700, 520};
+    EXPECT_EQ(DD_OK, Fill(&wide, 5));
+    EXPECT_EQ(10 * 10 + 580 * 440, Count(5));
+    EXPECT_EQ(9, At(55, 45));  // between the clip rectangles
+
+    IDirectDrawClipper* empty = nullptr;  // a clipper without a list refuses to draw
+    ASSERT_EQ(DD_OK, device->CreateClipper(0, &empty, nullptr));
+    ASSERT_EQ(DD_OK, back->SetClipper(empty));
+    EXPECT_EQ(DDERR_NOCLIPLIST, Fill(nullptr, 1));
 }
 
-TEST_F(DirectDrawTest, FillIsClippedToTheClipListAndTheSurface) {
-    // Two clip rectangles: the fill lands only where the rectangle meets them.
-    AttachClipper(d.device, d.back, {RECT{0, 0, 50, 50}, RECT{60, 0, 640, 480}});
-    RECT wide{40, 40, 700, 520};  // past the right and bottom edges too
-    EXPECT_EQ(DD_OK, Fill(d.back, &wide, 5));
-    EXPECT_EQ(5, PixelAt(d.back, 40, 40));
-    EXPECT_EQ(5, PixelAt(d.back, 49, 49));
-    EXPECT_EQ(0, PixelAt(d.back, 49, 50));  // below the first clip rectangle
-    EXPECT_EQ(0, PixelAt(d.back, 55, 45));  // between the two
-    EXPECT_EQ(5, PixelAt(d.back, 60, 479));
-    EXPECT_EQ(5, PixelAt(d.back, 639, 479));
-    EXPECT_EQ(0, PixelAt(d.back, 39, 100));
-
-    // A clipper without a list refuses to draw, as on the system.
-    IDirectDrawClipper* empty = nullptr;
-    ASSERT_EQ(DD_OK, d.device->CreateClipper(0, &empty, nullptr));
-    ASSERT_EQ(DD_OK, d.back->SetClipper(empty));
-    EXPECT_EQ(DDERR_NOCLIPLIST, Fill(d.back, nullptr, 1));
-}
-
-TEST_F(DirectDrawTest, KeyedCopyIsIndexExactAndSkipsTheKey) {
+TEST_F(DirectDrawTest, KeyedCopiesAreIndexExactAndTrimmedAtTheEdges) {
     IDirectDrawSurface7* sprite = MakeSprite(72, 80);
-    EXPECT_EQ(DD_OK, Fill(d.back, nullptr, 255));
+    EXPECT_EQ(DD_OK, Fill(nullptr, 255));
     EXPECT_EQ(DD_OK, KeyedCopy(sprite, RECT{300, 100, 371, 179}, RECT{0, 0, 71, 79}));
-    for (int y = 0; y < 79; ++y) {
-        for (int x = 0; x < 71; ++x) {
-            BYTE expected = x == y ? 255 : SpritePixel(x, y);
-            ASSERT_EQ(expected, PixelAt(d.back, 300 + x, 100 + y)) << x << "," << y;
-        }
+    // The key shows the background; column 71 and row 79 lie outside the source.
+    auto shown = [](int x, int y) {
+        return x == y || x == 71 || y == 79 ? 255 : SpritePixel(x, y);
+    };
+    for (int y = 0; y < 80; ++y) {
+        for (int x = 0; x < 72; ++x) ASSERT_EQ(shown(x, y), At(300 + x, 100 + y)) << x << "," << y;
     }
-    // Column 71 and row 79 of the sprite were outside the source rectangle.
-    EXPECT_EQ(255, PixelAt(d.back, 371, 150));
-    EXPECT_EQ(255, PixelAt(d.back, 320, 179));
-}
-
-TEST_F(DirectDrawTest, KeyedCopyReachingPastTheRightAndBottomEdgesIsTrimmed) {
-    AttachClipper(d.device, d.back, {RECT{0, 0, 640, 480}});
-    IDirectDrawSurface7* sprite = MakeSprite(72, 80);
-    // One pixel past the right edge (left 570 + 71 = 641)...
+    // One pixel past the right edge, then past the bottom, through a clipper.
+    AttachClipper({RECT{0, 0, 640, 480}});
     EXPECT_EQ(DD_OK, KeyedCopy(sprite, RECT{570, 10, 641, 89}, RECT{0, 0, 71, 79}));
-    for (int x = 0; x < 70; ++x) ASSERT_EQ(SpritePixel(x, 5), PixelAt(d.back, 570 + x, 15));
-    // ...and one past the bottom (top 402 + 79 = 481).
+    for (int x = 0; x < 70; ++x) ASSERT_EQ(shown(x, 5), At(570 + x, 15));
     EXPECT_EQ(DD_OK, KeyedCopy(sprite, RECT{10, 402, 81, 481}, RECT{0, 0, 71, 79}));
-    for (int y = 0; y < 78; ++y) ASSERT_EQ(SpritePixel(40, y), PixelAt(d.back, 50, 402 + y));
-
-    // Without a clipper the copy is still held to the surface, and a copy
-    // that starts off the surface shows its right part at the left edge.
-    ASSERT_EQ(DD_OK, d.back->SetClipper(nullptr));
+    for (int y = 0; y < 78; ++y) ASSERT_EQ(shown(40, y), At(50, 402 + y));
+    // Without a clipper, a copy from above and left of the surface shows its lower right
+    // part.
+    ASSERT_EQ(DD_OK, back->SetClipper(nullptr));
     EXPECT_EQ(DD_OK, KeyedCopy(sprite, RECT{-10, -5, 61, 74}, RECT{0, 0, 71, 79}));
-    EXPECT_EQ(SpritePixel(10, 5), PixelAt(d.back, 0, 0));
-    EXPECT_EQ(SpritePixel(30, 20), PixelAt(d.back, 20, 15));
-}
+    EXPECT_EQ(SpritePixel(10, 5), At(0, 0));
+    EXPECT_EQ(SpritePixel(30, 20), At(20, 15));
 
-TEST_F(DirectDrawTest, KeyedCopyNeedsTheSourceKeyAndRefusesBadRectangles) {
-    IDirectDrawSurface7* sprite = MakeSprite(72, 80);
     EXPECT_EQ(DDERR_INVALIDRECT, KeyedCopy(sprite, RECT{0, 0, 72, 81}, RECT{0, 0, 72, 81}));
-    ASSERT_EQ(DD_OK, sprite->SetColorKey(DDCKEY_SRCBLT, nullptr));  // key removed
+    ASSERT_EQ(DD_OK, sprite->SetColorKey(DDCKEY_SRCBLT, nullptr));  // a keyed copy needs the key
     EXPECT_EQ(DDERR_INVALIDPARAMS, KeyedCopy(sprite, RECT{0, 0, 71, 79}, RECT{0, 0, 71, 79}));
-    EXPECT_EQ(0, PixelAt(d.back, 5, 6));
 }
 
-TEST_F(DirectDrawTest, StretchingAndUnknownFlagsAbortWithTheCallsName) {
-    IDirectDrawSurface7* sprite = MakeSprite(72, 80);
-    RECT dest{0, 0, 144, 160}, source{0, 0, 72, 80};
-    EXPECT_DEATH(d.back->Blt(&dest, sprite, &source, DDBLT_WAIT | DDBLT_KEYSRC, nullptr),
-                 "Blt: stretching is not supported");
-    EXPECT_DEATH(d.back->Blt(&source, sprite, &source, DDBLT_WAIT, nullptr), "Blt: only");
-    EXPECT_DEATH(d.device->SetDisplayMode(800, 600, 16, 0, 0),
-                 "SetDisplayMode: only 640x480x8 is supported, got 800x600x16");
-}
-
-TEST_F(DirectDrawTest, FlipExchangesThePicturesAndPresentsThroughThePalette) {
-    EXPECT_EQ(DD_OK, Fill(d.back, nullptr, 20));
-    EXPECT_EQ(DD_OK, Fill(d.primary, nullptr, 30));
-    EXPECT_EQ(DD_OK, d.primary->Flip(nullptr, DDFLIP_WAIT));
-    EXPECT_EQ(1, seam::FlipCount());
-    // The interfaces stay; their pictures changed places.
-    EXPECT_EQ(20, seam::PrimaryPixels()[0]);
-    EXPECT_EQ(30, seam::BackPixels()[0]);
-    // Entry 20 of the test palette is (20, 235, 10).
-    EXPECT_EQ(0xFF14EB0Au, seam::PresentedPixel(0, 0));
-    EXPECT_EQ(0xFF14EB0Au, seam::PresentedPixel(639, 479));
-
-    // New palette entries show at the next present.
-    PALETTEENTRY grey{99, 98, 97, 0};
-    ASSERT_EQ(DD_OK, d.palette->SetEntries(0, 20, 1, &grey));
-    EXPECT_EQ(DD_OK, Fill(d.back, nullptr, 20));
-    EXPECT_EQ(DD_OK, d.primary->Flip(nullptr, DDFLIP_WAIT));
-    EXPECT_EQ(0xFF636261u, seam::PresentedPixel(320, 240));
-
-    // Same picture, same checksum; a changed pixel changes it.
-    const std::uint32_t first = seam::PresentedChecksum();
-    EXPECT_EQ(DD_OK, Fill(d.back, nullptr, 20));
-    EXPECT_EQ(DD_OK, d.primary->Flip(nullptr, DDFLIP_WAIT));
-    EXPECT_EQ(first, seam::PresentedChecksum());
-    RECT dot{7, 7, 8, 8};
-    EXPECT_EQ(DD_OK, Fill(d.back, &dot, 21));
-    EXPECT_EQ(DD_OK, d.primary->Flip(nullptr, DDFLIP_WAIT));
-    EXPECT_NE(first, seam::PresentedChecksum());
-
-    // Only the primary flips.
-    EXPECT_EQ(DDERR_NOTFLIPPABLE, d.back->Flip(nullptr, DDFLIP_WAIT));
-}
-
-TEST_F(DirectDrawTest, FrameHookRunsAfterEachPresentedPicture) {
-    int frames = 0;
-    seam::SetFrameHook([&] {
-        ++frames;
-        EXPECT_EQ(frames, seam::FlipCount());
-    });
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(DD_OK, d.primary->Flip(nullptr, DDFLIP_WAIT));
-    seam::FailNext(seam::Call::Flip);
-    EXPECT_EQ(DDERR_SURFACELOST, d.primary->Flip(nullptr, DDFLIP_WAIT));
-    EXPECT_EQ(3, frames);
-}
-
-TEST_F(DirectDrawTest, LockedOrDrawnOnSurfacesAreBusy) {
-    DDSURFACEDESC2 lock;
-    std::memset(&lock, 0, sizeof lock);
+TEST_F(DirectDrawTest, BusySurfacesAndInjectedFailuresAnswerTheirCodes) {
+    DDSURFACEDESC2 lock{};
     lock.dwSize = sizeof lock;
-    ASSERT_EQ(DD_OK, d.back->Lock(nullptr, &lock, DDLOCK_WAIT, nullptr));
-    EXPECT_EQ(640, lock.lPitch);
+    ASSERT_EQ(DD_OK, back->Lock(nullptr, &lock, DDLOCK_WAIT, nullptr));
     EXPECT_EQ(seam::BackPixels(), lock.lpSurface);
-    EXPECT_EQ(DDERR_SURFACEBUSY, d.back->Lock(nullptr, &lock, DDLOCK_WAIT, nullptr));
-    EXPECT_EQ(DDERR_SURFACEBUSY, Fill(d.back, nullptr, 1));
-    EXPECT_EQ(DDERR_SURFACEBUSY, d.primary->Flip(nullptr, DDFLIP_WAIT));
-    EXPECT_EQ(DD_OK, d.back->Unlock(nullptr));
-    EXPECT_EQ(DDERR_NOTLOCKED, d.back->Unlock(nullptr));
-
+    EXPECT_EQ(DDERR_SURFACEBUSY, back->Lock(nullptr, &lock, DDLOCK_WAIT, nullptr));
+    EXPECT_EQ(DDERR_SURFACEBUSY, Fill(nullptr, 1));
+    EXPECT_EQ(DDERR_SURFACEBUSY, Flip());
+    EXPECT_EQ(DD_OK, back->Unlock(nullptr));
+    EXPECT_EQ(DDERR_NOTLOCKED, back->Unlock(nullptr));
     HDC dc = nullptr;
-    ASSERT_EQ(DD_OK, d.back->GetDC(&dc));
-    EXPECT_EQ(DDERR_DCALREADYCREATED, d.back->GetDC(&dc));
-    EXPECT_EQ(DDERR_SURFACEBUSY, Fill(d.back, nullptr, 1));
-    EXPECT_EQ(DD_OK, d.back->ReleaseDC(dc));
-    EXPECT_EQ(DD_OK, Fill(d.back, nullptr, 1));
-}
+    ASSERT_EQ(DD_OK, back->GetDC(&dc));
+    EXPECT_EQ(DDERR_SURFACEBUSY, Fill(nullptr, 1));
+    EXPECT_EQ(DD_OK, back->ReleaseDC(dc));
 
-TEST_F(DirectDrawTest, InjectedFailuresReturnTheirCodesAndLeaveNoObject) {
-    IDirectDrawPalette* palette = reinterpret_cast<IDirectDrawPalette*>(1);
+    auto* made = reinterpret_cast<IDirectDrawPalette*>(1);
     PALETTEENTRY entries[256] = {};
     seam::FailNext(seam::Call::CreatePalette);
     EXPECT_EQ(DDERR_OUTOFMEMORY,
-              d.device->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, &palette, nullptr));
-    EXPECT_EQ(nullptr, palette);
-
-    seam::FailNext(seam::Call::Blt, 2, DDERR_SURFACEBUSY);
-    EXPECT_EQ(DDERR_SURFACEBUSY, Fill(d.back, nullptr, 3));
-    EXPECT_EQ(DDERR_SURFACEBUSY, Fill(d.back, nullptr, 3));
-    EXPECT_EQ(0, seam::BackPixels()[0]);
-    EXPECT_EQ(DD_OK, Fill(d.back, nullptr, 3));
-
+              device->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, &made, nullptr));
+    EXPECT_EQ(nullptr, made);
+    seam::FailNext(seam::Call::Blt, 2);
+    EXPECT_EQ(DDERR_SURFACELOST, Fill(nullptr, 3));
+    EXPECT_EQ(DDERR_SURFACELOST, Fill(nullptr, 3));
     seam::FailNext(seam::Call::Lock);
-    DDSURFACEDESC2 lock;
-    std::memset(&lock, 0, sizeof lock);
-    lock.dwSize = sizeof lock;
-    EXPECT_EQ(DDERR_SURFACELOST, d.back->Lock(nullptr, &lock, DDLOCK_WAIT, nullptr));
-    EXPECT_EQ(nullptr, lock.lpSurface);
-
+    EXPECT_EQ(DDERR_SURFACELOST, back->Lock(nullptr, &lock, DDLOCK_WAIT, nullptr));
     seam::FailNext(seam::Call::GetDC);
-    HDC dc = nullptr;
-    EXPECT_EQ(DDERR_CANTCREATEDC, d.back->GetDC(&dc));
-    EXPECT_TRUE(FAILED(DDERR_CANTCREATEDC));
+    EXPECT_EQ(DDERR_CANTCREATEDC, back->GetDC(&dc));
+    seam::FailNext(seam::Call::Flip);
+    EXPECT_EQ(DDERR_SURFACELOST, Flip());
+    EXPECT_EQ(0, seam::FlipCount());
+    EXPECT_EQ(640 * 480, Count(0));  // nothing was drawn
+    EXPECT_EQ(DD_OK, Fill(nullptr, 3));
 }
 
 TEST_F(DirectDrawTest, ReleaseCountsFollowDirectDraw) {
-    // GetAttachedSurface added a reference to the back buffer; attaching
-    // holds the palette and the clipper.
-    IDirectDrawClipper* clipper = AttachClipper(d.device, d.back, {RECT{0, 0, 640, 480}});
+    // GetAttachedSurface added a reference to the back buffer; attaching holds palette and
+    // clipper.
+    IDirectDrawClipper* clipper = AttachClipper({RECT{0, 0, 640, 480}});
     IDirectDrawSurface7* sprite = MakeSprite(8, 8);
     EXPECT_EQ(1u, clipper->Release());
-    EXPECT_EQ(1u, d.palette->Release());
-    EXPECT_EQ(1u, d.back->Release());
+    EXPECT_EQ(1u, palette->Release());
+    EXPECT_EQ(1u, back->Release());
     EXPECT_TRUE(seam::ReleaseLog().empty());
-    // The primary takes its back buffer, palette and clipper with it.
-    EXPECT_EQ(0u, d.primary->Release());
-    const std::vector<std::string> chain = {"clipper", "palette", "surface:back",
-                                            "surface:primary"};
-    EXPECT_EQ(chain, seam::ReleaseLog());
-    // The sprite still holds the device.
-    EXPECT_EQ(1u, d.device->Release());
+    // The primary takes back buffer, palette and clipper along; the sprite holds the
+    // device.
+    EXPECT_EQ(0u, primary->Release());
+    EXPECT_EQ(1u, device->Release());
     EXPECT_EQ(2, seam::LiveObjects());
     EXPECT_EQ(0u, sprite->Release());
-    const std::vector<std::string> all = {"clipper",         "palette",           "surface:back",
-                                          "surface:primary", "surface:offscreen", "device"};
-    EXPECT_EQ(all, seam::ReleaseLog());
+    const std::vector<std::string> order = {"clipper",         "palette",           "surface:back",
+                                            "surface:primary", "surface:offscreen", "device"};
+    EXPECT_EQ(order, seam::ReleaseLog());
     EXPECT_EQ(0, seam::LiveObjects());
-    // A call through a released object is refused loudly, not undefined.
-    EXPECT_DEATH(d.back->Flip(nullptr, DDFLIP_WAIT),
-                 "Flip: called on a surface:back that has been released");
+    EXPECT_DEATH(Flip(), "Flip: called on a surface:primary that has been released");
+}
+
+// Presenting redraws only the window spans that changed (SDL's dummy driver
+// has no accelerated renderer), yet each present must show the whole picture.
+TEST_F(DirectDrawTest, FlipExchangesThePicturesAndPresentsTheWholeOneThroughThePalette) {
+    ASSERT_EQ(DD_OK, Fill(nullptr, 30, primary));
+    ASSERT_EQ(DD_OK, Flip());
+    EXPECT_EQ(0, seam::PrimaryPixels()[0]);  // same interfaces, pictures changed places
+    EXPECT_EQ(30, seam::BackPixels()[0]);
+    EXPECT_EQ(DDERR_NOTFLIPPABLE, back->Flip(nullptr, DDFLIP_WAIT));
+    // Each step draws rectangles {left, top, right, bottom, index} over 0 and flips; an
+    // empty step only flips. Jewel and basket move, the older picture comes back, only
+    // the corners are lit, then a palette change recolours an unchanged picture.
+    const std::vector<std::vector<std::vector<int>>> steps = {
+        {{0, 0, 640, 20, 200}, {100, 100, 111, 111, 10}, {320, 352, 391, 431, 127}},
+        {{100, 106, 111, 117, 10}, {325, 352, 396, 431, 127}, {8, 464, 9, 465, 70}},
+        {},
+        {{639, 479, 640, 480, 255}, {0, 0, 1, 1, 1}},
+        {{639, 479, 640, 480, 255}, {0, 0, 1, 1, 1}},
+        {}};
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    const int areaW = std::min(w, h * 640 / 480), areaH = std::min(h, w * 480 / 640);
+    const int left = (w - areaW) / 2, top = (h - areaH) / 2;
+    PALETTEENTRY gold = {255, 215, 0, 0};
+    for (size_t step = 0; step < steps.size(); ++step) {
+        ASSERT_EQ(DD_OK, step == 5 ? palette->SetEntries(0, 0, 1, &gold) : DD_OK);
+        ASSERT_EQ(DD_OK, steps[step].empty() ? DD_OK : Fill(nullptr, 0));
+        for (const std::vector<int>& r : steps[step]) {
+            RECT rect{r[0], r[1], r[2], r[3]};
+            ASSERT_EQ(DD_OK, Fill(&rect, BYTE(r[4])));
+        }
+        ASSERT_EQ(DD_OK, Flip());
+        // The nearest primary pixel inside the centred 4:3 area, black outside.
+        long wrong = 0;
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                std::uint32_t want = 0xFF000000u;
+                if (x >= left && x < left + areaW && y >= top && y < top + areaH) {
+                    const int px = (x - left) * 640 / areaW, py = (y - top) * 480 / areaH;
+                    PALETTEENTRY e = seam::DisplayPalette(seam::PrimaryPixels()[py * 640 + px]);
+                    want |= std::uint32_t(e.peRed) << 16 | e.peGreen << 8 | e.peBlue;
+                }
+                wrong += seam::WindowPixel(x, y) != want;
+            }
+        }
+        EXPECT_EQ(0, wrong) << "wrong window pixels after step " << step;
+        EXPECT_EQ(int(step) + 2, seam::FlipCount());
+    }
+    EXPECT_EQ(0xFFFFD700u, seam::WindowPixel(w / 2, h / 2));
+}
+
+// GDI text drawn through the back buffer's device context.
+TEST_F(DirectDrawTest, TextSitsBelowAndRightOfItsTopLeftInTheNearestEntryOverTheBackground) {
+    ASSERT_TRUE(seam::FontLoaded());
+    // (100, 154, 50) is as near to entry 100 (100, 155, 50) as to entry 101
+    // (101, 154, 50); a tie goes to the lower index.
+    Label("HI", RGB(100, 154, 50), 200, 100);
+    RECT box = InkBox(100, 0);
+    EXPECT_TRUE(box.left >= 200 && box.left <= 203) << box.left;
+    // Capitals of the 12-pixel font start a little below y.
+    EXPECT_TRUE(box.top >= 100 && box.top <= 106) << box.top;
+    EXPECT_LE(box.bottom, 116);
+    EXPECT_GT(box.right - box.left, 8);
+
+    // The background shows inside an "O" (entry 255 is (255, 0, 127)).
+    ASSERT_EQ(DD_OK, Fill(nullptr, 40));
+    Label("O", RGB(255, 0, 127), 305, 302);
+    box = InkBox(255, 40);
+    EXPECT_EQ(40, At((box.left + box.right) / 2, (box.top + box.bottom) / 2));
+    ASSERT_EQ(DD_OK, Flip());  // the new back buffer is blank
+
+    // Entry 200 is (200, 55, 100). Text running off the right and bottom
+    // edges and off the top-left corner draws its visible part only.
+    Label("WWWWWWWWWWWWWWWWWWWW", RGB(200, 55, 100), 600, 474);
+    Label("WWWW", RGB(200, 55, 100), -20, -6);
+    box = InkBox(200, 0);
+    EXPECT_EQ(0, box.left);
+    EXPECT_EQ(0, box.top);
+    EXPECT_EQ(640, box.right);
+    EXPECT_EQ(480, box.bottom);
 }
 
 }  // namespace

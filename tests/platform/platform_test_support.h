@@ -1,39 +1,89 @@
-// Shared helpers of the stand-in's tests: a fixture that resets the seam and
-// a minimal window procedure, so each test opens its own window and display.
+// Shared helpers of the stand-in's tests: each starts from a reset seam.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/seam.h"
 #include "platform/winapi.h"
 
 // Messages that reached TestWindowProc, in order.
-extern std::vector<UINT> windowProcMessages;
-LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+inline std::vector<UINT> windowProcMessages;
 
-// A registered class and a desktop-sized window, as the game makes them.
-HWND OpenTestWindow();
+inline LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    windowProcMessages.push_back(message);
+    if (message != WM_DESTROY) return DefWindowProcA(window, message, wParam, lParam);
+    PostQuitMessage(7);
+    return 0;
+}
 
-// The display as the game opens it: device, 640x480x8, flip chain, back
-// buffer, palette (entry i = (i, 255 - i, i / 2)) on the primary.
-struct TestDisplay {
+inline HWND OpenTestWindow() {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = TestWindowProc;
+    windowClass.lpszClassName = "TESTCLASS";
+    if (RegisterClassA(&windowClass) == 0) return nullptr;
+    return CreateWindowExA(0, "TESTCLASS", "test", WS_POPUP | WS_VISIBLE, 0, 0,
+                           GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr,
+                           nullptr, nullptr, nullptr);
+}
+
+class PlatformTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        seam::Reset();
+        windowProcMessages.clear();
+    }
+};
+
+// The display as the game opens it: 640x480x8, a flip chain with one back
+// buffer, and a palette whose entry i is (i, 255 - i, i / 2). Flips present
+// into the window as the program does without an accelerated renderer.
+class DisplayTest : public PlatformTest {
+  protected:
+    void SetUp() override {
+        PlatformTest::SetUp();
+        seam::PresentLikeProgram(true);
+        ASSERT_NE(nullptr, window = OpenTestWindow());
+        ASSERT_EQ(DD_OK, DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&device),
+                                            IID_IDirectDraw7, nullptr));
+        ASSERT_EQ(DD_OK, device->SetCooperativeLevel(window, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE));
+        ASSERT_EQ(DD_OK, device->SetDisplayMode(640, 480, 8, 0, 0));
+        DDSURFACEDESC2 desc{};
+        desc.dwSize = sizeof desc;
+        desc.dwFlags = DDSD_CAPS | DDSD_BACKBUFFERCOUNT;
+        desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX;
+        desc.dwBackBufferCount = 1;
+        ASSERT_EQ(DD_OK, device->CreateSurface(&desc, &primary, nullptr));
+        DDSCAPS2 caps{DDSCAPS_BACKBUFFER, 0, 0, 0};
+        ASSERT_EQ(DD_OK, primary->GetAttachedSurface(&caps, &back));
+        PALETTEENTRY entries[256];
+        for (int i = 0; i < 256; ++i) entries[i] = {BYTE(i), BYTE(255 - i), BYTE(i / 2), 0};
+        ASSERT_EQ(DD_OK, device->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, entries, &palette,
+                                               nullptr));
+        ASSERT_EQ(DD_OK, primary->SetPalette(palette));
+    }
+
+    HRESULT Flip() { return primary->Flip(nullptr, DDFLIP_WAIT); }
+    HRESULT Fill(RECT* rect, BYTE colour, IDirectDrawSurface7* surface = nullptr) {
+        DDBLTFX fx{};
+        fx.dwSize = sizeof fx;
+        fx.dwFillColor = colour;
+        return (surface ? surface : back)
+            ->Blt(rect, nullptr, nullptr, DDBLT_WAIT | DDBLT_COLORFILL | DDBLT_ASYNC, &fx);
+    }
+    // The back buffer's pixel (its pitch is 640), and how many pixels have `index`.
+    static BYTE At(int x, int y) { return seam::BackPixels()[y * 640 + x]; }
+    static int Count(BYTE index) {
+        return int(std::count(seam::BackPixels(), seam::BackPixels() + 640 * 480, index));
+    }
+
+    HWND window = nullptr;
     IDirectDraw7* device = nullptr;
     IDirectDrawSurface7* primary = nullptr;
     IDirectDrawSurface7* back = nullptr;
     IDirectDrawPalette* palette = nullptr;
-};
-TestDisplay OpenTestDisplay(HWND window);
-
-// A clipper with the given rectangles attached to `surface`.
-IDirectDrawClipper* AttachClipper(IDirectDraw7* device, IDirectDrawSurface7* surface,
-                                  const std::vector<RECT>& rects);
-
-HRESULT Fill(IDirectDrawSurface7* surface, RECT* rect, BYTE colour);
-BYTE PixelAt(IDirectDrawSurface7* surface, int x, int y);
-
-class PlatformTest : public ::testing::Test {
-  protected:
-    void SetUp() override;
 };
