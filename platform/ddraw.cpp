@@ -657,17 +657,23 @@ HRESULT Surface::Unlock(LPRECT rect) {
     return DD_OK;
 }
 
+// A surface holds a reference on the palette or clipper attached to it and
+// gives back the one it replaces.
+template <typename T>
+void Attach(T*& slot, T* next, const char* call) {
+    if (next != nullptr) {
+        next->CheckAlive(call);
+        ++next->refs;
+    }
+    if (slot != nullptr) slot->Release();
+    slot = next;
+}
+
 HRESULT Surface::SetClipper(LPDIRECTDRAWCLIPPER newClipper) {
     CheckAlive("IDirectDrawSurface7::SetClipper");
     HRESULT failure;
     if (InjectedFailure(seam::Call::SetClipper, DDERR_GENERIC, &failure)) return failure;
-    Clipper* next = static_cast<Clipper*>(newClipper);
-    if (next != nullptr) {
-        next->CheckAlive("IDirectDrawSurface7::SetClipper (clipper)");
-        ++next->refs;
-    }
-    if (clipper != nullptr) clipper->Release();
-    clipper = next;
+    Attach(clipper, static_cast<Clipper*>(newClipper), "IDirectDrawSurface7::SetClipper");
     return DD_OK;
 }
 
@@ -689,13 +695,7 @@ HRESULT Surface::SetPalette(LPDIRECTDRAWPALETTE newPalette) {
     CheckAlive("IDirectDrawSurface7::SetPalette");
     HRESULT failure;
     if (InjectedFailure(seam::Call::SetPalette, DDERR_GENERIC, &failure)) return failure;
-    Palette* next = static_cast<Palette*>(newPalette);
-    if (next != nullptr) {
-        next->CheckAlive("IDirectDrawSurface7::SetPalette (palette)");
-        ++next->refs;
-    }
-    if (palette != nullptr) palette->Release();
-    palette = next;
+    Attach(palette, static_cast<Palette*>(newPalette), "IDirectDrawSurface7::SetPalette");
     return DD_OK;
 }
 
