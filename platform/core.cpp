@@ -9,6 +9,8 @@
 // Armed by seam::FailNextAlloc, consumed by __wrap_malloc (vn_seam_malloc).
 extern "C" {
 int vn_seam_fail_allocs = 0;
+long vn_seam_alloc_skip = 0;  // allocations let through before the failures
+long vn_seam_alloc_uses = 0;  // allocations counted since the last Reset
 }
 
 namespace standin {
@@ -28,8 +30,13 @@ void Unsupported(const char* call, const char* format, ...) {
 
 bool InjectedFailure(seam::Call call, HRESULT usual, HRESULT* result) {
     if (!seamState.active) return false;
+    ++seamState.uses[static_cast<int>(call)];
     SeamState::Failure& failure = seamState.failures[static_cast<int>(call)];
     if (failure.count <= 0) return false;
+    if (failure.skip > 0) {
+        --failure.skip;
+        return false;
+    }
     --failure.count;
     *result = failure.result != 0 ? failure.result : usual;
     return true;

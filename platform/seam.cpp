@@ -5,7 +5,11 @@
 
 #include "platform/standin_internal.h"
 
-extern "C" int vn_seam_fail_allocs;
+extern "C" {
+extern int vn_seam_fail_allocs;
+extern long vn_seam_alloc_skip;
+extern long vn_seam_alloc_uses;
+}
 
 using namespace standin;
 
@@ -38,6 +42,8 @@ void Reset() {
     seamState = SeamState{};
     seamState.active = true;
     vn_seam_fail_allocs = 0;
+    vn_seam_alloc_skip = 0;
+    vn_seam_alloc_uses = 0;
 }
 
 void UseRealClock(bool real) {
@@ -85,10 +91,26 @@ void PushCloseRequest() {
 }
 
 void FailNext(Call call, int count, HRESULT result) {
-    seamState.failures[static_cast<int>(call)] = SeamState::Failure{count, result};
+    seamState.failures[static_cast<int>(call)] = SeamState::Failure{0, count, result};
 }
 void FailNextAlloc(int count) {
+    vn_seam_alloc_skip = 0;
     vn_seam_fail_allocs = count;
+}
+int CallUses(Call call) {
+    return seamState.uses[static_cast<int>(call)];
+}
+void FailUse(Call call, int use, bool forever, HRESULT result) {
+    const int always = 1 << 30;
+    seamState.failures[static_cast<int>(call)] =
+        SeamState::Failure{use > 1 ? use - 1 : 0, forever ? always : 1, result};
+}
+long AllocUses() {
+    return vn_seam_alloc_uses;
+}
+void FailAllocUse(long use, bool forever) {
+    vn_seam_alloc_skip = use > 1 ? use - 1 : 0;
+    vn_seam_fail_allocs = forever ? 1 << 30 : 1;
 }
 
 void SetFrameHook(std::function<void()> hook) {

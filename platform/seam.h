@@ -97,6 +97,18 @@ void LoseSurfaces();
 // -Wl,--wrap=malloc; arm it right before the call under test).
 void FailNextAlloc(int count = 1);
 
+// For sweeps over a whole session: how many times each call reached the
+// point where a failure could be injected since the last Reset (argument
+// checks passed), and a failure of its `use`-th reach from now on (1: the
+// next), and with `forever` of every reach after it too (a display that
+// never comes back, a file that is gone for good).
+int CallUses(Call call);
+void FailUse(Call call, int use, bool forever, HRESULT result = 0);
+// The same for malloc in the test executables: calls since the last Reset,
+// and a failure of the `use`-th from now (and every later one with `forever`).
+long AllocUses();
+void FailAllocUse(long use, bool forever);
+
 // --- hooks --------------------------------------------------------------
 // Called after every successful Flip (one presented picture) and on every
 // GetAsyncKeyState poll (before the key is read); a bot or a replay script

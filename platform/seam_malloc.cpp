@@ -4,10 +4,15 @@
 
 extern "C" {
 extern int vn_seam_fail_allocs;
+extern long vn_seam_alloc_skip;
+extern long vn_seam_alloc_uses;
 void* __real_malloc(std::size_t size);
 
 void* __wrap_malloc(std::size_t size) {
-    if (vn_seam_fail_allocs > 0) {
+    ++vn_seam_alloc_uses;
+    if (vn_seam_fail_allocs > 0 && vn_seam_alloc_skip > 0) {
+        --vn_seam_alloc_skip;
+    } else if (vn_seam_fail_allocs > 0) {
         --vn_seam_fail_allocs;
         return nullptr;
     }

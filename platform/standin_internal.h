@@ -31,9 +31,11 @@ struct SeamState {
     DWORD budgetStart = 0;
     long pollsWithoutProgress = 0;
     struct Failure {
-        int count = 0;
+        int skip = 0;   // reaches to let through first
+        int count = 0;  // then this many fail
         HRESULT result = 0;
     } failures[static_cast<int>(seam::Call::Count)];
+    int uses[static_cast<int>(seam::Call::Count)] = {};
     std::function<void()> frameHook;
     std::function<void()> pollHook;
     std::string programDir;           // overrides the program's directory for OpenFile
