@@ -1,7 +1,7 @@
 // Test seam of the Linux stand-in: used by the tests and by nothing else.
 //
-// Through it the whole game runs headless (SDL's dummy video and audio
-// drivers) and deterministically: a virtual tick counter, scripted keys,
+// Through it the whole game runs headless (the backend shows nothing and
+// plays nothing) and deterministically: a virtual tick counter, scripted keys,
 // failure injection for every platform call whose result the game tests,
 // and read access to what the game produced (pixels, palette, clip list,
 // posted messages, beeps, texts, cursor, object lifetimes).
@@ -55,15 +55,24 @@ void AdvanceTick(DWORD ms);  // wraps at 2^32 like the real counter
 // limit was set; 0 turns it off. Guards tests against a game that never ends.
 void SetTickBudget(DWORD ms);
 // GetTickCount on the real clock instead of the virtual one (for pacing
-// measurements); key scripts still follow the virtual clock.
+// measurements); key scripts still follow the virtual clock. On the real
+// clock the core waits as the program does: a loop that only reads the
+// counter sleeps until its next step, one that only polls keys waits for
+// input, and a present the display does not pace waits for a 60 Hz blank.
 void UseRealClock(bool real);
+// The real clock from a script instead of the backend (until the next
+// Reset): `microseconds` is read for the time, `sleepUntil` and
+// `waitForEvent` (milliseconds at most) are called where the core would wait.
+void UseScriptedClock(std::function<std::uint64_t()> microseconds,
+                      std::function<void(std::uint64_t)> sleepUntil,
+                      std::function<void(int)> waitForEvent);
 
-// Flip also scales and presents the picture through SDL's renderer, as the
-// program does (tests normally stop at the palette lookup).
+// Flip also shows the picture through the backend, as the program does
+// (tests normally stop at the palette lookup).
 void PresentLikeProgram(bool present);
-// Without an accelerated renderer (the dummy driver) the program presents
-// into the window's own surface; this is its pixel (x, y) as 0xAARRGGBB,
-// 0 outside the window or with a renderer.
+// What the backend's window shows at (x, y) as 0xAARRGGBB; 0 outside the
+// window or where the backend cannot tell (the desktop backend tells when it
+// presents into the window's own surface, as without a GPU).
 std::uint32_t WindowPixel(int x, int y);
 
 // --- keyboard ----------------------------------------------------------
@@ -155,8 +164,7 @@ int FlipCount();
 std::uint32_t PresentedChecksum();  // of the last presented picture's indices
 // The colour shown at (x, y) of the 640 x 480 picture as last presented,
 // 0xAARRGGBB after the palette lookup; 0 before the first present (and
-// when presenting like the program, which converts straight into SDL's
-// texture).
+// when presenting like the program, which hands the picture to the backend).
 std::uint32_t PresentedPixel(int x, int y);
 
 // Live DirectDraw objects and the order of final releases, by kind:

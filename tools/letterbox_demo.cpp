@@ -4,9 +4,9 @@
 // black bars, and the checks must stay two pure colours (nearest-neighbour).
 //   xvfb-run -a -s "-screen 0 1280x720x24" ./letterbox_demo & sleep 2;
 //   import -window root shot.png
-#include <SDL.h>
-
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "platform/winapi.h"
 
@@ -72,7 +72,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             DispatchMessageA(&msg);
         }
         primary->Flip(nullptr, DDFLIP_WAIT);
-        SDL_Delay(10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return 0;
 }

@@ -1,9 +1,9 @@
-// Internals shared by the stand-in's source files (never included by the
-// game): the loud-failure helper, the run mode (real or test seam), the SDL
-// plumbing, and the state records that the test seam reads and resets.
+// Internals shared by the platform core's files (never included by the game
+// or a backend): the loud-failure helper, the run mode (real or test seam),
+// the event pump, the clock's waits, and the state records that the test seam
+// reads and resets. Nothing here knows an outside library: what the core needs
+// of the machine it asks of the backend (platform/backend.h).
 #pragma once
-
-#include <SDL.h>
 
 #include <cstdint>
 #include <deque>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/glyphs.h"
 #include "platform/seam.h"
 #include "platform/winapi.h"
 
@@ -40,7 +41,7 @@ struct SeamState {
     std::function<void()> pollHook;
     std::string programDir;           // overrides the program's directory for OpenFile
     bool realClock = false;           // GetTickCount on the real clock
-    bool presentLikeProgram = false;  // Flip scales and presents through SDL
+    bool presentLikeProgram = false;  // Flip presents through the backend
 };
 extern SeamState seamState;
 inline bool SeamMode() {
@@ -54,9 +55,30 @@ bool InjectedFailure(seam::Call call, HRESULT usual, HRESULT* result);
 // The virtual clock's budget check; aborts the test when it ran out.
 void CheckTickBudget();
 
-// --- SDL ------------------------------------------------------------------
-bool EnsureVideo();  // SDL's video initialised; false when it cannot be
-void PumpEvents();   // drains SDL events: keys, close requests, focus
+// --- events and waiting ----------------------------------------------------
+void PumpEvents();  // drains the backend's events: keys, close requests, focus
+
+// The real clock: the backend's, or a script of the tests'. Every wait of the
+// core goes through it.
+struct RealClock {
+    std::function<std::uint64_t()> microseconds;
+    std::function<void(std::uint64_t)> sleepUntil;
+    std::function<void(int)> waitForEvent;  // milliseconds at most
+};
+extern RealClock realClock;
+// True when the core keeps real time: the program, or a test on the real clock.
+bool RealTime();
+
+// What the game called last, for the waits: a loop that only reads the
+// counter, or only polls keys, is waiting and may sleep.
+enum class LastCall { Other, TickRead, KeyPoll };
+extern LastCall lastCall;
+inline void NoteCall() {
+    lastCall = LastCall::Other;
+}
+// After a picture was presented without the display's own pacing: waits for
+// the next 60 Hz vertical blank, as the display's refresh would.
+void WaitForVerticalBlank();
 
 // --- window and messages -----------------------------------------------------
 struct WindowState {
@@ -64,21 +86,21 @@ struct WindowState {
     std::string className;
     WNDPROC windowProc = nullptr;
     bool exists = false;
-    SDL_Window* sdlWindow = nullptr;
+    bool opened = false;  // the backend's window is open
     std::deque<MSG> queue;
     bool quitPosted = false;
     int quitCode = 0;
     int cursorCount = 0;           // ShowCursor's display counter
     bool closePending = false;     // a system close request not yet answered
-    std::uint64_t closeSince = 0;  // SDL ticks of that request
+    std::uint64_t closeSince = 0;  // real microseconds of that request
 };
 extern WindowState windowState;
 HWND MainWindowHandle();
 void RequestClose();  // a system close request: WM_CLOSE to the window
-void ForgetWindow();  // seam reset: destroy the SDL window, clear the queue
+void ForgetWindow();  // seam reset: close the backend's window, clear the queue
 
 // --- keyboard and time ------------------------------------------------------
-void KeyEvent(int vk, bool down);
+void KeyEvent(int vk, bool down);  // vk may be backend::kAdvanceKey
 void ReleaseKeys();
 void ResetKeys();
 DWORD CurrentTick();  // the tick count without advancing the virtual clock
@@ -123,8 +145,7 @@ std::vector<RECT> BackClipRects();
 RECT BackClipBound();
 int FlipCount();
 std::uint32_t PresentedChecksum();
-std::uint32_t PresentedPixel(int x, int y);      // ARGB8888 as last presented
-std::uint32_t WindowSurfacePixel(int x, int y);  // the window's own surface
+std::uint32_t PresentedPixel(int x, int y);  // ARGB8888 as last presented
 
 // Text on a surface: the DC font and the texts recorded for the seam.
 struct TextRecord {
@@ -142,11 +163,6 @@ struct TextLog {
 };
 extern TextLog textsSinceFlip;
 extern TextLog textsOfLastPresent;
-bool FontReady();
-// Draws `length` bytes of Latin-1 text with its top-left at (x, y) in palette
-// index `index` onto an 8-bit picture, touching only glyph pixels.
-void DrawText(BYTE* pixels, int width, int height, int pitch, int x, int y, const char* text,
-              int length, BYTE index);
 void ForgetTexts();
 
 }  // namespace standin

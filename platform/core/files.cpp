@@ -8,7 +8,8 @@
 #include <cstring>
 #include <set>
 
-#include "platform/standin_internal.h"
+#include "platform/backend.h"
+#include "platform/core/core.h"
 
 namespace standin {
 
@@ -20,11 +21,7 @@ constexpr WORD kFileNotFound = 2;  // ERROR_FILE_NOT_FOUND
 
 std::string ProgramDirectory() {
     if (!seamState.programDir.empty()) return seamState.programDir;
-    char* base = SDL_GetBasePath();
-    if (base == nullptr) return std::string();
-    std::string dir = base;
-    SDL_free(base);
-    return dir;
+    return backend::ProgramDirectory();
 }
 
 }  // namespace
@@ -64,6 +61,7 @@ HFILE WINAPI OpenFile(LPCSTR name, LPOFSTRUCT info, UINT style) {
     if (std::strchr(name, '\\') != nullptr) {
         Unsupported("OpenFile", "backslash paths are not supported, got \"%s\"", name);
     }
+    NoteCall();
     std::memset(info, 0, sizeof *info);
     info->cBytes = sizeof *info;
     HRESULT ignored;

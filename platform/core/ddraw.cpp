@@ -1,7 +1,7 @@
-// DirectDraw 7 on SDL: the device, 8-bit surfaces (the primary flip chain and
+// DirectDraw 7: the device, 8-bit surfaces (the primary flip chain and
 // off-screen plain surfaces), the palette, clippers, fills and colour-keyed
-// copies, Flip and presentation, and the GDI text drawn through a surface's
-// device context.
+// copies, Flip and the palette lookup of what it presents (the backend shows
+// it), and the GDI text drawn through a surface's device context.
 //
 // Reference counts follow DirectDraw 7: surfaces and palettes hold a
 // reference on the device that made them; a surface holds its palette and
@@ -12,7 +12,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/standin_internal.h"
+#include "platform/backend.h"
+#include "platform/core/core.h"
 
 const IID IID_IDirectDraw7 = {
     0x15e65ec0, 0x3b9c, 0x11d2, {0xb9, 0x2f, 0x00, 0x60, 0x97, 0x97, 0xea, 0x5b}};
@@ -31,6 +32,7 @@ struct Tracked {
     int refs = 1;
     bool dead = false;
     void CheckAlive(const char* call) const {
+        NoteCall();
         if (dead) Unsupported(call, "called on a %s that has been released", kind);
     }
 };
@@ -156,31 +158,14 @@ struct Surface final : IDirectDrawSurface7, Tracked {
     void Destroy();
 };
 
-// Shows the 8-bit picture: a palette lookup into a streaming ARGB8888
-// texture, scaled to the window keeping 4:3 with black bars.
-//
-// Without an accelerated renderer (SDL's dummy driver, a machine without a
-// GPU) the picture goes straight into the window's own surface instead. SDL's
-// software renderer would scale all of it through a generic per-pixel stretch
-// every frame, which costs more than the whole rest of a play frame; a play
-// frame changes only where jewels, the basket and the numbers moved, so only
-// those spans of the picture are looked up and scaled again.
+// What Flip presents: the primary's indices through the display palette's
+// lookup, handed to the backend (or, in tests, kept in memory).
 struct Presenter {
-    SDL_Renderer* renderer = nullptr;
-    SDL_Texture* texture = nullptr;
+    bool open = false;                // the backend is ready to show pictures
     std::vector<std::uint32_t> argb;  // the last presented picture, for tests
     std::uint32_t lookup[256] = {};
     const Palette* lookupPalette = nullptr;
     unsigned lookupVersion = 0;
-
-    bool windowSurface = false;            // presenting into the window's surface
-    std::vector<BYTE> shown;               // the picture's indices as the window shows them
-    const SDL_Surface* shownOn = nullptr;  // the surface they went to; none: redraw all
-    int shownWidth = 0, shownHeight = 0;
-    SDL_Rect area{};  // where the picture sits in the window
-    // Window rows [rowStart[y], rowEnd[y]) show picture row y.
-    int rowStart[kScreenHeight] = {};
-    int rowEnd[kScreenHeight] = {};
 };
 
 struct Device final : IDirectDraw7, Tracked {
@@ -202,8 +187,7 @@ struct Device final : IDirectDraw7, Tracked {
     }
 
     void ClosePresenter() {
-        if (presenter.texture != nullptr) SDL_DestroyTexture(presenter.texture);
-        if (presenter.renderer != nullptr) SDL_DestroyRenderer(presenter.renderer);
+        if (presenter.open) backend::ClosePresenter();
         presenter = Presenter{};
     }
 
@@ -300,8 +284,6 @@ std::uint32_t Checksum(const BYTE* pixels, int width, int height, int pitch) {
     return hash;
 }
 
-// Looks every index of the primary up in the palette, into `out` (rows
-// `pitch` bytes apart).
 // Rebuilds the lookup when the palette changed; true when it did.
 bool UpdateLookup(Presenter& p, const Palette* palette) {
     if (palette == p.lookupPalette && (palette == nullptr || palette->version == p.lookupVersion)) {
@@ -319,81 +301,6 @@ bool UpdateLookup(Presenter& p, const Palette* palette) {
     return true;
 }
 
-bool IsXrgbSurface(const SDL_Surface* surface) {
-    return surface != nullptr && (surface->format->format == SDL_PIXELFORMAT_RGB888 ||
-                                  surface->format->format == SDL_PIXELFORMAT_ARGB8888);
-}
-
-// Places the picture in a w x h window: the largest centred 4:3 area, the
-// one SDL_RenderSetLogicalSize picks, and which window rows show which
-// picture row (nearest neighbour).
-void PlacePicture(Presenter& p, int w, int h) {
-    if (w * kScreenHeight > h * kScreenWidth) {  // wider than 4:3: bars left and right
-        const int width = h * kScreenWidth / kScreenHeight;
-        p.area = SDL_Rect{(w - width) / 2, 0, width, h};
-    } else {
-        const int height = w * kScreenHeight / kScreenWidth;
-        p.area = SDL_Rect{0, (h - height) / 2, w, height};
-    }
-    for (int y = 0; y < kScreenHeight; ++y) p.rowStart[y] = p.rowEnd[y] = p.area.y;
-    for (int row = 0; row < p.area.h; ++row) {
-        const int y = row * kScreenHeight / p.area.h;
-        if (p.rowEnd[y] == p.area.y) p.rowStart[y] = p.area.y + row;
-        p.rowEnd[y] = p.area.y + row + 1;
-    }
-}
-
-std::uint32_t* WindowRow(SDL_Surface* window, int y) {
-    return reinterpret_cast<std::uint32_t*>(static_cast<BYTE*>(window->pixels) +
-                                            static_cast<size_t>(y) * window->pitch);
-}
-
-// Looks up and scales the spans of the picture that differ from what the
-// window shows (all of it after a palette change or a new window surface).
-void PresentToWindow(Presenter& p, const Surface* screen) {
-    SDL_Surface* window = SDL_GetWindowSurface(windowState.sdlWindow);  // follows resizes
-    if (!IsXrgbSurface(window)) return;
-    bool all = UpdateLookup(p, screen->palette);
-    if (window != p.shownOn || window->w != p.shownWidth || window->h != p.shownHeight) {
-        PlacePicture(p, window->w, window->h);
-        p.shownOn = window;
-        p.shownWidth = window->w;
-        p.shownHeight = window->h;
-        all = true;
-    }
-    if (p.area.w <= 0 || p.area.h <= 0 || SDL_LockSurface(window) != 0) return;
-    if (all) {
-        for (int y = 0; y < window->h; ++y)
-            std::fill_n(WindowRow(window, y), window->w, 0xFF000000u);
-    }
-    const std::uint32_t step = (static_cast<std::uint32_t>(kScreenWidth) << 16) / p.area.w;
-    for (int y = 0; y < kScreenHeight; ++y) {
-        const BYTE* now = screen->pixels.get() + static_cast<size_t>(y) * screen->pitch;
-        BYTE* was = p.shown.data() + static_cast<size_t>(y) * kScreenWidth;
-        int first = 0, last = kScreenWidth - 1;
-        if (!all) {
-            while (first < kScreenWidth && now[first] == was[first]) ++first;
-            if (first == kScreenWidth) continue;
-            while (now[last] == was[last]) --last;
-        }
-        std::memcpy(was + first, now + first, static_cast<size_t>(last - first + 1));
-        if (p.rowStart[y] == p.rowEnd[y]) continue;  // a window too small to show this row
-        // The window columns around the span; each is looked up from its own
-        // picture column, so a column or two too many costs nothing wrong.
-        const int left = std::max(0, first * p.area.w / kScreenWidth - 1);
-        const int right = std::min(p.area.w, (last + 1) * p.area.w / kScreenWidth + 2);
-        std::uint32_t* out = WindowRow(window, p.rowStart[y]) + p.area.x;
-        std::uint32_t from = static_cast<std::uint32_t>(left) * step;  // 16.16 picture column
-        for (int x = left; x < right; ++x, from += step) out[x] = p.lookup[now[from >> 16]];
-        for (int copy = p.rowStart[y] + 1; copy < p.rowEnd[y]; ++copy) {
-            std::memcpy(WindowRow(window, copy) + p.area.x + left, out + left,
-                        static_cast<size_t>(right - left) * 4);
-        }
-    }
-    SDL_UnlockSurface(window);
-    SDL_UpdateWindowSurface(windowState.sdlWindow);
-}
-
 void Convert(Presenter& p, const Surface* screen, void* out, int pitch) {
     UpdateLookup(p, screen->palette);
     for (int y = 0; y < kScreenHeight; ++y) {
@@ -406,26 +313,19 @@ void Convert(Presenter& p, const Surface* screen, void* out, int pitch) {
 
 void Present(Device* device) {
     Presenter& p = device->presenter;
-    if (p.texture == nullptr && !p.windowSurface) return;
-    // Tests look at the converted picture in memory and skip the scaling and
-    // the wait for the display, which would only slow thousands of frames.
+    if (!p.open) return;
+    // Tests look at the converted picture in memory and skip the display and
+    // its wait, which would only slow thousands of frames.
     if (SeamMode() && !seamState.presentLikeProgram) {
         Convert(p, device->primary, p.argb.data(), kScreenWidth * 4);
         return;
     }
-    if (p.windowSurface) {
-        PresentToWindow(p, device->primary);
-        return;
-    }
-    void* pixels = nullptr;
-    int pitch = 0;
-    if (SDL_LockTexture(p.texture, nullptr, &pixels, &pitch) != 0) return;
-    Convert(p, device->primary, pixels, pitch);
-    SDL_UnlockTexture(p.texture);
-    SDL_SetRenderDrawColor(p.renderer, 0, 0, 0, 255);
-    SDL_RenderClear(p.renderer);
-    SDL_RenderCopy(p.renderer, p.texture, nullptr, nullptr);
-    SDL_RenderPresent(p.renderer);
+    UpdateLookup(p, device->primary->palette);
+    const Surface* screen = device->primary;
+    bool paced = backend::Present(screen->pixels.get(), screen->pitch, p.lookup);
+    // DDFLIP_WAIT returns at the vertical blank, so a screen that only
+    // redraws and flips runs at the display's rate, not as fast as it can.
+    if (!paced && RealTime()) WaitForVerticalBlank();
 }
 
 }  // namespace
@@ -824,32 +724,12 @@ HRESULT Device::SetDisplayMode(DWORD width, DWORD height, DWORD bpp, DWORD refre
     if (InjectedFailure(seam::Call::SetDisplayMode, DDERR_GENERIC, &failure)) return failure;
     if (!exclusive) return DDERR_NOEXCLUSIVEMODE;
     if (modeSet) return DD_OK;
-    Presenter& p = presenter;
-    // The monitor's mode is never changed: the picture is scaled to the
-    // desktop-sized window instead, whole, with black bars.
-    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0");
-    SDL_Window* window = windowState.sdlWindow;
-    const Uint32 accelerated = SDL_RENDERER_ACCELERATED;
-    p.renderer = SDL_CreateRenderer(window, -1, accelerated | SDL_RENDERER_PRESENTVSYNC);
-    if (p.renderer == nullptr) p.renderer = SDL_CreateRenderer(window, -1, accelerated);
-    if (p.renderer == nullptr && IsXrgbSurface(SDL_GetWindowSurface(window))) {
-        p.windowSurface = true;
-        p.shown.assign(static_cast<size_t>(kScreenWidth) * kScreenHeight, 0);
-        if (SeamMode())
-            p.argb.assign(static_cast<size_t>(kScreenWidth) * kScreenHeight, 0xFF000000u);
-        modeSet = true;
-        return DD_OK;
-    }
-    if (p.renderer == nullptr) p.renderer = SDL_CreateRenderer(window, -1, 0);
-    if (p.renderer == nullptr) return DDERR_GENERIC;
-    SDL_RenderSetLogicalSize(p.renderer, kScreenWidth, kScreenHeight);
-    p.texture = SDL_CreateTexture(p.renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
-                                  kScreenWidth, kScreenHeight);
-    if (p.texture == nullptr) {
-        ClosePresenter();
-        return DDERR_GENERIC;
-    }
-    if (SeamMode()) p.argb.assign(static_cast<size_t>(kScreenWidth) * kScreenHeight, 0xFF000000u);
+    // The monitor's mode is never changed: the backend scales the picture to
+    // its window instead.
+    if (!backend::OpenPresenter()) return DDERR_GENERIC;
+    presenter.open = true;
+    if (SeamMode())
+        presenter.argb.assign(static_cast<size_t>(kScreenWidth) * kScreenHeight, 0xFF000000u);
     modeSet = true;
     return DD_OK;
 }
@@ -929,13 +809,6 @@ std::uint32_t PresentedChecksum() {
     return presentedChecksum;
 }
 
-std::uint32_t WindowSurfacePixel(int x, int y) {
-    if (windowState.sdlWindow == nullptr) return 0;
-    SDL_Surface* window = SDL_GetWindowSurface(windowState.sdlWindow);
-    if (!IsXrgbSurface(window) || x < 0 || y < 0 || x >= window->w || y >= window->h) return 0;
-    return WindowRow(window, y)[x];
-}
-
 std::uint32_t PresentedPixel(int x, int y) {
     if (liveDevice == nullptr || liveDevice->presenter.argb.empty() ||
         seamState.presentLikeProgram || x < 0 || y < 0 || x >= kScreenWidth || y >= kScreenHeight) {
@@ -985,6 +858,7 @@ HRESULT WINAPI DirectDrawCreateEx(GUID* guid, LPVOID* out, REFIID iid, IUnknown*
 namespace {
 
 Surface* SurfaceOfDc(HDC hdc, const char* call) {
+    NoteCall();
     for (const auto& object : objects) {
         Surface* surface = dynamic_cast<Surface*>(object.get());
         if (surface != nullptr && &surface->dc == hdc) {

@@ -3,7 +3,8 @@
 // what the game produced.
 #include "platform/seam.h"
 
-#include "platform/standin_internal.h"
+#include "platform/backend.h"
+#include "platform/core/core.h"
 
 extern "C" {
 extern int vn_seam_fail_allocs;
@@ -29,9 +30,10 @@ std::vector<TextDraw> Convert(const TextLog& log) {
 }  // namespace
 
 void Reset() {
-    // Headless before SDL starts anything; SDL itself stays up across resets.
-    SDL_setenv("SDL_VIDEODRIVER", "dummy", 1);
-    SDL_setenv("SDL_AUDIODRIVER", "dummy", 1);
+    // Headless before the backend opens anything; it stays up across resets.
+    backend::UseHeadless();
+    realClock = RealClock{backend::Microseconds, backend::SleepUntil, backend::WaitForEvent};
+    lastCall = LastCall::Other;
     ForgetDirectDraw();
     ForgetWindow();
     ForgetTexts();
@@ -48,6 +50,11 @@ void Reset() {
 
 void UseRealClock(bool real) {
     seamState.realClock = real;
+}
+void UseScriptedClock(std::function<std::uint64_t()> microseconds,
+                      std::function<void(std::uint64_t)> sleepUntil,
+                      std::function<void(int)> waitForEvent) {
+    realClock = RealClock{std::move(microseconds), std::move(sleepUntil), std::move(waitForEvent)};
 }
 void PresentLikeProgram(bool present) {
     seamState.presentLikeProgram = present;
@@ -181,7 +188,7 @@ std::uint32_t PresentedChecksum() {
     return standin::PresentedChecksum();
 }
 std::uint32_t WindowPixel(int x, int y) {
-    return standin::WindowSurfacePixel(x, y);
+    return backend::WindowPixel(x, y);
 }
 std::uint32_t PresentedPixel(int x, int y) {
     return standin::PresentedPixel(x, y);

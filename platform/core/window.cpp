@@ -1,9 +1,10 @@
-// USER32 window side: the one window class and window (a borderless SDL
-// window over the whole desktop), the posted-message queue, the window
-// procedure defaults, the cursor counter and the screen metrics.
+// USER32 window side: the one window class and window (the backend's window
+// over the whole screen), the posted-message queue, the window procedure
+// defaults, the cursor counter and the screen metrics.
 #include <cstring>
 
-#include "platform/standin_internal.h"
+#include "platform/backend.h"
+#include "platform/core/core.h"
 
 namespace standin {
 
@@ -37,7 +38,7 @@ static void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 void RequestClose() {
     if (!windowState.exists || windowState.closePending) return;
     windowState.closePending = true;
-    windowState.closeSince = SDL_GetTicks64();
+    windowState.closeSince = realClock.microseconds();
     Post(&mainWindowHandle, WM_CLOSE, 0, 0);
 }
 
@@ -46,13 +47,13 @@ static void DestroyMainWindow() {
     if (windowState.windowProc != nullptr) {
         windowState.windowProc(&mainWindowHandle, WM_DESTROY, 0, 0);
     }
-    // The SDL window itself stays (hidden) while the display device may
-    // still present into it; it goes with the process.
-    if (windowState.sdlWindow != nullptr) SDL_HideWindow(windowState.sdlWindow);
+    // The backend's window itself stays (hidden) while the display device
+    // may still present into it; it goes with the process.
+    if (windowState.opened) backend::HideWindow();
 }
 
 void ForgetWindow() {
-    if (windowState.sdlWindow != nullptr) SDL_DestroyWindow(windowState.sdlWindow);
+    if (windowState.opened) backend::CloseWindow();
     windowState = WindowState{};
 }
 
@@ -90,9 +91,9 @@ int WINAPI GetSystemMetrics(int index) {
         Unsupported("GetSystemMetrics", "only SM_CXSCREEN and SM_CYSCREEN are supported, got %d",
                     index);
     }
-    SDL_DisplayMode mode;
-    if (!EnsureVideo() || SDL_GetDesktopDisplayMode(0, &mode) != 0) return 0;
-    return index == SM_CXSCREEN ? mode.w : mode.h;
+    int width = 0, height = 0;
+    if (!backend::ScreenSize(&width, &height)) return 0;
+    return index == SM_CXSCREEN ? width : height;
 }
 
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x,
@@ -114,41 +115,34 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
         return nullptr;
     }
     if (windowState.exists) Unsupported("CreateWindowExA", "only one window is supported");
-    if (!EnsureVideo()) return nullptr;
-    SDL_DisplayMode desktop;
-    if (SDL_GetDesktopDisplayMode(0, &desktop) != 0) return nullptr;
-    if (x != 0 || y != 0 || width != desktop.w || height != desktop.h) {
+    int screenWidth = 0, screenHeight = 0;
+    if (!backend::ScreenSize(&screenWidth, &screenHeight)) return nullptr;
+    if (x != 0 || y != 0 || width != screenWidth || height != screenHeight) {
         Unsupported("CreateWindowExA",
                     "only a window over the whole desktop (0, 0, %d x %d) is supported, got (%d, "
                     "%d, %d x %d)",
-                    desktop.w, desktop.h, x, y, width, height);
+                    screenWidth, screenHeight, x, y, width, height);
     }
-    // A window of the desktop's size, full-screen on the desktop: without a
-    // window manager a smaller window would not cover the screen, and the
-    // monitor's own mode is never changed.
-    windowState.sdlWindow =
-        SDL_CreateWindow(title != nullptr ? title : "", 0, 0, desktop.w, desktop.h,
-                         SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS | SDL_WINDOW_SHOWN);
-    if (windowState.sdlWindow == nullptr) return nullptr;
+    if (!backend::OpenWindow(title != nullptr ? title : "")) return nullptr;
+    windowState.opened = true;
     windowState.exists = true;
-    if (windowState.cursorCount < 0) SDL_ShowCursor(SDL_DISABLE);
+    if (windowState.cursorCount < 0) backend::ShowCursor(false);
     PrepareSound();
     // The window procedure sees WM_CREATE before the window is handed out;
     // -1 refuses the creation. No creation record is passed (lParam 0).
     if (windowState.windowProc(&mainWindowHandle, WM_CREATE, 0, 0) == -1) {
         windowState.exists = false;
-        SDL_DestroyWindow(windowState.sdlWindow);
-        windowState.sdlWindow = nullptr;
+        windowState.opened = false;
+        backend::CloseWindow();
         return nullptr;
     }
     return &mainWindowHandle;
 }
 
 int WINAPI ShowCursor(BOOL show) {
+    NoteCall();
     windowState.cursorCount += show ? 1 : -1;
-    if (SDL_WasInit(SDL_INIT_VIDEO) != 0) {
-        SDL_ShowCursor(windowState.cursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
-    }
+    backend::ShowCursor(windowState.cursorCount >= 0);
     return windowState.cursorCount;
 }
 
@@ -181,6 +175,7 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
                     "filter %u-%u, flags %u",
                     static_cast<void*>(window), filterMin, filterMax, remove);
     }
+    NoteCall();
     PumpEvents();
     if (!windowState.queue.empty()) {
         *msg = windowState.queue.front();
@@ -207,6 +202,7 @@ BOOL WINAPI TranslateMessage(const MSG* /*msg*/) {
 }
 
 LRESULT WINAPI DispatchMessageA(const MSG* msg) {
+    NoteCall();
     if (msg == nullptr) return 0;
     // Messages for a window that has gone since they were posted are dropped.
     if (!IsMainWindow(msg->hwnd)) return 0;
@@ -223,6 +219,7 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM /*wParam*/, LPAR
 }
 
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    NoteCall();
     if (window != nullptr && !IsMainWindow(window)) return FALSE;
     if (message == WM_QUIT) Unsupported("PostMessageA", "post WM_QUIT with PostQuitMessage");
     Post(window, message, wParam, lParam);

@@ -1,8 +1,9 @@
-// System beeps (MessageBeep): four short tones of our own making, queued on
-// an SDL audio device; silent when there is no device.
+// System beeps (MessageBeep): four short tones of our own making, played by
+// the backend's sound device; silent when there is none.
 #include <cmath>
 
-#include "platform/standin_internal.h"
+#include "platform/backend.h"
+#include "platform/core/core.h"
 
 namespace standin {
 
@@ -34,35 +35,13 @@ constexpr Tone kTones[] = {
 };
 constexpr int kToneCount = sizeof kTones / sizeof kTones[0];
 
+// The backend's device plays from these until the process is gone, after
+// every static destructor: they are made once and never freed.
 struct Audio {
     bool tried = false;
-    SDL_AudioDeviceID device = 0;
-    std::vector<std::int16_t> samples[kToneCount];
-    // The tone now sounding and how far it got; the callback reads them
-    // under the device lock.
-    const std::vector<std::int16_t>* playing = nullptr;
-    size_t position = 0;
-
-    // The device's thread keeps calling Fill until the device is closed, so
-    // it is closed before the tones it reads are destroyed at exit.
-    ~Audio() {
-        if (device != 0) SDL_CloseAudioDevice(device);
-    }
+    bool open = false;
+    std::vector<std::int16_t>* samples = new std::vector<std::int16_t>[kToneCount];
 } audio;
-
-// Plays the current tone, then silence. Beeps are mixed by hand rather than
-// queued so that a beep allocates nothing.
-void Fill(void* /*userdata*/, Uint8* stream, int bytes) {
-    auto* out = reinterpret_cast<std::int16_t*>(stream);
-    size_t count = static_cast<size_t>(bytes) / sizeof(std::int16_t);
-    for (size_t i = 0; i < count; ++i) {
-        if (audio.playing != nullptr && audio.position < audio.playing->size()) {
-            out[i] = (*audio.playing)[audio.position++];
-        } else {
-            out[i] = 0;
-        }
-    }
-}
 
 void Synthesize(const Tone& tone, std::vector<std::int16_t>* out) {
     const double pi = 3.14159265358979323846;
@@ -82,20 +61,11 @@ void Synthesize(const Tone& tone, std::vector<std::int16_t>* out) {
 }
 
 bool OpenAudio() {
-    if (audio.tried) return audio.device != 0;
+    if (audio.tried) return audio.open;
     audio.tried = true;
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
-    SDL_AudioSpec want{};
-    want.freq = kRate;
-    want.format = AUDIO_S16SYS;
-    want.channels = 1;
-    want.samples = 512;
-    want.callback = Fill;
-    audio.device = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
-    if (audio.device == 0) return false;
     for (int i = 0; i < kToneCount; ++i) Synthesize(kTones[i], &audio.samples[i]);
-    SDL_PauseAudioDevice(audio.device, 0);
-    return true;
+    audio.open = backend::OpenAudio(kRate);
+    return audio.open;
 }
 
 }  // namespace
@@ -119,13 +89,9 @@ BOOL WINAPI MessageBeep(UINT type) {
                     "supported, got 0x%X",
                     type);
     }
+    NoteCall();
     if (seamState.active) beeps.push_back(type);
-    if (OpenAudio()) {
-        // A new beep cuts the one still sounding, so beeps never pile up.
-        SDL_LockAudioDevice(audio.device);
-        audio.playing = &audio.samples[tone];
-        audio.position = 0;
-        SDL_UnlockAudioDevice(audio.device);
-    }
+    // A new beep cuts the one still sounding, so beeps never pile up.
+    if (OpenAudio()) backend::PlaySound(audio.samples[tone].data(), audio.samples[tone].size());
     return TRUE;
 }

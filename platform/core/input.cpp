@@ -1,9 +1,11 @@
-// Polled keyboard (GetAsyncKeyState) and the millisecond tick counter
-// (GetTickCount), real or, under the test seam, scripted and virtual.
+// The polled keyboard (GetAsyncKeyState): the six keys' state from the
+// backend's events or, under the test seam, from scripts; a controller's
+// advance button; and the wait of a loop that does nothing but poll.
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/standin_internal.h"
+#include "platform/backend.h"
+#include "platform/core/core.h"
 
 namespace standin {
 
@@ -21,6 +23,20 @@ struct KeyState {
 };
 KeyState keys[kKeyCount];
 
+// Which of Enter and Space the game polled last: the one a controller's
+// advance button stands for (each screen polls only one of them). 0: neither
+// polled yet, and the button is Enter.
+int lastAdvancePolled = 0;
+int advanceHeldAs = 0;  // the key the advance button pressed, until it lets go
+
+// Polls in a row with no other call and no key changing: past this many the
+// game is plainly waiting for a key, and each further poll first waits for
+// the next input event, this long at most (close requests are events too).
+constexpr int kPollsBeforeWait = 100;
+constexpr int kPollWaitMilliseconds = 10;
+int idlePolls = 0;
+bool keysChanged = false;
+
 int KeySlot(int vk) {
     for (int i = 0; i < kKeyCount; ++i) {
         if (kKeys[i] == vk) return i;
@@ -37,8 +53,14 @@ constexpr long kPollsWithoutProgress = 20000000;
 std::vector<ScriptedKey> scriptedKeys;
 
 void KeyEvent(int vk, bool down) {
+    if (vk == backend::kAdvanceKey) {
+        if (down) advanceHeldAs = lastAdvancePolled != 0 ? lastAdvancePolled : VK_RETURN;
+        vk = advanceHeldAs;
+        if (!down) advanceHeldAs = 0;
+    }
     int slot = KeySlot(vk);
     if (slot < 0) return;
+    keysChanged = true;
     if (down && !keys[slot].held) keys[slot].pressedSincePoll = true;
     keys[slot].held = down;
 }
@@ -50,6 +72,20 @@ void ReleaseKeys() {
 void ResetKeys() {
     for (KeyState& key : keys) key = KeyState{};
     scriptedKeys.clear();
+    lastAdvancePolled = advanceHeldAs = idlePolls = 0;
+}
+
+// A poll right after polls that changed nothing: past a while of them, waits
+// for input (brought in at once) instead of spinning.
+static void WaitIfOnlyPolling() {
+    if (lastCall != LastCall::KeyPoll || keysChanged) {
+        idlePolls = 0;
+    } else if (++idlePolls >= kPollsBeforeWait) {
+        realClock.waitForEvent(kPollWaitMilliseconds);
+        PumpEvents();
+    }
+    keysChanged = false;
+    lastCall = LastCall::KeyPoll;
 }
 
 void SeamHoldKey(int vk, bool held) {
@@ -74,18 +110,6 @@ bool SeamKeyHeld(int vk) {
     return false;
 }
 
-DWORD CurrentTick() {
-    if (seamState.active && !seamState.realClock) return seamState.tick;
-    // The system's counter is 32 bits of milliseconds and wraps after 49.7 days.
-    // It moves only on the system timer's interrupt, 64 times a second, so it
-    // steps by 15 or 16 ms. The game relies on that: it starts a jewel when the
-    // count is a multiple of 5, and with a counter exact to the millisecond its
-    // 30 ms frames would find the same remainder frame after frame, starting
-    // jewels on every frame or on none.
-    const Uint64 interrupts = SDL_GetTicks64() * 64 / 1000;
-    return static_cast<DWORD>(interrupts * 1000 / 64);
-}
-
 }  // namespace standin
 
 using namespace standin;
@@ -105,6 +129,8 @@ SHORT WINAPI GetAsyncKeyState(int vk) {
     // The game polls keys in long loops without taking messages, so every
     // poll brings the event queue up to date.
     PumpEvents();
+    if (RealTime()) WaitIfOnlyPolling();
+    if (vk == VK_RETURN || vk == VK_SPACE) lastAdvancePolled = vk;
     bool scripted = false;
     if (seamState.active) {
         if (seamState.pollHook) seamState.pollHook();
@@ -121,13 +147,4 @@ SHORT WINAPI GetAsyncKeyState(int vk) {
     bool held = key.held || key.pressedSincePoll || scripted;
     key.pressedSincePoll = false;
     return static_cast<SHORT>(held ? 0x8000 : 0);
-}
-
-DWORD WINAPI GetTickCount(void) {
-    if (!seamState.active || seamState.realClock) return CurrentTick();
-    DWORD now = seamState.tick;
-    seamState.tick += seamState.tickStep;
-    seamState.pollsWithoutProgress = 0;
-    CheckTickBudget();
-    return now;
 }

@@ -1,0 +1,93 @@
+// The backend interface: what the platform core asks of the machine it runs
+// on, and nothing of the API's own rules.
+//
+// The core (platform/core/) keeps everything Win32 and DirectDraw mean:
+// objects and their reference counts, clip lists, the palette, GDI text,
+// messages, key state, the tick counter and the test seam. A backend only
+// opens a display and shows 640 x 480 pictures, hands over input, tells the
+// time and waits, plays a sound and says where the program's files are.
+// Each backend folder implements all of this file (platform/sdl/ on the
+// desktop, platform/web/ in a browser); the build links exactly one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace backend {
+
+// --- start-up ------------------------------------------------------------
+// Called by the test seam before anything is opened: a display nobody sees,
+// a silent sound device, and no input but what the tests script.
+void UseHeadless();
+
+// The program's command line (after its name), for the backend's own
+// options; false when an option is not one of them (`error` then says which).
+bool TakeOptions(int argc, char** argv, const char** error);
+
+// --- display -------------------------------------------------------------
+// The screen's size in pixels; false when there is no display.
+bool ScreenSize(int* width, int* height);
+
+// The program's one window, over the whole screen; false when it cannot be
+// made.
+bool OpenWindow(const char* title);
+// The window was destroyed: it disappears, though a picture may still be
+// presented into it until the display device goes.
+void HideWindow();
+// Gone for good (the test seam's reset).
+void CloseWindow();
+void ShowCursor(bool shown);
+
+// Ready to show 640 x 480 pictures (the display mode was set); false when
+// it cannot be.
+bool OpenPresenter();
+void ClosePresenter();
+
+// Shows one 640 x 480 picture of palette indices, rows `pitch` bytes apart,
+// through `lookup` (256 colours, 0xFFRRGGBB). True when it returned at the
+// display's vertical blank; false when the caller must pace itself.
+bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[256]);
+
+// What the window shows at (x, y), as 0xAARRGGBB; 0 where the backend cannot
+// tell. For tests of the presenter.
+std::uint32_t WindowPixel(int x, int y);
+
+// --- input ---------------------------------------------------------------
+struct Event {
+    enum Kind {
+        KeyDown,    // `key` went down (a virtual-key code, or kAdvanceKey)
+        KeyUp,      // `key` went up
+        Close,      // the user asked the program to close
+        FocusLost,  // keys held now will not be reported released
+    } kind;
+    int key;
+};
+// Not a key of the keyboard: a controller's button that does whatever the
+// screen's advance key does (the core knows which key the game is polling).
+constexpr int kAdvanceKey = 0x10000;
+
+// The next waiting event; false when none is waiting.
+bool PollEvent(Event* event);
+// Returns when an event is waiting or `milliseconds` have passed.
+void WaitForEvent(int milliseconds);
+
+// --- time ----------------------------------------------------------------
+// Monotonic microseconds since some fixed moment before the first call.
+std::uint64_t Microseconds();
+// Returns at `microseconds` on that clock, or at once when it has passed.
+void SleepUntil(std::uint64_t microseconds);
+
+// --- sound ---------------------------------------------------------------
+// Opens the sound device for 16-bit mono at `samplesPerSecond`; false when
+// there is none (beeps are then silent).
+bool OpenAudio(int samplesPerSecond);
+// Starts `count` samples, cutting off any sound still playing. The samples
+// stay valid and unchanged while the program runs.
+void PlaySound(const std::int16_t* samples, std::size_t count);
+
+// --- files ---------------------------------------------------------------
+// The folder the program was started from, ending in '/'; empty when unknown.
+// The result stays valid while the program runs.
+const char* ProgramDirectory();
+
+}  // namespace backend

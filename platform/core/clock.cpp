@@ -1,0 +1,93 @@
+// The millisecond tick counter (GetTickCount), real or, under the test seam,
+// virtual; and the core's waits, which let a program that is only waiting
+// sleep instead of spinning a core.
+//
+// The game waits by spinning: a play frame reads the counter until 30 ms have
+// passed, and the outcome screens poll the keyboard until a key is down. The
+// system's counter moves only on its timer interrupt, 64 times a second, so a
+// loop that reads it again and again sees one value for 15 or 16 ms. Sleeping
+// until the next step and returning the value read then is what a spinning
+// loop would have seen first, so nothing the game sees changes.
+#include "platform/backend.h"
+#include "platform/core/core.h"
+
+namespace standin {
+
+namespace {
+
+constexpr std::uint64_t kStepMicroseconds = 15625;     // 1/64 s: the system timer's period
+constexpr std::uint64_t kRefreshMicroseconds = 16667;  // a 60 Hz display
+
+// The reads of a row with no other call between them that return one value.
+// A play frame reads twice in a row at its start (the frame's start, then the
+// level clock), and both must read the counter as it is: only the third such
+// read is a wait.
+constexpr int kReadsBeforeWait = 3;
+int sameReads = 0;
+DWORD lastRead = 0;
+
+DWORD TickAt(std::uint64_t microseconds) {
+    // The system's counter is 32 bits of milliseconds and wraps after 49.7
+    // days. It steps by 15 or 16 ms, and the game relies on that: it starts a
+    // jewel when the count is a multiple of 5, and with a counter exact to the
+    // millisecond its 30 ms frames would find the same remainder frame after
+    // frame, starting jewels on every frame or on none.
+    const std::uint64_t interrupts = microseconds / kStepMicroseconds;
+    return static_cast<DWORD>(interrupts * 1000 / 64);
+}
+
+}  // namespace
+
+RealClock realClock{backend::Microseconds, backend::SleepUntil, backend::WaitForEvent};
+LastCall lastCall = LastCall::Other;
+
+bool RealTime() {
+    return !seamState.active || seamState.realClock;
+}
+
+DWORD CurrentTick() {
+    if (!RealTime()) return seamState.tick;
+    return TickAt(realClock.microseconds());
+}
+
+void WaitForVerticalBlank() {
+    const std::uint64_t now = realClock.microseconds();
+    realClock.sleepUntil((now / kRefreshMicroseconds + 1) * kRefreshMicroseconds);
+}
+
+// A real read: the third read in a row of an unchanged value sleeps until the
+// counter's next step.
+static DWORD ReadRealTick() {
+    std::uint64_t now = realClock.microseconds();
+    DWORD tick = TickAt(now);
+    if (lastCall == LastCall::TickRead && tick == lastRead) {
+        if (++sameReads >= kReadsBeforeWait) {
+            // A clock may wake early: sleep again until the step is there.
+            for (int tries = 0; tries < 4 && TickAt(now) == tick; ++tries) {
+                realClock.sleepUntil((now / kStepMicroseconds + 1) * kStepMicroseconds);
+                now = realClock.microseconds();
+            }
+            tick = TickAt(now);
+            sameReads = 1;
+        }
+    } else {
+        sameReads = 1;
+    }
+    lastRead = tick;
+    lastCall = LastCall::TickRead;
+    return tick;
+}
+
+}  // namespace standin
+
+using namespace standin;
+
+DWORD WINAPI GetTickCount(void) {
+    if (RealTime()) return ReadRealTick();
+    lastCall = LastCall::TickRead;
+    DWORD now = seamState.tick;
+    seamState.tick += seamState.tickStep;
+    seamState.pollsWithoutProgress = 0;
+    CheckTickBudget();
+    return now;
+}
