@@ -9,6 +9,8 @@
 // generic per-pixel stretch every frame, which costs more than the whole rest
 // of a play frame, while a play frame changes only where jewels, the basket
 // and the numbers moved, so only those spans are looked up and scaled again.
+#include <SDL_opengl.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -68,6 +70,24 @@ void PlacePicture(Presenter& p, int w, int h) {
         if (p.rowEnd[y] == p.area.y) p.rowStart[y] = p.area.y + row;
         p.rowEnd[y] = p.area.y + row + 1;
     }
+}
+
+// A renderer whose OpenGL is drawn by the processor (Mesa's llvmpipe or
+// softpipe, as in a virtual display or a machine without a GPU driver)
+// scales every whole picture on the CPU: presenting changed spans into the
+// window's surface costs a small part of that.
+bool DrawsOnTheProcessor(SDL_Renderer* renderer) {
+    SDL_RendererInfo info;
+    if (SDL_GetRendererInfo(renderer, &info) != 0) return false;
+    if ((info.flags & SDL_RENDERER_SOFTWARE) != 0) return true;
+    if (SDL_strncmp(info.name, "opengl", 6) != 0) return false;
+    using GetString = const GLubyte*(APIENTRY*)(GLenum);
+    auto getString = reinterpret_cast<GetString>(SDL_GL_GetProcAddress("glGetString"));
+    const GLubyte* name = getString != nullptr ? getString(GL_RENDERER) : nullptr;
+    if (name == nullptr) return false;
+    const char* renderer_name = reinterpret_cast<const char*>(name);
+    return SDL_strstr(renderer_name, "llvmpipe") != nullptr ||
+           SDL_strstr(renderer_name, "softpipe") != nullptr;
 }
 
 std::uint32_t* WindowRow(SDL_Surface* surface, int y) {
@@ -252,6 +272,13 @@ bool OpenPresenter() {
     const Uint32 accelerated = SDL_RENDERER_ACCELERATED;
     p.renderer = SDL_CreateRenderer(window, -1, accelerated | SDL_RENDERER_PRESENTVSYNC);
     if (p.renderer == nullptr) p.renderer = SDL_CreateRenderer(window, -1, accelerated);
+    if (p.renderer != nullptr && DrawsOnTheProcessor(p.renderer)) {
+        SDL_DestroyRenderer(p.renderer);
+        p.renderer = nullptr;
+        // The window's surface written straight to the display, not through
+        // the same OpenGL.
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    }
     p.shown.assign(static_cast<size_t>(kWidth) * kHeight, 0);
     if (p.renderer == nullptr && IsXrgbSurface(SDL_GetWindowSurface(window))) {
         p.windowSurface = true;
