@@ -1,7 +1,8 @@
 # Install layout and the Debian package.
 #
 #   bin/vornackle
-#   share/vornackle/playersprite.bmp, share/vornackle/<font>
+#   share/vornackle/playersprite.bmp
+#   share/doc/vornackle/FONT-LICENSE (the text's glyphs are DejaVu Sans Bold's)
 #   share/applications/vornackle.desktop
 #   share/icons/hicolor/{96x96,192x192}/apps/vornackle.png
 #
@@ -33,8 +34,11 @@ endforeach()
 add_custom_target(vn_icons ALL DEPENDS ${VORNACKLE_ICONS})
 
 install(TARGETS vornackle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# VN_FONT_FILE is the stand-in's text font (platform/).
-install(FILES ${VORNACKLE_SHEET} ${VN_FONT_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/vornackle)
+install(FILES ${VORNACKLE_SHEET} DESTINATION ${CMAKE_INSTALL_DATADIR}/vornackle)
+# The program carries glyphs drawn from DejaVu Sans Bold; its licence goes
+# with every copy.
+install(FILES ${CMAKE_SOURCE_DIR}/platform/core/GLYPH_FONT_LICENSE
+        DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME FONT-LICENSE)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/vornackle.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
@@ -58,9 +62,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
-# dpkg-shlibdeps names the libraries the program links (SDL2, SDL2_ttf, the
-# C and C++ runtimes) with their minimum versions; the font is data.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core")
+# dpkg-shlibdeps names the libraries the program links (SDL2, the C and C++
+# runtimes) with their minimum versions; the text's glyphs are in the program.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

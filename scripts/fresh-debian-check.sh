@@ -83,7 +83,7 @@ if [[ -n "$deb" ]]; then
         apt-get install -y -q /root/$name
         missing=\$(ldd /usr/bin/vornackle | grep 'not found' || true)
         if [[ -n \"\$missing\" ]]; then echo \"libraries not installed: \$missing\" >&2; exit 1; fi
-        for f in /usr/share/vornackle/playersprite.bmp /usr/share/vornackle/DejaVuSans-Bold.ttf \
+        for f in /usr/share/vornackle/playersprite.bmp /usr/share/doc/vornackle/FONT-LICENSE \
                  /usr/share/applications/vornackle.desktop; do test -f \$f; done
         dpkg -r vornackle
         test ! -e /usr/bin/vornackle

@@ -15,7 +15,6 @@ target_link_libraries(replay_tests PRIVATE vn_replay GTest::gtest GTest::gtest_m
 target_link_options(replay_tests PRIVATE -Wl,--wrap=malloc)
 target_compile_definitions(replay_tests PRIVATE
   VORNACKLE_GOLDEN_DIR="${CMAKE_CURRENT_SOURCE_DIR}/golden")
-vn_copy_font(replay_tests)
 gtest_discover_tests(replay_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 
 # Records the golden replay anew after an intended change to the pictures.
