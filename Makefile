@@ -15,6 +15,8 @@
 #   make test-install    install into a temporary prefix and start it there
 #   make test-package    check the .deb's fields and contents
 #   make format / format-check
+#   make mutate          faults made one at a time: what the tests catch
+#   make test-weight     lines of tests against lines of code
 #
 # Each kind of build has its own folder, so they never step on each other.
 
@@ -95,6 +97,19 @@ bench:
 bench-smoke:
 	@$(DEPS) build test
 	bench/run.sh --smoke build-bench
+
+# Mutation testing (tools/mutate/, docs/TESTING.md): MUTANTS faults drawn with
+# MUTANT_SEED (MUTANTS=all: every one), built and tested in build-mutate/, a
+# copy of the committed sources; nothing in the working tree is touched.
+MUTANTS ?= 100
+MUTANT_SEED ?= 1
+.PHONY: mutate test-weight
+mutate:
+	@$(DEPS) build test mutate
+	python3 tools/mutate/mutate.py --mutants $(MUTANTS) --seed $(MUTANT_SEED) --jobs $(JOBS)
+
+test-weight:
+	@tools/test_weight.sh
 
 # On purpose only: after a change meant to alter the picture, record the
 # replay's checksums anew, and rewrite the README's pictures.

@@ -1,0 +1,647 @@
+#!/usr/bin/env python3
+"""Mutation testing: what are our tests worth?
+
+Makes one plausible fault at a time in the C++ sources (a comparison loosened,
++ and - swapped, a constant off by one, a condition negated, a call dropped,
+&& and || swapped, ...), rebuilds the test programs, runs the suite and counts
+the fault as caught (a test failed or timed out) or missed (every test passed).
+Faults that do not compile are skipped and left out of the score.
+
+Several developers build in the same working tree, so nothing here ever
+writes to it: the tracked sources of a commit (HEAD by default) are copied into
+a scratch folder (build-mutate/src), built there once with Ninja, and each
+fault is made, built and undone in that copy. Only the faulted file's object is
+compiled again, and only the test programs are relinked.
+
+Settings (environment, or the matching --options):
+  MUTANTS       how many faults to try, drawn from all candidates (default 100;
+                `all` or 0 for every one)
+  MUTANT_SEED   the seed of that draw (default 1): the same seed on the same
+                sources tries the same faults
+  MUTATE_DIRS   folders whose *.cpp get faults (default: game graphics
+                platform/core); a folder that does not exist yet falls back
+                to the *.cpp of its parent folder
+  MUTATE_FROM   HEAD (default), another commit, or `worktree` for the files
+                git lists in the working tree as they are now
+  MUTATE_OUT    scratch folder (default build-mutate)
+  JOBS          parallel compile jobs and test lanes (default 2)
+"""
+
+import argparse
+import json
+import os
+import random
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import threading
+import time
+from dataclasses import dataclass, field
+
+# ---------------------------------------------------------------------------
+# Finding candidate faults
+
+
+def mask_source(text):
+    """The text with comments, string and character literals blanked out
+    (newlines kept), so positions still match the original."""
+    out = list(text)
+    i, n = 0, len(text)
+
+    def blank(a, b):
+        for k in range(a, b):
+            if out[k] != "\n":
+                out[k] = " "
+
+    while i < n:
+        c = text[i]
+        if text.startswith("//", i):
+            end = text.find("\n", i)
+            end = n if end < 0 else end
+            blank(i, end)
+            i = end
+        elif text.startswith("/*", i):
+            end = text.find("*/", i + 2)
+            end = n if end < 0 else end + 2
+            blank(i, end)
+            i = end
+        elif c == "R" and text.startswith('R"', i) and (i == 0 or not (text[i - 1].isalnum() or text[i - 1] == "_")):
+            m = re.match(r'R"([^(\s]*)\(', text[i:])
+            if not m:
+                i += 1
+                continue
+            close = ")" + m.group(1) + '"'
+            end = text.find(close, i + m.end())
+            end = n if end < 0 else end + len(close)
+            blank(i, end)
+            i = end
+        elif c in "\"'":
+            # A digit separator (1'000) is not a character literal.
+            if c == "'" and i > 0 and text[i - 1].isalnum() and i + 1 < n and text[i + 1].isalnum():
+                i += 1
+                continue
+            j = i + 1
+            while j < n and text[j] != c and text[j] != "\n":
+                j += 2 if text[j] == "\\" else 1
+            blank(i, min(j + 1, n))
+            i = j + 1
+        else:
+            i += 1
+    return "".join(out)
+
+
+@dataclass
+class Mutant:
+    path: str  # relative to the source root
+    line: int  # 1-based
+    col: int  # 0-based start of the replaced text in the line
+    old: str
+    new: str
+    kind: str
+    status: str = ""
+    caught_by: str = ""
+    seconds: float = 0.0
+    build_seconds: float = 0.0
+
+    def describe(self):
+        return f"{self.old.strip()} -> {self.new.strip()}"
+
+
+BINARY_SWAPS = {
+    "<": ["<="],
+    "<=": ["<"],
+    ">": [">="],
+    ">=": [">"],
+    "==": ["!="],
+    "!=": ["=="],
+    "&&": ["||"],
+    "||": ["&&"],
+    "+": ["-"],
+    "-": ["+"],
+    "+=": ["-="],
+    "-=": ["+="],
+}
+KIND_OF = {
+    "<": "comparison", "<=": "comparison", ">": "comparison", ">=": "comparison",
+    "==": "comparison", "!=": "comparison", "&&": "logic", "||": "logic",
+    "+": "arithmetic", "-": "arithmetic", "+=": "arithmetic", "-=": "arithmetic",
+}
+# Binary operators as clang-format writes them: a space on each side. That
+# keeps template brackets, ->, <<, unary minus and the like out.
+BINARY_RE = re.compile(r"(?<= )(<=|>=|==|!=|&&|\|\||\+=|-=|<|>|\+|-)(?= )")
+INCDEC_RE = re.compile(r"\+\+|--")
+INT_RE = re.compile(r"(?<![\w.])(0[xX][0-9a-fA-F]+|\d+)([uUlL]*)(?![\w.'])")
+DECL_ARRAY_RE = re.compile(
+    r"^\s*(?:(?:static|const|constexpr|thread_local)\s+)*[A-Za-z_][\w:<>]*[*&]?\s+[*&]?[A-Za-z_]\w*\s*\[")
+BOOL_RE = re.compile(r"\b(true|false)\b")
+COND_RE = re.compile(r"\b(if|while)\s*\(")
+CALL_RE = re.compile(
+    r"^(\(void\)\s*)?(?:[A-Za-z_]\w*\s*(?:::|\.|->)\s*)*[A-Za-z_]\w*\s*\(.*\)\s*;$")
+NOT_CALLS = {"return", "delete", "throw", "sizeof", "if", "while", "for", "switch",
+             "case", "else", "do", "static_assert", "alignof", "decltype", "new"}
+SKIP_LINE_RE = re.compile(r"\bstatic_assert\b|\bextern\s*\"|\btemplate\b")
+
+
+def closing_paren(s, open_at):
+    depth = 0
+    for k in range(open_at, len(s)):
+        if s[k] == "(":
+            depth += 1
+        elif s[k] == ")":
+            depth -= 1
+            if depth == 0:
+                return k
+    return -1
+
+
+def preprocessor_lines(masked_lines):
+    skip = set()
+    cont = False
+    for no, line in enumerate(masked_lines):
+        if cont or line.lstrip().startswith("#"):
+            skip.add(no)
+            cont = line.rstrip().endswith("\\")
+        else:
+            cont = False
+    return skip
+
+
+def candidates_in(path, text):
+    masked_lines = mask_source(text).split("\n")
+    lines = text.split("\n")
+    skip = preprocessor_lines(masked_lines)
+    found = []
+    prev_code = ";"
+    for no, m in enumerate(masked_lines):
+        stripped = m.strip()
+        if no in skip or not stripped:
+            continue
+        line_no = no + 1
+        if not SKIP_LINE_RE.search(m):
+            for hit in BINARY_RE.finditer(m):
+                op = hit.group(1)
+                for new in BINARY_SWAPS[op]:
+                    found.append(Mutant(path, line_no, hit.start(), op, new, KIND_OF[op]))
+            for hit in INCDEC_RE.finditer(m):
+                new = "--" if hit.group() == "++" else "++"
+                found.append(Mutant(path, line_no, hit.start(), hit.group(), new, "arithmetic"))
+            decl = DECL_ARRAY_RE.match(m)
+            for hit in INT_RE.finditer(m):
+                digits, suffix = hit.group(1), hit.group(2)
+                value = int(digits, 0)
+                hexa = digits[:2].lower() == "0x"
+                if decl and decl.end() <= hit.start() <= m.find("]", decl.end()):
+                    continue  # the size of an array being declared
+                # One neighbour per literal: 0 becomes 1, any other n becomes n - 1.
+                for v in (value - 1 if value else 1,):
+                    text_v = (digits[:2] + format(v, "X" if digits[2:].isupper() else "x")) if hexa else str(v)
+                    found.append(Mutant(path, line_no, hit.start(), hit.group(), text_v + suffix, "constant"))
+            for hit in BOOL_RE.finditer(m):
+                new = "false" if hit.group() == "true" else "true"
+                found.append(Mutant(path, line_no, hit.start(), hit.group(), new, "constant"))
+            for hit in COND_RE.finditer(m):
+                open_at = hit.end() - 1
+                close = closing_paren(m, open_at)
+                if close < 0:
+                    continue  # the condition goes on over several lines
+                old = lines[no][open_at:close + 1]
+                found.append(Mutant(path, line_no, open_at, old, "(!" + old + ")", "negation"))
+            if CALL_RE.match(stripped) and stripped.endswith(");") and prev_code[-1] in ";{}:":
+                first = re.match(r"(?:\(void\)\s*)?([A-Za-z_]\w*)", stripped)
+                open_at = stripped.index("(", first.end())
+                # The whole statement is one call: its argument list ends it.
+                if first.group(1) not in NOT_CALLS and \
+                        closing_paren(stripped, open_at) == len(stripped) - 2:
+                    start = len(m) - len(m.lstrip())
+                    old = lines[no][start:start + len(stripped)]
+                    found.append(Mutant(path, line_no, start, old, "(void)0;", "call dropped"))
+        prev_code = stripped
+    return found
+
+
+def apply(text, mutant):
+    lines = text.split("\n")
+    line = lines[mutant.line - 1]
+    assert line[mutant.col:mutant.col + len(mutant.old)] == mutant.old, mutant
+    lines[mutant.line - 1] = line[:mutant.col] + mutant.new + line[mutant.col + len(mutant.old):]
+    return "\n".join(lines)
+
+
+# ---------------------------------------------------------------------------
+# The scratch copy and its build
+
+
+def run(cmd, **kw):
+    return subprocess.run(cmd, check=True, text=True, stdout=subprocess.PIPE, **kw).stdout
+
+
+def git(repo, *args):
+    return run(["git", "--no-optional-locks", "-C", repo, *args])
+
+
+def tracked_files(repo, source):
+    """{path: bytes} of the tracked files of a commit or of the working tree."""
+    files = {}
+    if source == "worktree":
+        listed = git(repo, "ls-files", "-z", "--cached", "--others", "--exclude-standard")
+        for path in filter(None, listed.split("\0")):
+            full = os.path.join(repo, path)
+            if os.path.isfile(full) and not os.path.islink(full):
+                with open(full, "rb") as f:
+                    files[path] = f.read()
+        return files
+    listed = git(repo, "ls-tree", "-r", "-z", source)
+    entries = []
+    for item in filter(None, listed.split("\0")):
+        meta, path = item.split("\t", 1)
+        mode, kind, sha = meta.split()
+        if kind == "blob" and mode != "120000":
+            entries.append((path, sha))
+    proc = subprocess.run(["git", "--no-optional-locks", "-C", repo, "cat-file", "--batch"],
+                          input="".join(sha + "\n" for _, sha in entries).encode(),
+                          stdout=subprocess.PIPE, check=True)
+    data, at = proc.stdout, 0
+    for path, _ in entries:
+        header_end = data.index(b"\n", at)
+        size = int(data[at:header_end].split()[2])
+        files[path] = data[header_end + 1:header_end + 1 + size]
+        at = header_end + 1 + size + 1
+    return files
+
+
+def sync_copy(files, src):
+    """Writes only what differs, so the build stays incremental across runs
+    (and a fault left by an interrupted run is undone)."""
+    written = 0
+    for path, data in files.items():
+        dest = os.path.join(src, path)
+        try:
+            with open(dest, "rb") as f:
+                if f.read() == data:
+                    continue
+        except OSError:
+            pass
+        os.makedirs(os.path.dirname(dest), exist_ok=True)
+        with open(dest, "wb") as f:
+            f.write(data)
+        written += 1
+    for root, _, names in os.walk(src):
+        for name in names:
+            rel = os.path.relpath(os.path.join(root, name), src)
+            if rel not in files:
+                os.remove(os.path.join(root, name))
+    return written
+
+
+# -O2 without -g: the compile of one file costs about the same as at -O1 (its
+# headers dominate), the slowest test runs twice as fast, linking stays quick,
+# and asserts stay on.
+CONFIGURE = ["-G", "Ninja", "-DCMAKE_BUILD_TYPE=Mutate", "-DCMAKE_CXX_FLAGS_MUTATE=-O2",
+             "-DCMAKE_C_FLAGS_MUTATE=-O2", "-DBUILD_TESTING=ON"]
+
+
+def configure(src, build):
+    stamp = os.path.join(build, "mutate-configure.txt")
+    if os.path.exists(os.path.join(build, "build.ninja")) and os.path.exists(stamp):
+        with open(stamp) as f:
+            if f.read() == " ".join(CONFIGURE):
+                return
+    if os.path.isdir(build):
+        shutil.rmtree(build)
+    subprocess.run(["cmake", "-S", src, "-B", build, *CONFIGURE], check=True,
+                   stdout=subprocess.DEVNULL)
+    with open(stamp, "w") as f:
+        f.write(" ".join(CONFIGURE))
+
+
+@dataclass
+class Chunk:
+    """One process of the suite: a test program with a filter, or a command."""
+    name: str
+    argv: list
+    cwd: str
+    env: dict
+    seconds: float = 0.0
+    program: str = ""
+
+
+def ctest_programs(build):
+    """The test programs ctest runs, with their working folder and environment;
+    and the plain commands that are not GoogleTest programs."""
+    info = json.loads(run(["ctest", "--show-only=json-v1"], cwd=build))
+    programs, others = {}, []
+    for test in info.get("tests", []):
+        cmd = test.get("command") or []
+        props = {p["name"]: p["value"] for p in test.get("properties", [])}
+        env = dict(os.environ)
+        for pair in props.get("ENVIRONMENT", []):
+            k, _, v = pair.partition("=")
+            env[k] = v
+        cwd = props.get("WORKING_DIRECTORY", build)
+        if any(a.startswith("--gtest_filter=") for a in cmd[1:]):
+            programs.setdefault(cmd[0], (cwd, env))
+        elif cmd:
+            others.append(Chunk(test["name"], cmd, cwd, env))
+    return programs, others
+
+
+def plan_suite(programs, others, scratch):
+    """Times each test program's suites once on the unfaulted build and cuts
+    the run into processes: each slow suite on its own, the rest of a program
+    together. Fails if the suite does not pass as it is."""
+    chunks = []
+    for exe, (cwd, env) in sorted(programs.items()):
+        out = os.path.join(scratch, "baseline-" + os.path.basename(exe) + ".json")
+        proc = subprocess.run([exe, "--gtest_output=json:" + out], cwd=cwd, env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        if proc.returncode != 0:
+            sys.exit(f"mutate: the suite fails without any fault ({exe}):\n{proc.stdout[-3000:]}")
+        with open(out) as f:
+            report = json.load(f)
+        rest, rest_time = [], 0.0
+        for suite in report["testsuites"]:
+            t = float(suite["time"].rstrip("s"))
+            if t >= 1.0:
+                chunks.append(Chunk(f"{os.path.basename(exe)}:{suite['name']}",
+                                    [exe, f"--gtest_filter={suite['name']}.*"], cwd, env, t, exe))
+            else:
+                rest.append(suite["name"])
+                rest_time += t
+        if rest:
+            chunks.append(Chunk(os.path.basename(exe),
+                                [exe, "--gtest_filter=" + ":".join(s + ".*" for s in rest)],
+                                cwd, env, rest_time, exe))
+    for chunk in others:
+        start = time.monotonic()
+        proc = subprocess.run(chunk.argv, cwd=chunk.cwd, env=chunk.env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if proc.returncode != 0:
+            sys.exit(f"mutate: the suite fails without any fault ({chunk.name})")
+        chunk.seconds = time.monotonic() - start
+        chunk.program = chunk.argv[0]
+        chunks.append(chunk)
+    return chunks
+
+
+def lanes_for(chunks, jobs):
+    """Longest first onto the least loaded lane; each lane then runs its
+    quickest first, so most faults are caught within a second."""
+    lanes = [[] for _ in range(max(1, jobs))]
+    for chunk in sorted(chunks, key=lambda c: -c.seconds):
+        min(lanes, key=lambda lane: sum(c.seconds for c in lane)).append(chunk)
+    return [sorted(lane, key=lambda c: c.seconds) for lane in lanes if lane]
+
+
+def run_suite(lanes, factor, minimum):
+    """Runs the lanes side by side; the first failure or timeout stops all.
+    Returns (caught, what caught it)."""
+    stop = threading.Event()
+    result = {}
+    lock = threading.Lock()
+    procs = set()
+
+    def lane_worker(lane):
+        for chunk in lane:
+            if stop.is_set():
+                return
+            argv = chunk.argv + (["--gtest_fail_fast", "--gtest_brief=1"]
+                                 if any(a.startswith("--gtest_filter=") for a in chunk.argv) else [])
+            proc = subprocess.Popen(argv, cwd=chunk.cwd, env=chunk.env, stdout=subprocess.PIPE,
+                                    stderr=subprocess.STDOUT, text=True, start_new_session=True)
+            with lock:
+                procs.add(proc)
+            try:
+                out, _ = proc.communicate(timeout=max(minimum, factor * chunk.seconds))
+                failed = proc.returncode != 0
+                why = chunk.name
+                hit = re.search(r"\[  FAILED  \] (\S+)", out)
+                if hit:
+                    why = hit.group(1)
+                elif failed:
+                    why = f"{chunk.name} (exit {proc.returncode})"
+            except subprocess.TimeoutExpired:
+                kill(proc)
+                proc.communicate()
+                failed, why = True, f"{chunk.name} (timeout)"
+            with lock:
+                procs.discard(proc)
+            if failed:
+                with lock:
+                    # A process killed because another lane failed first
+                    # does not count.
+                    if not stop.is_set():
+                        result["why"] = why
+                        stop.set()
+                        for other in procs:
+                            kill(other)
+                return
+
+    threads = [threading.Thread(target=lane_worker, args=(lane,)) for lane in lanes]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    return "why" in result, result.get("why", "")
+
+
+def kill(proc):
+    try:
+        os.killpg(proc.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+
+
+# ---------------------------------------------------------------------------
+
+
+def files_to_mutate(src, dirs):
+    chosen = []
+    for d in dirs:
+        folder = os.path.join(src, d)
+        if not os.path.isdir(folder):
+            folder = os.path.dirname(folder.rstrip("/")) or src
+        for name in sorted(os.listdir(folder)):
+            path = os.path.relpath(os.path.join(folder, name), src)
+            if name.endswith(".cpp") and os.path.isfile(os.path.join(folder, name)) and path not in chosen:
+                chosen.append(path)
+    return chosen
+
+
+def sources_of(build, target, src):
+    """The sources compiled into a test program: only the programs that hold
+    the faulted file are rebuilt and run (and a file in none is left out)."""
+    commands = run(["ninja", "-C", build, "-t", "commands", target])
+    return {os.path.relpath(p, src) for p in re.findall(r"-c (\S+\.cpp)", commands)}
+
+
+def parse_count(value):
+    return 0 if str(value).lower() in ("all", "0", "") else int(value)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--mutants", default=os.environ.get("MUTANTS", "100"))
+    ap.add_argument("--seed", type=int, default=int(os.environ.get("MUTANT_SEED", "1")))
+    ap.add_argument("--dirs", default=os.environ.get("MUTATE_DIRS", "game graphics platform/core"))
+    ap.add_argument("--from", dest="source", default=os.environ.get("MUTATE_FROM", "HEAD"))
+    ap.add_argument("--out", default=os.environ.get("MUTATE_OUT", "build-mutate"))
+    ap.add_argument("--jobs", type=int, default=int(os.environ.get("JOBS", "2")))
+    ap.add_argument("--timeout-factor", type=float, default=4.0,
+                    help="a test process may take this many times its time unfaulted")
+    ap.add_argument("--min-timeout", type=float, default=10.0, help="seconds, at least")
+    ap.add_argument("--list", action="store_true", help="only list the drawn faults")
+    args = ap.parse_args()
+
+    started = time.monotonic()
+    repo = run(["git", "rev-parse", "--show-toplevel"]).strip()
+    out = os.path.abspath(os.path.join(repo, args.out))
+    src, build = os.path.join(out, "src"), os.path.join(out, "build")
+    os.makedirs(src, exist_ok=True)
+
+    if args.source == "worktree":
+        commit = git(repo, "rev-parse", "--short", "HEAD").strip() + " + working tree"
+    else:
+        commit = git(repo, "rev-parse", "--short", args.source + "^{commit}").strip()
+    files = tracked_files(repo, args.source)
+    written = sync_copy(files, src)
+    print(f"mutate: sources of {commit} in {os.path.relpath(src, repo)} ({written} files updated)")
+
+    configure(src, build)
+    # The test programs are known once they exist: build them, ask ctest.
+    programs, others = ctest_programs(build)
+    if not programs or any(not os.path.exists(p) for p in programs):
+        print("mutate: first build of the tests (once)", flush=True)
+        subprocess.run(["ninja", "-C", build, "-j", str(args.jobs), "tests/all"], check=True,
+                       stdout=subprocess.DEVNULL)
+        programs, others = ctest_programs(build)
+    targets = sorted(os.path.relpath(p, build) for p in programs)
+    targets += sorted({os.path.relpath(c.argv[0], build) for c in others
+                       if os.path.isabs(c.argv[0]) and c.argv[0].startswith(build)})
+
+    def build_tests(which):
+        return subprocess.run(["ninja", "-C", build, "-j", str(args.jobs), *which],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+
+    first = build_tests(targets)
+    if first.returncode != 0:
+        sys.exit("mutate: the unfaulted sources do not build:\n" + first.stdout[-3000:])
+
+    holding = {t: sources_of(build, t, src) for t in targets}
+    linked = set().union(*holding.values())
+    dirs = args.dirs.split()
+    paths = files_to_mutate(src, dirs)
+    unused = [p for p in paths if p not in linked]
+    paths = [p for p in paths if p in linked]
+    originals = {}
+    everything = []
+    for path in paths:
+        with open(os.path.join(src, path), encoding="utf-8") as f:
+            originals[path] = f.read()
+        everything += candidates_in(path, originals[path])
+    count = parse_count(args.mutants)
+    rng = random.Random(args.seed)
+    drawn = everything if count <= 0 or count >= len(everything) else \
+        [everything[i] for i in sorted(rng.sample(range(len(everything)), count))]
+    print(f"mutate: {len(everything)} candidate faults in {len(paths)} files; "
+          f"trying {len(drawn)} (MUTANT_SEED={args.seed})")
+    if unused:
+        print("mutate: not in any test program, so left out: " + " ".join(unused))
+    if args.list:
+        for m in drawn:
+            print(f"  {m.path}:{m.line}  {m.kind:12} {m.describe()}")
+        return
+
+    chunks = plan_suite(programs, others, out)
+    baseline = sum(c.seconds for c in chunks)
+    print(f"mutate: suite unfaulted {baseline:.1f} s in {len(chunks)} processes: " +
+          ", ".join(f"{c.name} {c.seconds:.1f}" for c in sorted(chunks, key=lambda c: c.seconds)))
+
+    def plan_for(path):
+        which = [t for t in targets if path in holding[t]]
+        mine = {os.path.join(build, t) for t in which}
+        built_here = {os.path.join(build, t) for t in targets}
+        return which, lanes_for([c for c in chunks if c.program in mine or
+                                 c.program not in built_here], args.jobs)
+
+    plans = {path: plan_for(path) for path in paths}
+
+    interrupted = False
+    current = None
+    try:
+        for index, mutant in enumerate(drawn, 1):
+            t0 = time.monotonic()
+            full = os.path.join(src, mutant.path)
+            current = mutant.path
+            with open(full, "w", encoding="utf-8") as f:
+                f.write(apply(originals[mutant.path], mutant))
+            which, lanes = plans[mutant.path]
+            built = build_tests(which)
+            t1 = time.monotonic()
+            mutant.build_seconds = t1 - t0
+            if built.returncode != 0:
+                mutant.status = "skipped"
+            else:
+                caught, why = run_suite(lanes, args.timeout_factor, args.min_timeout)
+                mutant.status = "caught" if caught else "MISSED"
+                mutant.caught_by = why
+            # Undone at once: the next build compiles the original again.
+            with open(full, "w", encoding="utf-8") as f:
+                f.write(originals[mutant.path])
+            current = None
+            mutant.seconds = time.monotonic() - t0
+            print(f"[{index:3}/{len(drawn)}] {mutant.path}:{mutant.line}  {mutant.describe():28.28} "
+                  f"{mutant.status:8} {mutant.build_seconds:4.1f}+{mutant.seconds - mutant.build_seconds:4.1f} s"
+                  f"  {mutant.caught_by}", flush=True)
+    except KeyboardInterrupt:
+        interrupted = True
+        if current:
+            with open(os.path.join(src, current), "w", encoding="utf-8") as f:
+                f.write(originals[current])
+        print("\nmutate: interrupted; the summary covers the faults tried so far")
+
+    elapsed = time.monotonic() - started
+    text = summary([m for m in drawn if m.status], originals, commit, args, elapsed, len(everything))
+    print(text)
+    report = os.path.join(out, "report.txt")
+    with open(report, "w") as f:
+        f.write(text)
+    print(f"mutate: report written to {os.path.relpath(report, repo)}")
+    if interrupted:
+        sys.exit(130)
+
+
+def summary(tried, originals, commit, args, elapsed, total):
+    rows = {}
+    for m in tried:
+        row = rows.setdefault(m.path, {"caught": 0, "MISSED": 0, "skipped": 0})
+        row[m.status] += 1
+    caught = sum(r["caught"] for r in rows.values())
+    missed = sum(r["MISSED"] for r in rows.values())
+    skipped = sum(r["skipped"] for r in rows.values())
+    lines = ["", f"Mutation run on {commit}, MUTANT_SEED={args.seed}, {len(tried)} of {total} "
+             f"candidate faults, {elapsed / 60:.1f} min", "",
+             f"{'file':32} {'caught':>7} {'missed':>7} {'skipped':>8} {'score':>7}"]
+    for path in sorted(rows):
+        r = rows[path]
+        counted = r["caught"] + r["MISSED"]
+        score = f"{100 * r['caught'] / counted:.0f}%" if counted else "-"
+        lines.append(f"{path:32} {r['caught']:7} {r['MISSED']:7} {r['skipped']:8} {score:>7}")
+    counted = caught + missed
+    score = f"{100 * caught / counted:.1f}%" if counted else "-"
+    lines.append(f"{'total':32} {caught:7} {missed:7} {skipped:8} {score:>7}")
+    lines += ["", f"Score: {caught} caught / {counted} compiled faults = {score} "
+              f"({skipped} did not compile)"]
+    survivors = [m for m in tried if m.status == "MISSED"]
+    if survivors:
+        lines += ["", "Survivors (the suite passed with these faults):"]
+        for m in survivors:
+            code = originals[m.path].split("\n")[m.line - 1].strip()
+            lines.append(f"  {m.path}:{m.line}  [{m.kind}] {m.describe()}")
+            lines.append(f"      {code}")
+    return "\n".join(lines) + "\n"
+
+
+if __name__ == "__main__":
+    main()
