@@ -314,17 +314,18 @@ void Convert(Presenter& p, const Surface* screen, void* out, int pitch) {
 void Present(Device* device) {
     Presenter& p = device->presenter;
     if (!p.open) return;
-    // Tests look at the converted picture in memory and skip the display and
-    // its wait, which would only slow thousands of frames.
-    if (SeamMode() && !seamState.presentLikeProgram) {
-        Convert(p, device->primary, p.argb.data(), kScreenWidth * 4);
-        return;
-    }
-    UpdateLookup(p, device->primary->palette);
     const Surface* screen = device->primary;
-    bool paced = backend::Present(screen->pixels.get(), screen->pitch, p.lookup);
+    bool paced = false;
+    if (SeamMode() && !seamState.presentLikeProgram) {
+        // Tests look at the converted picture in memory and skip the display.
+        Convert(p, screen, p.argb.data(), kScreenWidth * 4);
+    } else {
+        UpdateLookup(p, screen->palette);
+        paced = backend::Present(screen->pixels.get(), screen->pitch, p.lookup);
+    }
     // DDFLIP_WAIT returns at the vertical blank, so a screen that only
     // redraws and flips runs at the display's rate, not as fast as it can.
+    // The tests' virtual clock never waits.
     if (!paced && RealTime()) WaitForVerticalBlank();
 }
 

@@ -83,6 +83,7 @@ static void WaitIfOnlyPolling() {
     } else if (++idlePolls >= kPollsBeforeWait) {
         realClock.waitForEvent(kPollWaitMilliseconds);
         PumpEvents();
+        if (keysChanged) idlePolls = 0;
     }
     keysChanged = false;
     lastCall = LastCall::KeyPoll;
@@ -98,6 +99,7 @@ void SeamTapKey(int vk) {
     int slot = KeySlot(vk);
     if (slot < 0) Unsupported("seam::TapKey", "key 0x%X is not one the game polls", vk);
     keys[slot].pressedSincePoll = true;
+    keysChanged = true;
 }
 
 bool SeamKeyHeld(int vk) {

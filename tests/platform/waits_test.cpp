@@ -1,0 +1,108 @@
+// The core's waits on the real clock, on a scripted clock: a program that is
+// only waiting sleeps, and what the game reads is what a spinning loop reads.
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "tests/platform/platform_test_support.h"
+
+namespace {
+
+// Microseconds on the scripted clock at which the real counter shows `ms`
+// (it steps 64 times a second).
+constexpr std::uint64_t kStep = 15625;
+
+struct ScriptedClock {
+    std::uint64_t now = 0;
+    std::vector<std::uint64_t> sleeps;  // where the core slept until
+    std::vector<int> eventWaits;        // how long it waited for input, at most
+    std::function<void()> duringEventWait;
+
+    void Install() {
+        seam::UseRealClock(true);
+        seam::UseScriptedClock([this] { return now; },
+                               [this](std::uint64_t until) {
+                                   sleeps.push_back(until);
+                                   if (until > now) now = until;
+                               },
+                               [this](int milliseconds) {
+                                   eventWaits.push_back(milliseconds);
+                                   if (duringEventWait) duringEventWait();
+                               });
+    }
+};
+
+class WaitTest : public PlatformTest {
+  protected:
+    void SetUp() override {
+        PlatformTest::SetUp();
+        clock.Install();
+    }
+    ScriptedClock clock;
+};
+
+// A play frame: the frame's start and the level clock read back to back, a
+// key poll, the jewel test's read, then the wait for 30 ms to pass.
+TEST_F(WaitTest, OnlyAThirdUnchangedReadInARowSleepsAndItReturnsTheNextStep) {
+    clock.now = 6 * kStep + 300;  // the counter shows 93 ms
+    GetAsyncKeyState(VK_ESCAPE);
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(93u, start);
+    EXPECT_EQ(93u, GetTickCount());
+    GetAsyncKeyState(VK_RIGHT);
+    EXPECT_EQ(93u, GetTickCount());
+    EXPECT_TRUE(clock.sleeps.empty()) << "a read the game acts on was delayed";
+
+    GetAsyncKeyState(VK_ESCAPE);
+    std::vector<DWORD> seen;
+    for (DWORD now = GetTickCount(); now - start < 30; now = GetTickCount()) seen.push_back(now);
+    // Two reads of each value, then a sleep to the next step: the loop ends
+    // on 125, the first value a spinning loop would have seen 30 ms on.
+    EXPECT_EQ((std::vector<std::uint64_t>{7 * kStep, 8 * kStep}), clock.sleeps);
+    EXPECT_EQ((std::vector<DWORD>{93, 93, 109, 109}), seen);
+    EXPECT_EQ(125u, GetTickCount());
+
+    // On the tests' virtual clock nothing ever sleeps.
+    seam::UseRealClock(false);
+    for (int i = 0; i < 10; ++i) GetTickCount();
+    EXPECT_EQ(2u, clock.sleeps.size());
+}
+
+// An outcome screen polls its keys and nothing else until one is down.
+TEST_F(WaitTest, IdlePollsWaitForInputAndAKeyPressedMeanwhileIsSeenAtOnce) {
+    for (int i = 0; i < 100; ++i) GetAsyncKeyState(i % 2 ? VK_SPACE : VK_ESCAPE);
+    EXPECT_TRUE(clock.eventWaits.empty()) << "polling waited before it had gone on a while";
+    EXPECT_EQ(0, GetAsyncKeyState(VK_SPACE));
+    ASSERT_EQ(1u, clock.eventWaits.size());
+    EXPECT_LE(clock.eventWaits[0], 20) << "a close request would wait too long";
+
+    // A tap that begins and ends during the wait still counts, on this poll.
+    clock.duringEventWait = [] { seam::TapKey(VK_SPACE); };
+    EXPECT_EQ(SHORT(0x8000), GetAsyncKeyState(VK_SPACE));
+    clock.duringEventWait = nullptr;
+    // A key that changed, or any other call, starts the count again.
+    const size_t waits = clock.eventWaits.size();
+    GetAsyncKeyState(VK_SPACE);
+    GetTickCount();
+    for (int i = 0; i < 50; ++i) GetAsyncKeyState(VK_SPACE);
+    EXPECT_EQ(waits, clock.eventWaits.size());
+}
+
+// Flip(DDFLIP_WAIT) returns at a 60 Hz blank when the display does not pace
+// it (the headless driver), so a menu screen shows 60 pictures a second.
+class FlipWaitTest : public DisplayTest {
+  protected:
+    ScriptedClock clock;
+};
+
+TEST_F(FlipWaitTest, FlipsOnTheRealClockReturnAtTheNextBlank) {
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(DD_OK, Flip());  // the virtual clock: no waits
+    clock.Install();
+    clock.now = 5000;
+    for (int i = 0; i < 60; ++i) ASSERT_EQ(DD_OK, Flip());
+    ASSERT_EQ(60u, clock.sleeps.size());
+    EXPECT_EQ(16667u, clock.sleeps.front());
+    EXPECT_EQ(60u * 16667u, clock.sleeps.back());
+}
+
+}  // namespace
