@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -141,12 +142,35 @@ void BM_LongRun(benchmark::State& state) {
 }
 BENCHMARK(BM_LongRun)->Arg(2)->Arg(100)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// Processes that only burn CPU, as other programs on a busy machine do,
+// until they are killed.
+std::vector<pid_t> StartBusyProcesses(int count) {
+    std::vector<pid_t> busy;
+    for (int i = 0; i < count; ++i) {
+        pid_t child = fork();
+        if (child == 0) {
+            for (volatile unsigned spin = 0;; spin = spin + 1) {
+            }
+        }
+        if (child > 0) busy.push_back(child);
+    }
+    return busy;
+}
+
+void StopBusyProcesses(const std::vector<pid_t>& busy) {
+    for (pid_t child : busy) kill(child, SIGKILL);
+    for (pid_t child : busy) waitpid(child, nullptr, 0);
+}
+
 // The real message loop on the real clock: intervals between presented play
-// frames. The reported time is the median interval.
+// frames, on a quiet machine and with busy processes beside it (the second
+// argument). The reported time is the median interval.
 void BM_Pacing(benchmark::State& state) {
     const std::string frames = std::to_string(state.range(0));
     for (auto _ : state) {
+        const std::vector<pid_t> busy = StartBusyProcesses(static_cast<int>(state.range(1)));
         ProbeRun run = RunProbe({"pacing", frames});
+        StopBusyProcesses(busy);
         std::vector<double> intervals;
         std::istringstream lines(run.output);
         for (double us = 0; lines >> us;) intervals.push_back(us / 1000.0);
@@ -164,7 +188,13 @@ void BM_Pacing(benchmark::State& state) {
         state.counters["intervals"] = static_cast<double>(intervals.size());
     }
 }
-BENCHMARK(BM_Pacing)->Arg(300)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Pacing)
+    ->ArgNames({"frames", "busy"})
+    ->Args({300, 0})
+    ->Args({300, 8})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
