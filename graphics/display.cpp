@@ -114,8 +114,8 @@ int DisplayClose() {
 }
 
 // A clipper whose clip list is the one rectangle, attached to `back`; none
-// when any step fails. A clipper made before a later step failed is not
-// released: nothing refers to it, and the display simply goes unclipped.
+// when any step fails, and then the display simply goes unclipped. A clipper
+// made before a later step failed is released, since nothing would refer to it.
 IDirectDrawClipper* AttachClipList(RECT rect) {
     if (display.device == nullptr || display.back == nullptr) return nullptr;
     IDirectDrawClipper* clipper = nullptr;
@@ -126,7 +126,10 @@ IDirectDrawClipper* AttachClipList(RECT rect) {
     // Header and one rectangle: 32 + 16 bytes.
     const size_t blockSize = sizeof(RGNDATAHEADER) + sizeof(RECT);
     RGNDATA* block = static_cast<RGNDATA*>(malloc(blockSize));
-    if (block == nullptr) return nullptr;
+    if (block == nullptr) {
+        clipper->Release();
+        return nullptr;
+    }
     memset(block, 0, blockSize);
     memcpy(block->Buffer, &rect, sizeof(RECT));
     block->rdh.dwSize = sizeof(RGNDATAHEADER);
@@ -144,6 +147,7 @@ IDirectDrawClipper* AttachClipList(RECT rect) {
 
     if (clipper->SetClipList(block, 0) != 0 || display.back->SetClipper(clipper) != 0) {
         free(block);
+        clipper->Release();
         return nullptr;
     }
     free(block);

@@ -39,6 +39,10 @@ int BlitFrame(IDirectDrawSurface7* surface, int left, int top);  // 0 without a 
 // Flips until the flip returns exactly 0; gives up after a bounded number of
 // attempts so that a display taken from us cannot hang the game.
 int PresentFrame();
+// How the last PresentFrame went: 1 shown; 0 dropped while the display is
+// there (every flip failed, or the surfaces came back too late for it); -1
+// dropped while the display is away (the system does not give it back yet).
+int LastPresentShown();
 
 // After the system took the display away (Alt+Tab, a locked screen) every
 // surface is lost: get them back and put back what the program cannot simply

@@ -11,6 +11,12 @@
 // frame is dropped and the game's own key polling carries on.
 static const int kMaxFlipAttempts = 1000;
 
+static int lastPresentShown = 1;
+
+int LastPresentShown() {
+    return lastPresentShown;
+}
+
 // a + b, held at the int range instead of overflowing.
 static int AddClamped(int a, int b) {
     const long long sum = static_cast<long long>(a) + b;
@@ -61,16 +67,20 @@ int BlitFrame(IDirectDrawSurface7* surface, int left, int top) {
 
 // Any non-zero result, not only a failure code, means "not yet shown".
 int PresentFrame() {
+    lastPresentShown = 0;
     if (display.primary == nullptr) return 1;
     for (int attempt = 0; attempt < kMaxFlipAttempts; ++attempt) {
         const HRESULT result = display.primary->Flip(nullptr, DDFLIP_WAIT);
-        if (result == 0) break;
+        if (result == 0) {
+            lastPresentShown = 1;
+            break;
+        }
         // The display was taken away: flipping again cannot succeed until the
         // surfaces are restored, and the back surface lost this frame's
         // picture anyway, so the frame is dropped and the next one is drawn
         // afresh on the restored surfaces.
         if (result == DDERR_SURFACELOST) {
-            RestoreDisplay();
+            lastPresentShown = RestoreDisplay() ? 0 : -1;
             break;
         }
     }
