@@ -53,10 +53,15 @@ bool IsKeyHeld(int virtualKey) {
     return (GetAsyncKeyState(virtualKey) & 0x8000) != 0;
 }
 
-// Each early return leaves a playable game: the screens still run, on the
-// default colour ramps or without the basket picture.
+// Each later early return leaves a playable game: the screens still run, on
+// the default colour ramps or without the basket picture.
 int StartUp() {
     DisplayOpen();
+    // Without the flip chain nothing can ever be shown.
+    if (display.primary == nullptr || display.back == nullptr) {
+        GiveUp("cannot open the 640 x 480 x 8 display");
+        return 0;
+    }
 
     gameData.playerX = 320;
     gameData.playerY = 352;

@@ -66,6 +66,11 @@ struct GameData {
     IDirectDrawSurface7* spriteFrames[2];
     Jewel jewels[kJewelSlots];
     BitmapFile spriteSheet;
+    // Since when no picture has reached the display (dropping set), and why
+    // the game gave up; null while it can go on.
+    DWORD dropStartTick;
+    BYTE dropping;
+    const char* failure;
 };
 
 // The values every field holds when the program starts.
@@ -81,6 +86,13 @@ int StartUp();
 int FrameStep();
 void PollKey(int advanceKey, int nextState);
 void RequestQuit();
+// Ends the game for a reason it cannot go on from: a quit request, after
+// which WinMain returns 1 and says why.
+void GiveUp(const char* why);
+// Presents the finished picture; 1 when it reached the display. A display
+// that is there yet takes no picture for 10 seconds ends the game (GiveUp);
+// one that is away (Alt+Tab) is waited for.
+int ShowPicture();
 bool IsBlinkOn();
 bool IsKeyHeld(int virtualKey);  // top bit of the asynchronous key state
 
@@ -100,6 +112,7 @@ void SpawnJewel(int slot);
 void CheckCatch(int slot);
 void TrySpawnJewel();
 void UpdateJewels();
+void DrawJewels();  // the active jewels where they are, without moving them
 
 // --- play frame ------------------------------------------------------------
 void PlayFrame();

@@ -90,3 +90,9 @@ void UpdateJewels() {
         }
     }
 }
+
+void DrawJewels() {
+    for (const Jewel& jewel : gameData.jewels) {
+        if (jewel.active == 1) FillRect(jewel.x, jewel.y, jewel.x + 10, jewel.y + 10, jewel.kind);
+    }
+}

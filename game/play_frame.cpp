@@ -45,19 +45,46 @@ void AddLevelTime() {
     gameData.totalSeconds += kLevelSeconds - gameData.secondsLeft;
 }
 
+// The basket over the jewels, and the two head-up lines.
+void DrawBasketAndHud() {
+    BlitFrame(gameData.spriteFrames[gameData.frameSequence[gameData.animIndex]], gameData.playerX,
+              gameData.playerY);
+    DrawTextLine(127, 8, 448, kScoreLine, gameData.score, gameData.objective);
+    DrawTextLine(127, 8, 464, kTimeLine, gameData.level, gameData.secondsLeft);
+}
+
+// An outcome screen waits for its key without drawing; a picture of it that
+// never reached the display (a failed flip, a display taken away, which
+// also loses the back surface's picture) is drawn afresh and shown again,
+// or the player would wait in front of a picture that is not there.
+template <typename Lines>
+int ShowOutcomeAgain(const Lines& lines) {
+    FillRect(0, 0, 639, 479, 0);
+    DrawJewels();
+    DrawBasketAndHud();
+    lines();
+    return ShowPicture();
+}
+
 void ShowGameComplete() {
     AddLevelTime();
-    DrawTextLine(30, 50, 224, "CONGRATULATIONS YOU ARE ONE OF THE BEST VORNACKLE OF ALL TIME!!!");
-    if (gameData.totalSeconds < gameData.bestTotalSeconds) {
-        gameData.bestTotalSeconds = gameData.totalSeconds;
-        DrawTextLine(60, 200, 240, "NEW FASTEST TIME: %d SECONDS", gameData.totalSeconds);
-        DrawTextLine(60, 130, 256, "YOU ARE THE FASTEST VORNACKLE IN ALL THE LAND!!!");
-    }
-    DrawTextLine(20, 160, 288, "PRESS BACKSPACE TO GO TO TITLE SCREEN...");
-    DrawTextLine(127, 200, 304, "PRESS ESC TO QUIT GAME...");
-    PresentFrame();
+    const bool fastest = gameData.totalSeconds < gameData.bestTotalSeconds;
+    if (fastest) gameData.bestTotalSeconds = gameData.totalSeconds;
+    auto lines = [fastest] {
+        DrawTextLine(30, 50, 224,
+                     "CONGRATULATIONS YOU ARE ONE OF THE BEST VORNACKLE OF ALL TIME!!!");
+        if (fastest) {
+            DrawTextLine(60, 200, 240, "NEW FASTEST TIME: %d SECONDS", gameData.totalSeconds);
+            DrawTextLine(60, 130, 256, "YOU ARE THE FASTEST VORNACKLE IN ALL THE LAND!!!");
+        }
+        DrawTextLine(20, 160, 288, "PRESS BACKSPACE TO GO TO TITLE SCREEN...");
+        DrawTextLine(127, 200, 304, "PRESS ESC TO QUIT GAME...");
+    };
+    lines();
+    int shown = ShowPicture();
     MessageBeep(MB_ICONEXCLAMATION);
     while (gameData.screenState == Playing) {
+        if (!shown) shown = ShowOutcomeAgain(lines);
         if (IsKeyHeld(VK_BACK)) {
             gameData.screenState = Title;
         } else if (IsKeyHeld(VK_ESCAPE)) {
@@ -67,12 +94,16 @@ void ShowGameComplete() {
 }
 
 void ShowLevelComplete() {
-    DrawTextLine(30, 150, 224, "CONGRATULATIONS LEVEL %d COMPLETE!!!", gameData.level);
-    DrawTextLine(20, 150, 256, "PRESS SPACEBAR TO CONTINUE TO NEXT LEVEL...");
-    DrawTextLine(127, 150, 272, "PRESS ESC TO QUIT GAME...");
-    PresentFrame();
+    auto lines = [] {
+        DrawTextLine(30, 150, 224, "CONGRATULATIONS LEVEL %d COMPLETE!!!", gameData.level);
+        DrawTextLine(20, 150, 256, "PRESS SPACEBAR TO CONTINUE TO NEXT LEVEL...");
+        DrawTextLine(127, 150, 272, "PRESS ESC TO QUIT GAME...");
+    };
+    lines();
+    int shown = ShowPicture();
     MessageBeep(MB_ICONASTERISK);
     while (gameData.screenState == Playing) {
+        if (!shown) shown = ShowOutcomeAgain(lines);
         if (IsKeyHeld(VK_SPACE)) {
             gameData.screenState = LevelSetup;
             AddLevelTime();
@@ -84,13 +115,17 @@ void ShowLevelComplete() {
 }
 
 void ShowFailed() {
-    DrawTextLine(10, 150, 224, "YOU HAVE FAILED YOUR OBJECTIVE!!!");
-    DrawTextLine(20, 150, 256, "PRESS SPACEBAR TO RETRY...");
-    DrawTextLine(127, 150, 272, "PRESS BACKSPACE TO GO TO TITLE SCREEN...");
-    DrawTextLine(127, 150, 288, "PRESS ESC TO QUIT GAME...");
-    PresentFrame();
+    auto lines = [] {
+        DrawTextLine(10, 150, 224, "YOU HAVE FAILED YOUR OBJECTIVE!!!");
+        DrawTextLine(20, 150, 256, "PRESS SPACEBAR TO RETRY...");
+        DrawTextLine(127, 150, 272, "PRESS BACKSPACE TO GO TO TITLE SCREEN...");
+        DrawTextLine(127, 150, 288, "PRESS ESC TO QUIT GAME...");
+    };
+    lines();
+    int shown = ShowPicture();
     MessageBeep(MB_ICONHAND);
     while (gameData.screenState == Playing) {
+        if (!shown) shown = ShowOutcomeAgain(lines);
         if (IsKeyHeld(VK_SPACE)) {  // retry the same level; its time still counts
             gameData.screenState = LevelSetup;
             AddLevelTime();
@@ -139,12 +174,9 @@ void PlayFrame() {
     TrySpawnJewel();
     UpdateJewels();
     // After the jewels, so the basket covers them.
-    BlitFrame(gameData.spriteFrames[gameData.frameSequence[gameData.animIndex]], gameData.playerX,
-              gameData.playerY);
-    DrawTextLine(127, 8, 448, kScoreLine, gameData.score, gameData.objective);
-    DrawTextLine(127, 8, 464, kTimeLine, gameData.level, gameData.secondsLeft);
+    DrawBasketAndHud();
     CheckOutcome();
-    PresentFrame();
+    ShowPicture();
     while (GetTickCount() - gameData.frameStartTick < kFrameMilliseconds) {
     }
     // Esc on an outcome screen only set Shutdown; the quit request comes here.

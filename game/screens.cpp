@@ -33,7 +33,7 @@ void RunStory() {
         BlitFrame(gameData.spriteFrames[0], 400, 320);
         if (IsBlinkOn()) DrawTextLine(20, 50, 340, "PRESS ENTER...");
         PollKey(VK_RETURN, Title);
-        PresentFrame();
+        ShowPicture();
 
         if (IsKeyHeld(VK_RETURN)) {
             gameData.screenState = Title;
@@ -60,7 +60,7 @@ void RunTitle() {
         DrawTextLine(10, 240, 224, "PRESS ESC TO EXIT");
         PollKey(VK_SPACE, LevelSetup);
         BlitFrame(gameData.spriteFrames[1], 270, 304);
-        PresentFrame();
+        ShowPicture();
 
         // Every pass, so coming back here from any level starts a fresh game.
         gameData.totalSeconds = 0;
@@ -94,7 +94,7 @@ void RunBriefing() {
         PollKey(VK_RETURN, Playing);
         ShowBriefing();
         PollKey(VK_RETURN, Playing);
-        PresentFrame();
+        ShowPicture();
 
         if (IsKeyHeld(VK_RETURN)) {
             gameData.screenState = Playing;
@@ -133,6 +133,30 @@ void PollKey(int advanceKey, int nextState) {
     } else if (IsKeyHeld(VK_ESCAPE)) {
         RequestQuit();
     }
+}
+
+void GiveUp(const char* why) {
+    gameData.failure = why;
+    RequestQuit();
+}
+
+// A picture dropped now and then (a failed flip, a display just given back)
+// costs only itself; the clock is read only once pictures go missing.
+int ShowPicture() {
+    PresentFrame();
+    const int shown = LastPresentShown();
+    if (shown != 0) {
+        gameData.dropping = 0;
+        return shown == 1 ? 1 : 0;
+    }
+    const DWORD now = GetTickCount();
+    if (gameData.dropping == 0) {
+        gameData.dropping = 1;
+        gameData.dropStartTick = now;
+    } else if (now - gameData.dropStartTick >= 10000u) {
+        GiveUp("the display takes no pictures: presenting failed for 10 seconds");
+    }
+    return 0;
 }
 
 void RequestQuit() {

@@ -7,9 +7,9 @@
 
 namespace {
 
-// The only diagnostic the program has: without a window there is nothing to
-// show, and a failure must not pass for a normal exit.
-int FailToStart(const char* why) {
+// The only diagnostic the program has: without a window or a display there
+// is nothing to show, and a failure must not pass for a normal exit.
+int Fail(const char* why) {
 #ifndef _WIN32
     fprintf(stderr, "vornackle: %s\n", why);
 #else
@@ -34,12 +34,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     windowClass.lpszMenuName = nullptr;
     windowClass.lpszClassName = "TORVACLASS";
-    if (!RegisterClassA(&windowClass)) return FailToStart("cannot register the window class");
+    if (!RegisterClassA(&windowClass)) return Fail("cannot register the window class");
 
     HWND window = CreateWindowExA(0, "TORVACLASS", "TORVA Game Console", WS_POPUP | WS_VISIBLE, 0,
                                   0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
                                   nullptr, nullptr, instance, nullptr);
-    if (window == nullptr) return FailToStart("cannot create the window (no display?)");
+    if (window == nullptr) return Fail("cannot create the window (no display?)");
 
     ShowCursor(FALSE);
     mainWindow = window;
@@ -58,6 +58,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     }
 
     ShowCursor(TRUE);
+    // The game gave up (no display, or one that takes no pictures).
+    if (gameData.failure != nullptr) return Fail(gameData.failure);
     return static_cast<int>(message.wParam);
 }
 

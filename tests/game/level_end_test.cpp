@@ -94,4 +94,26 @@ TEST(LevelEnd, EscTappedOnEndScreenGivesDisplayBackAndEnds) {
               (std::vector<std::string>{"clipper", "palette", "surface:back", "surface:primary"}));
 }
 
+// An outcome picture that never reached the display (taken away just then)
+// is drawn afresh, play picture and all, and shown once the display is back;
+// the player is not left waiting in front of a screen that is not there.
+TEST(OutcomeScreen, PictureTheDisplayLostIsDrawnAfreshAndShown) {
+    gametest::ResetGame();
+    bool redrawn = false;
+    const gametest::Run run = gametest::RunGame([&](const std::vector<Shot>& shots) {
+        const Shot& shot = shots.back();
+        if (shot.state == Shutdown) return;
+        if (shot.state != Playing) return gametest::WalkTo(-1, shots);
+        if (shot.Has("YOU HAVE FAILED YOUR OBJECTIVE!!!")) {
+            redrawn = shot.NumberAfter("Objective: ") == 0;  // the head-up line under it
+            return Hold({VK_ESCAPE});
+        }
+        Hold({});
+        gameData.gameOverHit = 1;
+        seam::LoseSurfaces();
+    });
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(redrawn);
+}
+
 }  // namespace

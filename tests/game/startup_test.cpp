@@ -64,21 +64,21 @@ TEST(StartUp, SheetColoursAndBasketOrAPlayableGameWithout) {
     }
 }
 
-// With no display nothing can be presented, yet the screens still run on
-// the keys and Esc on the title quits.
-TEST(StartUp, NoDisplayStillRunsTheScreens) {
-    gametest::ResetGame();
-    seam::FailNext(seam::Call::DirectDrawCreateEx);
-    bool sawTitle = false;
-    seam::SetPollHook([&] {
-        sawTitle = sawTitle || gameData.screenState == Title;
-        gametest::Hold({gameData.screenState == Title ? VK_ESCAPE : VK_RETURN});
-    });
-    seam::SetTickBudget(600000);
-    EXPECT_EQ(gametest::RunWinMain(), 0);
-    seam::SetPollHook(nullptr);
-    EXPECT_TRUE(sawTitle);
-    EXPECT_EQ(seam::FlipCount(), 0);
+// Without the flip chain nothing can ever be shown: the game ends at once
+// with exit code 1 and one line saying why, instead of running unseen.
+TEST(StartUp, NoDisplayEndsWithOneLineAndFailureCode) {
+    for (seam::Call call : {seam::Call::DirectDrawCreateEx, seam::Call::SetDisplayMode,
+                            seam::Call::CreateSurface, seam::Call::GetAttachedSurface}) {
+        gametest::ResetGame();
+        seam::FailNext(call);
+        seam::SetTickBudget(600000);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(gametest::RunWinMain(), 1) << static_cast<int>(call);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(said, "vornackle: cannot open the 640 x 480 x 8 display\n");
+        EXPECT_EQ(seam::FlipCount(), 0);
+        EXPECT_GE(seam::CursorShowCount(), 0);
+    }
 }
 
 }  // namespace
