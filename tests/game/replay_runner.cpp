@@ -35,7 +35,8 @@ int MenuKey(int state) {
 }
 
 std::vector<FrameRecord> Play(DWORD startTick, int maxFrames, const Controller& controller,
-                              DWORD tickStep) {
+                              DWORD tickStep, const std::function<void()>& beforeStart,
+                              int* exitCode) {
     // The game opens its sprite sheet by its bare name.
     if (chdir(VORNACKLE_ASSETS_DIR) != 0) std::abort();
     seam::Reset();
@@ -67,8 +68,10 @@ std::vector<FrameRecord> Play(DWORD startTick, int maxFrames, const Controller& 
         if (stopping) decision.held = {VK_ESCAPE};
         for (int vk : decision.held) seam::HoldKey(vk, true);
     });
+    if (beforeStart) beforeStart();
     char commandLine[] = "";
-    WinMain(nullptr, nullptr, commandLine, 0);
+    const int code = WinMain(nullptr, nullptr, commandLine, 0);
+    if (exitCode != nullptr) *exitCode = code;
     seam::SetFrameHook(nullptr);
     seam::ReleaseAllKeys();
     seam::SetTickBudget(0);

@@ -35,9 +35,12 @@ struct Decision {
 using Controller = std::function<Decision(const FrameRecord&)>;
 
 // Runs WinMain from a fresh process to its end, `tickStep` virtual ms per
-// tick read; past `maxFrames` pictures the run is stopped.
+// tick read; past `maxFrames` pictures the run is stopped. `beforeStart` runs
+// after the reset, right before WinMain (to arm failures); `exitCode` gets
+// WinMain's result.
 std::vector<FrameRecord> Play(DWORD startTick, int maxFrames, const Controller& controller,
-                              DWORD tickStep = 1);
+                              DWORD tickStep = 1, const std::function<void()>& beforeStart = {},
+                              int* exitCode = nullptr);
 
 // A staged situation in play: walks the menus to `level`'s play, runs `setup`
 // in the hook of its first play picture and returns the `frames` pictures
