@@ -4,7 +4,8 @@
 # Usage: scripts/fuzz.sh BUILD_DIR SECONDS
 # Every executable named fuzz_* in the build gets SECONDS of its own, seeded
 # with the real sprite sheet and any files in tests/fuzz_corpus/<name>/.
-# A crash or leak fails the run and leaves the reproducer in BUILD_DIR/findings.
+# A crash or leak fails the run and leaves the reproducer in BUILD_DIR/findings;
+# inputs that found new code are merged into tests/fuzz_corpus/<name>/.
 set -euo pipefail
 
 build_dir=${1:-build-fuzz}
@@ -34,5 +35,10 @@ for target in "${targets[@]}"; do
     echo "fuzz: $name for ${seconds}s"
     "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$build_dir/findings/$name-" "$corpus"
+    # Inputs that reached new code join the kept corpus (commit them): a
+    # merge adds only those, so the folder grows by what is new, not by volume.
+    mkdir -p "$root/tests/fuzz_corpus/$name"
+    "$target" -merge=1 -timeout=10 -rss_limit_mb=2048 "$root/tests/fuzz_corpus/$name" "$corpus" \
+        2>&1 | grep -E '^MERGE-OUTER: [0-9]+ new files' || true
 done
 echo "fuzz: ${#targets[@]} target(s) ran clean"
