@@ -84,6 +84,10 @@ void ScriptKey(int vk, DWORD fromTick, DWORD untilTick);
 // key still reports it held once.
 void TapKey(int vk);
 void ReleaseAllKeys();
+// The backend's input events (keyboard, controller, window) reach the key
+// state as in the program, beside the scripted keys (for tests of the
+// backend's own input).
+void UseBackendInput(bool use);
 
 // --- window system -----------------------------------------------------
 void PushCloseRequest();  // as if the user closed the window (Alt+F4, WM)

@@ -42,6 +42,7 @@ struct SeamState {
     std::string programDir;           // overrides the program's directory for OpenFile
     bool realClock = false;           // GetTickCount on the real clock
     bool presentLikeProgram = false;  // Flip presents through the backend
+    bool backendInput = false;        // the backend's events are taken as the program takes them
 };
 extern SeamState seamState;
 inline bool SeamMode() {

@@ -92,6 +92,9 @@ void TapKey(int vk) {
 void ReleaseAllKeys() {
     ResetKeys();
 }
+void UseBackendInput(bool use) {
+    seamState.backendInput = use;
+}
 
 void PushCloseRequest() {
     RequestClose();
