@@ -23,6 +23,9 @@ void UseHeadless();
 // The program's command line (after its name), for the backend's own
 // options; false when an option is not one of them (`error` then says which).
 bool TakeOptions(int argc, char** argv, const char** error);
+// The backend's options for the program's --help: lines of "  --option  what
+// it does", each ending in a newline; "" when it has none.
+const char* OptionsHelp();
 
 // --- display -------------------------------------------------------------
 // The screen's size in pixels; false when there is no display.

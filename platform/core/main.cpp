@@ -1,7 +1,59 @@
-// The Linux entry point: hands over to the game's WinMain as the system would.
+// The Linux entry point: reads the command line as command-line programs do
+// (--help, --version, the backend's options), then hands over to the game's
+// WinMain as the system would.
+#include <cstdio>
+#include <cstring>
+
+#include "platform/backend.h"
 #include "platform/winapi.h"
 
-int main() {
+#ifndef VORNACKLE_VERSION
+#define VORNACKLE_VERSION "unknown"
+#endif
+
+namespace {
+
+void Usage(std::FILE* out) {
+    std::fputs(
+        "Usage: vornackle [OPTION]...\n"
+        "Catch the jewels that rain on Jewel Town: move the basket left and right.\n"
+        "\n"
+        "Keys:\n"
+        "  Left, Right             move the basket\n"
+        "  Enter, Space, Backspace go from one screen to the next, as each screen says\n"
+        "  Esc                     quit\n"
+        "  Alt+Enter, F11          switch between full screen and a window\n"
+        "A game controller plays too: d-pad or left stick move, A goes on (as Enter or\n"
+        "Space), B is Backspace, Back is Esc.\n"
+        "\n"
+        "Options:\n",
+        out);
+    std::fputs(backend::OptionsHelp(), out);
+    std::fputs(
+        "  --help            show this and exit\n"
+        "  --version         show the version and exit\n",
+        out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            Usage(stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("vornackle %s\n", VORNACKLE_VERSION);
+            return 0;
+        }
+    }
+    const char* error = nullptr;
+    if (!backend::TakeOptions(argc - 1, argv + 1, &error)) {
+        std::fprintf(stderr, "vornackle: unknown option '%s' (try 'vornackle --help')\n",
+                     error != nullptr ? error : "");
+        return 2;
+    }
     static char commandLine[] = "";
     // The instance handle only identifies the program; any non-null value does.
     static HINSTANCE__ instance;

@@ -8,8 +8,11 @@ namespace sdl {
 // SDL's video and events started; false when there is no display to show on.
 bool EnsureVideo();
 SDL_Window* Window();
-// The window's picture must be drawn again whole (it was uncovered, resized
-// or moved to another screen).
-void InvalidatePicture();
+// The window's picture was lost (uncovered, resized, moved to another
+// screen): the last picture is drawn again at once, since the game may be
+// waiting for a key and present nothing new for a long while.
+void RedrawPicture();
+// Between full screen and a window, keeping the picture (Alt+Enter, F11).
+void ToggleFullScreen();
 
 }  // namespace sdl

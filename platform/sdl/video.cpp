@@ -1,14 +1,29 @@
-// The SDL2 backend's display: the window over the whole screen, the cursor,
-// and the presenter that shows the core's 640 x 480 pictures in it.
+// The SDL2 backend's display: the window (full screen on the desktop, or a
+// window of a whole multiple of the picture's size), the cursor, and the
+// presenter that shows the core's 640 x 480 pictures in it.
 //
-// A picture arrives as 8-bit indices and a 256-colour lookup. With a renderer
-// it is looked up into a streaming ARGB8888 texture and scaled to the window
-// keeping 4:3 with black bars. Without an accelerated renderer (SDL's dummy
-// driver, a machine without a GPU) it goes straight into the window's own
-// surface instead: SDL's software renderer would scale all of it through a
-// generic per-pixel stretch every frame, which costs more than the whole rest
-// of a play frame, while a play frame changes only where jewels, the basket
-// and the numbers moved, so only those spans are looked up and scaled again.
+// A picture arrives as 8-bit indices and a 256-colour lookup. It is scaled
+// to the largest centred 4:3 area of the window, black around it, in one of
+// two ways:
+//   sharp    the picture enlarged by a whole factor with nearest-neighbour,
+//            the smallest that reaches the area, then brought down to the
+//            area with linear filtering: every picture pixel is the same size
+//            to within one screen pixel, and an edge between two picture
+//            pixels is at most one blended screen pixel wide;
+//   nearest  each screen pixel shows the picture pixel it falls on: hard
+//            edges, but at a size that is no whole multiple the picture
+//            pixels are one or two screen pixels wide, unevenly.
+// On a GPU the renderer does it: a streaming texture of the picture, drawn
+// with nearest into a render target at the whole factor, which is drawn
+// into the area with linear filtering. Without an accelerated renderer
+// (SDL's dummy driver, a machine without a GPU) the picture goes straight
+// into the window's own surface instead: scaling all of it on the processor
+// every frame would cost more than the whole rest of a play frame, while a
+// play frame changes only where jewels, the basket and the numbers moved.
+// There the scaling is two passes over tables made when the area changes:
+// each changed picture row span is widened (each window column mixes at
+// most two picture columns), then each window row takes one widened row or
+// mixes two.
 #include <SDL_opengl.h>
 
 #include <algorithm>
@@ -23,14 +38,98 @@ namespace {
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 
+enum class Scaling { Sharp, Nearest };
+
+struct Options {
+    bool window = false;  // start in a window instead of full screen
+    Scaling scaling = Scaling::Sharp;
+} options;
+
+// One axis of the scaling into the window surface: window position i shows
+// picture position near[i] mixed with far[i] by weight[i] 256ths of the
+// latter (0: near alone). Picture position c is read by window positions
+// [from[c], to[c]).
+struct Axis {
+    std::vector<int> near, far, weight;
+    int from[kWidth] = {};
+    int to[kWidth] = {};
+};
+
+// Fills `axis` for `source` picture positions shown on `target` window ones.
+void MakeAxis(Axis& axis, int source, int target, Scaling scaling) {
+    axis.near.assign(static_cast<size_t>(target), 0);
+    axis.far.assign(static_cast<size_t>(target), 0);
+    axis.weight.assign(static_cast<size_t>(target), 0);
+    // The whole factor, and the enlarged picture's size.
+    const int factor = std::max(1, (target + source - 1) / source);
+    const long enlarged = static_cast<long>(source) * factor;
+    for (int i = 0; i < target; ++i) {
+        if (scaling == Scaling::Nearest) {
+            axis.near[i] = axis.far[i] = static_cast<int>(static_cast<long>(i) * source / target);
+            continue;
+        }
+        // Linear filtering samples window pixel i's centre: enlarged position
+        // u = (i + 1/2) * enlarged / target - 1/2, here in units of 1/(2 target).
+        const long u = (2L * i + 1) * enlarged - target;
+        long a = 0, rest = 0;  // whole enlarged position and what is left
+        if (u > 0) {
+            a = u / (2L * target);
+            rest = u % (2L * target);
+        }
+        if (a >= enlarged - 1) a = enlarged - 1, rest = 0;
+        const int nearPixel = static_cast<int>(a / factor);
+        const int farPixel = static_cast<int>((a + 1) / factor);
+        const int weight = static_cast<int>((rest * 256 + target) / (2L * target));
+        axis.near[i] = nearPixel;
+        axis.far[i] = nearPixel;
+        if (farPixel != nearPixel && weight > 0) {
+            if (weight >= 256) {
+                axis.near[i] = axis.far[i] = farPixel;
+            } else {
+                axis.far[i] = farPixel;
+                axis.weight[i] = weight;
+            }
+        }
+    }
+    for (int c = 0; c < source; ++c) {
+        axis.from[c] = target;
+        axis.to[c] = 0;
+    }
+    for (int i = 0; i < target; ++i) {
+        for (int c : {axis.near[i], axis.far[i]}) {
+            axis.from[c] = std::min(axis.from[c], i);
+            axis.to[c] = std::max(axis.to[c], i + 1);
+        }
+    }
+    // A position no window position reads (a window smaller than the
+    // picture) stands where the next one read starts, so that a span of
+    // picture positions still maps to the window positions between.
+    for (int c = source - 1; c >= 0; --c) {
+        if (axis.from[c] < axis.to[c]) continue;
+        axis.from[c] = axis.to[c] = c + 1 < source ? axis.from[c + 1] : target;
+    }
+}
+
+// a * (256 - weight) + b * weight, per colour channel, in 256ths.
+inline std::uint32_t Mix(std::uint32_t a, std::uint32_t b, std::uint32_t weight) {
+    const std::uint32_t keep = 256 - weight;
+    const std::uint32_t redBlue = ((a & 0xFF00FFu) * keep + (b & 0xFF00FFu) * weight) >> 8;
+    const std::uint32_t green = ((a & 0xFF00u) * keep + (b & 0xFF00u) * weight) >> 8;
+    return 0xFF000000u | (redBlue & 0xFF00FFu) | (green & 0xFF00u);
+}
+
 struct Presenter {
     bool open = false;
     SDL_Renderer* renderer = nullptr;
-    SDL_Texture* texture = nullptr;
-    bool vsync = false;  // the renderer's present waits for the vertical blank
+    SDL_Texture* texture = nullptr;   // the picture
+    SDL_Texture* enlarged = nullptr;  // the picture at the whole factor (sharp scaling)
+    int enlargedFactor = 0;
+    bool targets = false;  // the renderer draws into textures
+    bool vsync = false;    // the renderer's present waits for the vertical blank
 
     // The picture as the window shows it, so that an unchanged one is not
-    // sent again and, on the window surface, only changed spans are redrawn.
+    // sent again, a lost one is drawn again, and on the window surface only
+    // changed spans are redrawn.
     std::vector<std::uint8_t> shown;
     std::uint32_t lookup[256] = {};
     bool valid = false;  // `shown` and `lookup` are what the window shows
@@ -38,10 +137,14 @@ struct Presenter {
     bool windowSurface = false;            // presenting into the window's surface
     const SDL_Surface* shownOn = nullptr;  // the surface it went to
     int shownWidth = 0, shownHeight = 0;
+    Scaling shownScaling = Scaling::Sharp;
     SDL_Rect area{};  // where the picture sits in the window
-    // Window rows [rowStart[y], rowEnd[y]) show picture row y.
-    int rowStart[kHeight] = {};
-    int rowEnd[kHeight] = {};
+    Axis columns, rows;
+    // Picture rows widened to the area's width, and per picture row the
+    // window columns [spanFrom, spanTo) widened again by this present.
+    std::vector<std::uint32_t> widened;
+    int spanFrom[kHeight] = {};
+    int spanTo[kHeight] = {};
 };
 
 SDL_Window* window = nullptr;
@@ -53,23 +156,23 @@ bool IsXrgbSurface(const SDL_Surface* surface) {
                                   surface->format->format == SDL_PIXELFORMAT_ARGB8888);
 }
 
-// Places the picture in a w x h window: the largest centred 4:3 area, the
-// one SDL_RenderSetLogicalSize picks, and which window rows show which
-// picture row (nearest neighbour).
-void PlacePicture(Presenter& p, int w, int h) {
+// The largest centred 4:3 area of a w x h window.
+SDL_Rect PictureArea(int w, int h) {
     if (w * kHeight > h * kWidth) {  // wider than 4:3: bars left and right
         const int width = h * kWidth / kHeight;
-        p.area = SDL_Rect{(w - width) / 2, 0, width, h};
-    } else {
-        const int height = w * kHeight / kWidth;
-        p.area = SDL_Rect{0, (h - height) / 2, w, height};
+        return SDL_Rect{(w - width) / 2, 0, width, h};
     }
-    for (int y = 0; y < kHeight; ++y) p.rowStart[y] = p.rowEnd[y] = p.area.y;
-    for (int row = 0; row < p.area.h; ++row) {
-        const int y = row * kHeight / p.area.h;
-        if (p.rowEnd[y] == p.area.y) p.rowStart[y] = p.area.y + row;
-        p.rowEnd[y] = p.area.y + row + 1;
-    }
+    const int height = w * kHeight / kWidth;
+    return SDL_Rect{0, (h - height) / 2, w, height};
+}
+
+void PlacePicture(Presenter& p, int w, int h) {
+    p.area = PictureArea(w, h);
+    if (p.area.w <= 0 || p.area.h <= 0) return;
+    MakeAxis(p.columns, kWidth, p.area.w, options.scaling);
+    MakeAxis(p.rows, kHeight, p.area.h, options.scaling);
+    p.widened.assign(static_cast<size_t>(p.area.w) * kHeight, 0);
+    p.shownScaling = options.scaling;
 }
 
 // A renderer whose OpenGL is drawn by the processor (Mesa's llvmpipe or
@@ -95,12 +198,27 @@ std::uint32_t* WindowRow(SDL_Surface* surface, int y) {
                                             static_cast<size_t>(y) * surface->pitch);
 }
 
+// Picture row `row`, columns read by window columns [from, to), looked up
+// and widened into `out`.
+void Widen(const Presenter& p, const std::uint8_t* row, std::uint32_t* out, int from, int to) {
+    const int* near = p.columns.near.data();
+    const int* far = p.columns.far.data();
+    const int* weight = p.columns.weight.data();
+    for (int x = from; x < to; ++x) {
+        const std::uint32_t a = p.lookup[row[near[x]]];
+        out[x] = weight[x] == 0
+                     ? a
+                     : Mix(a, p.lookup[row[far[x]]], static_cast<std::uint32_t>(weight[x]));
+    }
+}
+
 // Looks up and scales the spans of the picture that differ from what the
 // window shows (all of it after a palette change or a new window surface).
 void PresentToWindow(Presenter& p, const std::uint8_t* pixels, int pitch, bool all) {
     SDL_Surface* surface = SDL_GetWindowSurface(window);  // follows resizes
     if (!IsXrgbSurface(surface)) return;
-    if (surface != p.shownOn || surface->w != p.shownWidth || surface->h != p.shownHeight) {
+    if (surface != p.shownOn || surface->w != p.shownWidth || surface->h != p.shownHeight ||
+        p.shownScaling != options.scaling) {
         PlacePicture(p, surface->w, surface->h);
         p.shownOn = surface;
         p.shownWidth = surface->w;
@@ -112,32 +230,61 @@ void PresentToWindow(Presenter& p, const std::uint8_t* pixels, int pitch, bool a
         for (int y = 0; y < surface->h; ++y)
             std::fill_n(WindowRow(surface, y), surface->w, 0xFF000000u);
     }
-    const std::uint32_t step = (static_cast<std::uint32_t>(kWidth) << 16) / p.area.w;
+    // Picture rows: the changed span of each, widened.
+    const int width = p.area.w;
     for (int y = 0; y < kHeight; ++y) {
         const std::uint8_t* now = pixels + static_cast<size_t>(y) * pitch;
         std::uint8_t* was = p.shown.data() + static_cast<size_t>(y) * kWidth;
         int first = 0, last = kWidth - 1;
         if (!all) {
             while (first < kWidth && now[first] == was[first]) ++first;
-            if (first == kWidth) continue;
+            if (first == kWidth) {
+                p.spanFrom[y] = width;
+                p.spanTo[y] = 0;
+                continue;
+            }
             while (now[last] == was[last]) --last;
         }
-        std::memcpy(was + first, now + first, static_cast<size_t>(last - first + 1));
-        if (p.rowStart[y] == p.rowEnd[y]) continue;  // a window too small to show this row
-        // The window columns around the span; each is looked up from its own
-        // picture column, so a column or two too many costs nothing wrong.
-        const int left = std::max(0, first * p.area.w / kWidth - 1);
-        const int right = std::min(p.area.w, (last + 1) * p.area.w / kWidth + 2);
-        std::uint32_t* out = WindowRow(surface, p.rowStart[y]) + p.area.x;
-        std::uint32_t from = static_cast<std::uint32_t>(left) * step;  // 16.16 picture column
-        for (int x = left; x < right; ++x, from += step) out[x] = p.lookup[now[from >> 16]];
-        for (int copy = p.rowStart[y] + 1; copy < p.rowEnd[y]; ++copy) {
-            std::memcpy(WindowRow(surface, copy) + p.area.x + left, out + left,
-                        static_cast<size_t>(right - left) * 4);
+        if (now != was)
+            std::memcpy(was + first, now + first, static_cast<size_t>(last - first + 1));
+        p.spanFrom[y] = p.columns.from[first];
+        p.spanTo[y] = p.columns.to[last];
+        Widen(p, now, p.widened.data() + static_cast<size_t>(y) * width, p.spanFrom[y],
+              p.spanTo[y]);
+    }
+    // Window rows: each reads one widened row or mixes two.
+    for (int y = 0; y < p.area.h; ++y) {
+        const int near = p.rows.near[y], far = p.rows.far[y];
+        const int from = std::min(p.spanFrom[near], p.spanFrom[far]);
+        const int to = std::max(p.spanTo[near], p.spanTo[far]);
+        if (from >= to) continue;
+        std::uint32_t* out = WindowRow(surface, p.area.y + y) + p.area.x;
+        const std::uint32_t* a = p.widened.data() + static_cast<size_t>(near) * width;
+        const std::uint32_t weight = static_cast<std::uint32_t>(p.rows.weight[y]);
+        if (weight == 0) {
+            std::memcpy(out + from, a + from, static_cast<size_t>(to - from) * 4);
+            continue;
         }
+        const std::uint32_t* b = p.widened.data() + static_cast<size_t>(far) * width;
+        for (int x = from; x < to; ++x) out[x] = a[x] == b[x] ? a[x] : Mix(a[x], b[x], weight);
     }
     SDL_UnlockSurface(surface);
     SDL_UpdateWindowSurface(window);
+}
+
+// The whole factor that enlarges `area` for sharp scaling; 0 when the
+// picture is drawn into it directly (nearest, a whole multiple already, or
+// a renderer that cannot draw into textures).
+int EnlargedFactor(const Presenter& p, const SDL_Rect& area) {
+    if (options.scaling != Scaling::Sharp || !p.targets) return 0;
+    if (area.w % kWidth == 0 && area.h % kHeight == 0) return 0;
+    const int factor = std::max((area.w + kWidth - 1) / kWidth, (area.h + kHeight - 1) / kHeight);
+    SDL_RendererInfo info;
+    if (SDL_GetRendererInfo(p.renderer, &info) == 0 && info.max_texture_width > 0 &&
+        (factor * kWidth > info.max_texture_width || factor * kHeight > info.max_texture_height)) {
+        return 0;
+    }
+    return factor;
 }
 
 // Through the renderer: the whole picture into the texture, scaled by the GPU.
@@ -147,15 +294,37 @@ void PresentToRenderer(Presenter& p, const std::uint8_t* pixels, int pitch) {
     if (SDL_LockTexture(p.texture, nullptr, &texels, &texturePitch) != 0) return;
     for (int y = 0; y < kHeight; ++y) {
         const std::uint8_t* in = pixels + static_cast<size_t>(y) * pitch;
-        std::memcpy(p.shown.data() + static_cast<size_t>(y) * kWidth, in, kWidth);
+        std::uint8_t* kept = p.shown.data() + static_cast<size_t>(y) * kWidth;
+        if (in != kept) std::memcpy(kept, in, kWidth);
         auto* row = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(texels) +
                                                      static_cast<size_t>(y) * texturePitch);
         for (int x = 0; x < kWidth; ++x) row[x] = p.lookup[in[x]];
     }
     SDL_UnlockTexture(p.texture);
+    int w = 0, h = 0;
+    SDL_GetRendererOutputSize(p.renderer, &w, &h);
+    const SDL_Rect area = PictureArea(w, h);
+    const int factor = EnlargedFactor(p, area);
+    if (factor != p.enlargedFactor) {
+        if (p.enlarged != nullptr) SDL_DestroyTexture(p.enlarged);
+        p.enlarged = nullptr;
+        if (factor != 0) {
+            p.enlarged =
+                SDL_CreateTexture(p.renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_TARGET,
+                                  factor * kWidth, factor * kHeight);
+            if (p.enlarged != nullptr) SDL_SetTextureScaleMode(p.enlarged, SDL_ScaleModeLinear);
+        }
+        p.enlargedFactor = p.enlarged != nullptr ? factor : 0;
+    }
+    SDL_Texture* shown = p.texture;
+    if (p.enlarged != nullptr && SDL_SetRenderTarget(p.renderer, p.enlarged) == 0) {
+        SDL_RenderCopy(p.renderer, p.texture, nullptr, nullptr);
+        SDL_SetRenderTarget(p.renderer, nullptr);
+        shown = p.enlarged;
+    }
     SDL_SetRenderDrawColor(p.renderer, 0, 0, 0, 255);
     SDL_RenderClear(p.renderer);
-    SDL_RenderCopy(p.renderer, p.texture, nullptr, nullptr);
+    SDL_RenderCopy(p.renderer, shown, nullptr, &area);
     SDL_RenderPresent(p.renderer);
 }
 
@@ -171,6 +340,16 @@ bool SameAsShown(const Presenter& p, const std::uint8_t* pixels, int pitch,
     return true;
 }
 
+// The window's size on the display it is on: the largest whole multiple of
+// the picture that fits the usable part of the display, at least 1x.
+void WindowedSize(int display, int* width, int* height) {
+    SDL_Rect usable{0, 0, kWidth, kHeight};
+    if (SDL_GetDisplayUsableBounds(display, &usable) != 0) SDL_GetDisplayBounds(display, &usable);
+    const int factor = std::max(1, std::min(usable.w / kWidth, usable.h / kHeight));
+    *width = factor * kWidth;
+    *height = factor * kHeight;
+}
+
 }  // namespace
 
 namespace sdl {
@@ -179,7 +358,7 @@ bool EnsureVideo() {
     static bool failedForGood = false;  // no display now means none later
     if (SDL_WasInit(SDL_INIT_VIDEO) != 0) return true;
     if (failedForGood && !headless) return false;
-    // The game draws in whole pixels: nearest-neighbour scaling, always.
+    // The game draws in whole pixels: nearest-neighbour unless asked otherwise.
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0");
     // Without a window manager nothing else would bring the window forward.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
@@ -198,6 +377,8 @@ bool EnsureVideo() {
         failedForGood = true;
         return false;
     }
+    // Controllers are welcome but not needed: the keyboard plays the game.
+    SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
     return true;
 }
 
@@ -205,8 +386,39 @@ SDL_Window* Window() {
     return window;
 }
 
-void InvalidatePicture() {
-    presenter.valid = false;
+void RedrawPicture() {
+    Presenter& p = presenter;
+    if (!p.open || !p.valid) return;
+    if (p.windowSurface) {
+        PresentToWindow(p, p.shown.data(), kWidth, true);
+    } else {
+        PresentToRenderer(p, p.shown.data(), kWidth);
+    }
+}
+
+void ToggleFullScreen() {
+    if (window == nullptr) return;
+    const int display = std::max(0, SDL_GetWindowDisplayIndex(window));
+    if ((SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN_DESKTOP) == 0) {
+        // Over the whole of the screen the window is on, borderless, so that
+        // it covers the screen even without a window manager.
+        SDL_Rect bounds;
+        if (SDL_GetDisplayBounds(display, &bounds) != 0) return;
+        SDL_SetWindowBordered(window, SDL_FALSE);
+        SDL_SetWindowPosition(window, bounds.x, bounds.y);
+        SDL_SetWindowSize(window, bounds.w, bounds.h);
+        SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN_DESKTOP);
+    } else {
+        int width = 0, height = 0;
+        WindowedSize(display, &width, &height);
+        SDL_SetWindowFullscreen(window, 0);
+        SDL_SetWindowBordered(window, SDL_TRUE);
+        SDL_SetWindowResizable(window, SDL_TRUE);
+        SDL_SetWindowSize(window, width, height);
+        SDL_SetWindowPosition(window, SDL_WINDOWPOS_CENTERED_DISPLAY(display),
+                              SDL_WINDOWPOS_CENTERED_DISPLAY(display));
+    }
+    RedrawPicture();
 }
 
 }  // namespace sdl
@@ -221,11 +433,30 @@ void UseHeadless() {
 }
 
 bool TakeOptions(int argc, char** argv, const char** error) {
-    if (argc > 0) {
-        *error = argv[0];
-        return false;
+    for (int i = 0; i < argc; ++i) {
+        const char* option = argv[i];
+        if (SDL_strcmp(option, "--window") == 0) {
+            options.window = true;
+        } else if (SDL_strcmp(option, "--fullscreen") == 0) {
+            options.window = false;
+        } else if (SDL_strcmp(option, "--scale=sharp") == 0) {
+            options.scaling = Scaling::Sharp;
+        } else if (SDL_strcmp(option, "--scale=nearest") == 0) {
+            options.scaling = Scaling::Nearest;
+        } else {
+            *error = option;
+            return false;
+        }
     }
     return true;
+}
+
+const char* OptionsHelp() {
+    return "  --window          start in a window (Alt+Enter or F11 switch while playing)\n"
+           "  --fullscreen      start on the whole screen (the default)\n"
+           "  --scale=sharp     every picture pixel the same size, edges crisp (the default)\n"
+           "  --scale=nearest   each screen pixel from the nearest picture pixel: hard edges,\n"
+           "                    uneven at sizes that are no whole multiple of 640 x 480\n";
 }
 
 bool ScreenSize(int* width, int* height) {
@@ -239,6 +470,12 @@ bool ScreenSize(int* width, int* height) {
 bool OpenWindow(const char* title) {
     int width = 0, height = 0;
     if (!ScreenSize(&width, &height)) return false;
+    if (options.window) {
+        WindowedSize(0, &width, &height);
+        window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width,
+                                  height, SDL_WINDOW_RESIZABLE | SDL_WINDOW_SHOWN);
+        return window != nullptr;
+    }
     // A window of the desktop's size, full-screen on the desktop: without a
     // window manager a smaller window would not cover the screen, and the
     // monitor's own mode is never changed.
@@ -267,7 +504,7 @@ bool OpenPresenter() {
     if (window == nullptr) return false;
     Presenter& p = presenter;
     // The monitor's mode is never changed: the picture is scaled to the
-    // desktop-sized window instead, whole, with black bars.
+    // window instead, whole, with black bars.
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0");
     const Uint32 accelerated = SDL_RENDERER_ACCELERATED;
     p.renderer = SDL_CreateRenderer(window, -1, accelerated | SDL_RENDERER_PRESENTVSYNC);
@@ -288,20 +525,22 @@ bool OpenPresenter() {
     if (p.renderer == nullptr) p.renderer = SDL_CreateRenderer(window, -1, 0);
     if (p.renderer == nullptr) return false;
     SDL_RendererInfo info;
-    p.vsync = SDL_GetRendererInfo(p.renderer, &info) == 0 &&
-              (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
-    SDL_RenderSetLogicalSize(p.renderer, kWidth, kHeight);
+    const bool known = SDL_GetRendererInfo(p.renderer, &info) == 0;
+    p.vsync = known && (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
+    p.targets = known && (info.flags & SDL_RENDERER_TARGETTEXTURE) != 0;
     p.texture = SDL_CreateTexture(p.renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
                                   kWidth, kHeight);
     if (p.texture == nullptr) {
         ClosePresenter();
         return false;
     }
+    SDL_SetTextureScaleMode(p.texture, SDL_ScaleModeNearest);
     p.open = true;
     return true;
 }
 
 void ClosePresenter() {
+    if (presenter.enlarged != nullptr) SDL_DestroyTexture(presenter.enlarged);
     if (presenter.texture != nullptr) SDL_DestroyTexture(presenter.texture);
     if (presenter.renderer != nullptr) SDL_DestroyRenderer(presenter.renderer);
     presenter = Presenter{};

@@ -177,6 +177,7 @@ TEST_F(DirectDrawTest, ReleaseCountsFollowDirectDraw) {
 // Presenting redraws only the window spans that changed (SDL's dummy driver
 // has no accelerated renderer), yet each present must show the whole picture.
 TEST_F(DirectDrawTest, FlipExchangesThePicturesAndPresentsTheWholeOneThroughThePalette) {
+    const BackendOptions nearest({"--scale=nearest"});  // a screen pixel shows one picture pixel
     ASSERT_EQ(DD_OK, Fill(nullptr, 30, primary));
     ASSERT_EQ(DD_OK, Flip());
     EXPECT_EQ(0, seam::PrimaryPixels()[0]);  // same interfaces, pictures changed places

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/seam.h"
 #include "platform/winapi.h"
 
@@ -30,6 +31,22 @@ inline HWND OpenTestWindow() {
                            GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr,
                            nullptr, nullptr, nullptr);
 }
+
+// The backend's command-line options for one test, back to the defaults
+// (full screen, sharp scaling) when it ends.
+class BackendOptions {
+  public:
+    explicit BackendOptions(std::vector<std::string> options) { Take(options); }
+    ~BackendOptions() { Take({"--fullscreen", "--scale=sharp"}); }
+
+  private:
+    static void Take(std::vector<std::string> options) {
+        std::vector<char*> argv;
+        for (std::string& option : options) argv.push_back(option.data());
+        const char* error = nullptr;
+        ASSERT_TRUE(backend::TakeOptions(int(argv.size()), argv.data(), &error)) << error;
+    }
+};
 
 class PlatformTest : public ::testing::Test {
   protected:
