@@ -93,13 +93,14 @@ fuzz:
 # any fault. SWEEP_SANITIZE=ON builds it under AddressSanitizer + UBSan.
 SWEEP_DIR ?= build-sweep
 SWEEP_SANITIZE ?= OFF
+SWEEP_ARGS ?=
 .PHONY: fault-sweep
 fault-sweep:
 	@$(DEPS) build test
 	cmake -S . -B $(SWEEP_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNACKLE_SANITIZE=$(SWEEP_SANITIZE)
 	cmake --build $(SWEEP_DIR) -j $(JOBS) --target fault_sweep
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	    nice -n 10 $(SWEEP_DIR)/tests/fault_sweep/fault_sweep --jobs $(JOBS)
+	    nice -n 10 $(SWEEP_DIR)/tests/fault_sweep/fault_sweep --jobs $(JOBS) $(SWEEP_ARGS)
 
 # Figures only, from a Release build of their own; never fails on a slow
 # machine. bench-smoke runs each benchmark once, briefly, to keep them working.
