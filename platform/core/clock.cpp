@@ -50,9 +50,28 @@ DWORD CurrentTick() {
     return TickAt(realClock.microseconds());
 }
 
-void WaitForVerticalBlank() {
+namespace {
+std::uint64_t flipDueAt = 0;  // the blank a flip waits for; 0: none pending
+}  // namespace
+
+void ScheduleFlip() {
     const std::uint64_t now = realClock.microseconds();
-    realClock.sleepUntil((now / kRefreshMicroseconds + 1) * kRefreshMicroseconds);
+    flipDueAt = (now / kRefreshMicroseconds + 1) * kRefreshMicroseconds;
+}
+
+void ForgetWaits() {
+    flipDueAt = 0;
+    sameReads = 0;
+    lastRead = 0;
+    lastCall = LastCall::Other;
+    realClock = RealClock{backend::Microseconds, backend::SleepUntil, backend::WaitForEvent};
+}
+
+void WaitForPendingFlip() {
+    if (flipDueAt == 0) return;
+    const std::uint64_t due = flipDueAt;
+    flipDueAt = 0;
+    if (RealTime() && realClock.microseconds() < due) realClock.sleepUntil(due);
 }
 
 // A real read: the third read in a row of an unchanged value sleeps until the

@@ -77,9 +77,14 @@ extern LastCall lastCall;
 inline void NoteCall() {
     lastCall = LastCall::Other;
 }
-// After a picture was presented without the display's own pacing: waits for
-// the next 60 Hz vertical blank, as the display's refresh would.
-void WaitForVerticalBlank();
+// A flip the display did not pace itself happens at the next 60 Hz vertical
+// blank. As on the hardware, Flip returns at once and what next touches the
+// flip chain (drawing on it, or another flip) waits until that blank: a
+// screen that only redraws and flips runs at the display's rate, while a
+// play frame, which paces itself, is not held up.
+void ScheduleFlip();
+void WaitForPendingFlip();
+void ForgetWaits();  // seam reset: the backend's clock, nothing pending
 
 // --- window and messages -----------------------------------------------------
 struct WindowState {

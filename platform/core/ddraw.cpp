@@ -141,6 +141,12 @@ struct Surface final : IDirectDrawSurface7, Tracked {
     }
 
     bool Busy() const { return locked || dcOut; }
+    bool InFlipChain() const { return back != nullptr || primary != nullptr; }
+    // Drawing on the flip chain waits for a flip still due (DDBLT_WAIT,
+    // DDLOCK_WAIT and GetDC all wait for it).
+    void WaitForFlip() const {
+        if (InFlipChain()) WaitForPendingFlip();
+    }
 
     ULONG Release() override;
     HRESULT Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT sourceRect, DWORD flags,
@@ -323,10 +329,8 @@ void Present(Device* device) {
         UpdateLookup(p, screen->palette);
         paced = backend::Present(screen->pixels.get(), screen->pitch, p.lookup);
     }
-    // DDFLIP_WAIT returns at the vertical blank, so a screen that only
-    // redraws and flips runs at the display's rate, not as fast as it can.
     // The tests' virtual clock never waits.
-    if (!paced && RealTime()) WaitForVerticalBlank();
+    if (!paced && RealTime()) ScheduleFlip();
 }
 
 }  // namespace
@@ -404,6 +408,7 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT source
     if (InjectedFailure(seam::Call::Blt, DDERR_SURFACELOST, &failure)) return failure;
     if (lost || (source != nullptr && AsSurface(source)->lost)) return DDERR_SURFACELOST;
     if (Busy()) return DDERR_SURFACEBUSY;
+    WaitForFlip();
 
     Box dest = destRect != nullptr ? FromRect(*destRect) : Box{0, 0, width, height};
     if (dest.left > dest.right || dest.top > dest.bottom) return DDERR_INVALIDRECT;
@@ -465,6 +470,7 @@ HRESULT Surface::Flip(LPDIRECTDRAWSURFACE7 targetOverride, DWORD flags) {
     if (back == nullptr) return DDERR_NOTFLIPPABLE;
     if (lost || back->lost) return DDERR_SURFACELOST;
     if (Busy() || back->Busy()) return DDERR_SURFACEBUSY;
+    WaitForFlip();
     // The interfaces stay where they are; their pictures change places.
     std::swap(pixels, back->pixels);
     Present(device);
@@ -507,6 +513,7 @@ HRESULT Surface::GetDC(HDC* out) {
     if (lost) return DDERR_SURFACELOST;
     if (dcOut) return DDERR_DCALREADYCREATED;
     if (locked) return DDERR_SURFACEBUSY;
+    WaitForFlip();
     dcOut = true;
     // Every device context starts with the defaults: black text, opaque.
     textColour = 0;
@@ -539,6 +546,7 @@ HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE ev
     if (InjectedFailure(seam::Call::Lock, DDERR_SURFACELOST, &failure)) return failure;
     if (lost) return DDERR_SURFACELOST;
     if (Busy()) return DDERR_SURFACEBUSY;
+    WaitForFlip();
     locked = true;
     desc->dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PITCH | DDSD_LPSURFACE;
     desc->dwWidth = static_cast<DWORD>(width);

@@ -32,8 +32,7 @@ std::vector<TextDraw> Convert(const TextLog& log) {
 void Reset() {
     // Headless before the backend opens anything; it stays up across resets.
     backend::UseHeadless();
-    realClock = RealClock{backend::Microseconds, backend::SleepUntil, backend::WaitForEvent};
-    lastCall = LastCall::Other;
+    ForgetWaits();
     ForgetDirectDraw();
     ForgetWindow();
     ForgetTexts();
