@@ -132,7 +132,7 @@ KIND_OF = {
 # keeps template brackets, ->, <<, unary minus and the like out.
 BINARY_RE = re.compile(r"(?<= )(<=|>=|==|!=|&&|\|\||\+=|-=|<|>|\+|-)(?= )")
 INCDEC_RE = re.compile(r"\+\+|--")
-INT_RE = re.compile(r"(?<![\w.])(0[xX][0-9a-fA-F]+|\d+)([uUlL]*)(?![\w.'])")
+INT_RE = re.compile(r"(?<![\w.'])(0[xX][0-9a-fA-F]+|\d+)([uUlL]*)(?![\w.'])")
 DECL_ARRAY_RE = re.compile(
     r"^\s*(?:(?:static|const|constexpr|thread_local)\s+)*[A-Za-z_][\w:<>]*[*&]?\s+[*&]?[A-Za-z_]\w*\s*\[")
 BOOL_RE = re.compile(r"\b(true|false)\b")
@@ -582,6 +582,8 @@ def main():
             mutant.build_seconds = t1 - t0
             if built.returncode != 0:
                 mutant.status = "skipped"
+                error = re.search(r"error: (.*)", built.stdout)
+                mutant.caught_by = error.group(1)[:70] if error else "does not build"
             else:
                 caught, why = run_suite(lanes, args.timeout_factor, args.min_timeout)
                 mutant.status = "caught" if caught else "MISSED"
