@@ -107,7 +107,11 @@ TEST(Screens, PromptsBlinkWithTheTickCount) {
         {Title, "PRESS SPACEBAR TO START NEW GAME"},
         {Briefing, "PRESS ENTER TO START LEVEL"},
     };
-    for (const auto& [screen, prompt] : prompts) {
+    for (const auto& entry : prompts) {
+        // Not a structured binding: a lambda below uses both, which C++17
+        // allows of plain variables only (clang refuses it).
+        const int screen = entry.first;
+        const std::string& prompt = entry.second;
         SCOPED_TRACE(prompt);
         gametest::ResetGame();
         seam::SetTickStep(0);
