@@ -15,6 +15,8 @@
 #   make test-install    install into a temporary prefix and start it there
 #   make test-package    check the .deb's fields and contents
 #   make format / format-check
+#   make web             the game as a web page (build-web/site/); serve-web serves it
+#   make test-web        the seam suites under WebAssembly, the page in chromium
 #   make mutate          faults made one at a time: what the tests catch
 #   make test-weight     lines of tests against lines of code
 #
@@ -124,6 +126,40 @@ mutate:
 
 test-weight:
 	@tools/test_weight.sh
+
+# The browser build (web/, platform/web/): WebAssembly through Debian's
+# emscripten into $(WEB_DIR)/site/, a folder any static host serves.
+# test-web runs the game's seam suites under node and plays the page in a
+# headless chromium.
+WEB_DIR ?= build-web
+WEB_TESTS_DIR ?= build-web-tests
+WEB_PORT ?= 8000
+WEB_TOOLCHAIN := /usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake
+# Debian's emcc finds its JavaScript optimiser's modules through NODE_PATH;
+# node's own fetch cannot load a .wasm from a file path.
+WEB_ENV := NODE_PATH=/usr/share/nodejs
+WEB_NODE := node;--no-experimental-fetch
+.PHONY: web serve-web test-web
+web:
+	@$(DEPS) build web
+	$(WEB_ENV) cmake -S web -B $(WEB_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WEB_TOOLCHAIN) \
+	    -DCMAKE_BUILD_TYPE=Release
+	$(WEB_ENV) cmake --build $(WEB_DIR) -j $(JOBS) --target vn_site
+	@echo "web: $(WEB_DIR)/site/ ($$(cd $(WEB_DIR)/site && ls | tr '\n' ' '))"
+
+serve-web: web
+	@echo "serve-web: http://localhost:$(WEB_PORT)/ (Ctrl+C stops)"
+	cd $(WEB_DIR)/site && python3 -m http.server $(WEB_PORT) --bind 127.0.0.1
+
+test-web: web
+	$(WEB_ENV) cmake -S web -B $(WEB_TESTS_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WEB_TOOLCHAIN) \
+	    -DCMAKE_BUILD_TYPE=Release -DVORNACKLE_WEB_TESTS=ON "-DCMAKE_CROSSCOMPILING_EMULATOR=$(WEB_NODE)"
+	$(WEB_ENV) cmake --build $(WEB_TESTS_DIR) -j $(JOBS)
+	# Two tests read the program's stderr through a file descriptor; under
+	# node emscripten writes stderr to the console instead.
+	cd $(WEB_TESTS_DIR) && ctest --output-on-failure -j $(JOBS) \
+	    -E 'NoDisplayEndsWithOneLineAndFailureCode|WindowThatCannotBeMadeEndsWithFailureCode'
+	/usr/bin/python3 tests/web/browser_test.py $(WEB_DIR)/site
 
 # On purpose only: after a change meant to alter the picture, record the
 # replay's checksums anew, and rewrite the README's pictures.

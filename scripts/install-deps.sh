@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build step needs, and only those missing.
 #
-# Usage: scripts/install-deps.sh GROUP...   (groups: build test windows wine fuzz fresh)
+# Usage: scripts/install-deps.sh GROUP...   (groups: build test windows wine fuzz web fresh)
 # An equipped machine costs one dpkg-query per package; apt-get runs only
 # when something is missing, after one `apt-get update`.
 set -euo pipefail
@@ -17,6 +17,9 @@ packages_of() {
     format) echo clang-format ;;
     # Mutation testing: the tool is a Python script and builds with Ninja.
     mutate) echo python3 ninja-build ;;
+    # The browser build: emscripten compiles it, node runs its tests, a
+    # headless chromium plays the page (driven over its DevTools socket).
+    web) echo emscripten nodejs chromium python3 python3-websocket ;;
     fresh) echo debootstrap ;;
     *)
         echo "install-deps: unknown group '$1'" >&2
