@@ -14,6 +14,7 @@
 #   make package         Debian package (.deb) through CPack
 #   make test-install    install into a temporary prefix and start it there
 #   make test-package    check the .deb's fields and contents
+#   make test-desktop    the desktop program in a real window (Xvfb): switching, scaling, CPU
 #   make format / format-check
 #   make web             the game as a web page (build-web/site/); serve-web serves it
 #   make test-web        the seam suites under WebAssembly, the page in chromium
@@ -185,6 +186,12 @@ test-install: installable sheet-tool
 
 test-package: package
 	scripts/test-package.sh $(BUILD_DIR)
+
+# The desktop program in a real X window: --window, F11 and Alt+Enter, the
+# picture's sharp scaling on screen, and each screen's processor time.
+.PHONY: test-desktop
+test-desktop: build
+	scripts/test-desktop-window.sh $(BUILD_DIR)
 
 format:
 	@$(DEPS) format

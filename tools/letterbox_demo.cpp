@@ -2,7 +2,8 @@
 // shows a 640x480 picture of 1-pixel checks inside a red frame for a few
 // seconds. Under Xvfb with a 16:9 screen the frame must sit centred between
 // black bars, and the checks must stay two pure colours (nearest-neighbour).
-//   xvfb-run -a -s "-screen 0 1280x720x24" ./letterbox_demo & sleep 2;
+// The desktop program scales sharp by default: run it with --scale=nearest.
+//   xvfb-run -a -s "-screen 0 1280x720x24" ./letterbox_demo --scale=nearest & sleep 2;
 //   import -window root shot.png
 #include <chrono>
 #include <cstring>

@@ -1,0 +1,196 @@
+#!/usr/bin/env bash
+# Plays the desktop program in a real X window, as a player would, on a
+# 1024 x 768 virtual screen (Xvfb: no GPU, so the program presents through
+# its own span scaler), and once more under a window manager when openbox is
+# installed:
+#   - the command line: --help and --version exit 0, an unknown option 2;
+#   - --window opens a 640 x 480 window (the largest whole multiple that
+#     fits) showing the story at 1:1, pixel for pixel;
+#   - F11 takes the whole screen and the picture is drawn sharp at 1.6: close
+#     to the 640 x 480 picture enlarged twice with nearest, then linearly
+#     down, and far from a nearest-neighbour stretch; Alt+Enter goes back;
+#   - both switches in play keep the game going, and Esc ends it with 0;
+#   - every screen costs under 5 % of one core, in the window and full screen.
+#
+# Usage: scripts/test-desktop-window.sh [BUILD_DIR]   (needs vornackle and
+# vn_sheet_picture built there; WINDOW_SHOT=FILE keeps a screenshot of play
+# in a window, as in docs/window.png)
+set -euo pipefail
+
+build=$(realpath "${1:-build}")
+root=$(cd "$(dirname "$0")/.." && pwd)
+if [[ -z "${VN_DESKTOP_XVFB:-}" ]]; then
+    exec env VN_DESKTOP_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$build"
+fi
+source "$root/scripts/screen-lib.sh"
+mkdir -p "$SHOTS"
+SHEET=$root/assets/playersprite.bmp
+PICTURE_TOOL=$build/vn_sheet_picture
+export SDL_AUDIODRIVER=dummy
+CPU_LIMIT=5  # per cent of one core
+
+game_pid= wm_pid=
+cleanup() {
+    local status=$?
+    [[ -n "$game_pid" ]] && kill "$game_pid" 2>/dev/null || true
+    [[ -n "$wm_pid" ]] && kill "$wm_pid" 2>/dev/null || true
+    if ((status != 0)); then
+        mkdir -p "$build/screenshots-desktop"
+        cp "$SHOTS"/*.png "$build/screenshots-desktop/" 2>/dev/null || true
+        echo "test-desktop-window: FAILED; screenshots in $build/screenshots-desktop" >&2
+    fi
+}
+trap cleanup EXIT
+fail() {
+    echo "test-desktop-window: $*" >&2
+    exit 1
+}
+
+# --- the command line --------------------------------------------------------
+"$build/vornackle" --help >"$SHOTS/help.txt" || fail "--help did not exit 0"
+grep -q -- '--window' "$SHOTS/help.txt" || fail "--help does not list --window"
+grep -q -- '--scale=nearest' "$SHOTS/help.txt" || fail "--help does not list --scale=nearest"
+"$build/vornackle" --version | grep -Eq '^vornackle [0-9]+\.[0-9]+\.[0-9]+$' ||
+    fail "--version does not say the version"
+status=0
+"$build/vornackle" --no-such-option 2>"$SHOTS/error.txt" || status=$?
+((status == 2)) || fail "an unknown option exited with $status, not 2"
+[[ $(wc -l <"$SHOTS/error.txt") == 1 ]] || fail "an unknown option's error is not one line"
+echo "test-desktop-window: --help, --version and an unknown option answer as they should"
+
+prepare_references
+
+# The program's window (the client area SDL draws into) and its size.
+game_window() { xdotool search --onlyvisible --pid "$game_pid" 2>/dev/null | tail -1 || true; }
+window_size() {
+    xdotool getwindowgeometry "$window" 2>/dev/null | sed -n 's/ *Geometry: //p' || true
+}
+wait_size() {
+    local want=$1 deadline=$((SECONDS + 10))
+    while ((SECONDS < deadline)); do
+        [[ $(window_size) == "$want" ]] && return 0
+        sleep 0.2
+    done
+    fail "the window is $(window_size), not $want"
+}
+# The window's own picture, and the whole screen.
+window_shot() { import -window "$window" "$SHOTS/$1.png"; }
+
+# Per cent of one core the game used over three seconds (all its threads).
+cpu_ticks() {
+    local total=0 stat fields
+    for stat in /proc/"$game_pid"/task/*/stat; do
+        read -r -a fields < <(sed 's/.*) //' "$stat")
+        total=$((total + fields[11] + fields[12]))
+    done
+    echo "$total"
+}
+check_cpu() {
+    local before after percent
+    before=$(cpu_ticks)
+    sleep 3
+    after=$(cpu_ticks)
+    percent=$(((after - before) * 100 / 3 / $(getconf CLK_TCK)))
+    echo "test-desktop-window: $1: $percent % of a core"
+    ((percent < CPU_LIMIT)) || fail "$1 used $percent % of a core (limit $CPU_LIMIT %)"
+}
+
+# RMSE (0 to 1) between screenshot NAME's full screen and picture REFERENCE.
+difference() {
+    { compare -metric RMSE "$SHOTS/$1.png" "$2" null: 2>&1 || true; } | sed 's/.*(\(.*\))/\1/'
+}
+
+play_once() {
+    local label=$1
+    "$build/vornackle" --window &
+    game_pid=$!
+    local deadline=$((SECONDS + 30))
+    window=
+    until [[ -n "$window" ]]; do
+        ((SECONDS < deadline)) || fail "no window appeared"
+        sleep 0.2
+        window=$(game_window)
+    done
+    wait_size 640x480
+    wait_for_window story 30 check_story
+    check_cpu "$label: story in a window"
+    cp "$SHOTS/story.png" "$SHOTS/story-1x.png"
+
+    # Full screen: the same picture, sharp at 1.6.
+    press F11
+    wait_size 1024x768
+    sleep 0.5
+    shot story-full
+    convert "$SHOTS/story-1x.png" -filter point -resize 200% -filter triangle \
+        -resize 1024x768 "$SHOTS/sharp.png"
+    convert "$SHOTS/story-1x.png" -filter point -resize 1024x768 "$SHOTS/nearest.png"
+    local sharp nearest
+    sharp=$(difference story-full "$SHOTS/sharp.png")
+    nearest=$(difference story-full "$SHOTS/nearest.png")
+    echo "test-desktop-window: $label: full screen differs from sharp by $sharp, from nearest by $nearest"
+    awk -v s="$sharp" -v n="$nearest" 'BEGIN { exit !(s < n && s < 0.05) }' ||
+        fail "the full-screen picture is not scaled sharp"
+    check_cpu "$label: story full screen"
+
+    press Return
+    sleep 1
+    check_cpu "$label: title full screen"
+    press space
+    sleep 1
+    check_cpu "$label: briefing full screen"
+    press Return
+    sleep 1
+    check_cpu "$label: play full screen"
+
+    # Back to the window in play, and the game goes on there.
+    xdotool keydown alt key Return keyup alt
+    wait_size 640x480
+    wait_for_window playing 10 check_playing
+    check_cpu "$label: play in a window"
+    if [[ -n "${WINDOW_SHOT:-}" && "$label" == "window manager" ]]; then
+        shot window-play
+        cp "$SHOTS/window-play.png" "$WINDOW_SHOT"
+    fi
+    press F11
+    wait_size 1024x768
+    press F11
+    wait_size 640x480
+    wait_for_window playing 10 check_playing
+
+    press Escape
+    deadline=$((SECONDS + 20))
+    while kill -0 "$game_pid" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.2; done
+    kill -0 "$game_pid" 2>/dev/null && fail "the game is still running 20 s after Esc"
+    status=0
+    wait "$game_pid" || status=$?
+    game_pid=
+    ((status == 0)) || fail "the game exited with $status after Esc"
+    echo "test-desktop-window: $label: window, full screen and back, every screen, Esc ends with 0"
+}
+
+# As wait_for, with screenshots of the window alone (the picture at 1:1).
+wait_for_window() {
+    local name=$1 seconds=$2 check=$3 deadline
+    deadline=$((SECONDS + seconds))
+    while ((SECONDS < deadline)); do
+        window_shot "$name"
+        if "$check" "$name" >"$SHOTS/check.log" 2>&1; then
+            return 0
+        fi
+        sleep 0.5
+    done
+    fail "'$name' not seen in the window within ${seconds}s: $(cat "$SHOTS/check.log")"
+}
+
+play_once "no window manager"
+if command -v openbox >/dev/null; then
+    openbox >"$SHOTS/openbox.log" 2>&1 &
+    wm_pid=$!
+    sleep 1
+    play_once "window manager"
+    kill "$wm_pid" 2>/dev/null || true
+    wm_pid=
+else
+    echo "test-desktop-window: openbox is not installed: checked without a window manager only"
+fi
+echo "test-desktop-window: passed"
