@@ -70,6 +70,10 @@ void UseScriptedClock(std::function<std::uint64_t()> microseconds,
 // Flip also shows the picture through the backend, as the program does
 // (tests normally stop at the palette lookup).
 void PresentLikeProgram(bool present);
+// Flip records the texts of each picture but neither its checksum nor its
+// looked-up colours (PresentedChecksum and PresentedPixel stay as they were):
+// for runs of thousands of whole sessions that only follow the texts.
+void RecordTextsOnly(bool textsOnly);
 // What the backend's window shows at (x, y) as 0xAARRGGBB; 0 outside the
 // window or where the backend cannot tell (the desktop backend tells when it
 // presents into the window's own surface, as without a GPU).

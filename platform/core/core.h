@@ -42,6 +42,7 @@ struct SeamState {
     std::string programDir;           // overrides the program's directory for OpenFile
     bool realClock = false;           // GetTickCount on the real clock
     bool presentLikeProgram = false;  // Flip presents through the backend
+    bool textsOnly = false;           // Flip keeps the texts, not the picture's records
     bool backendInput = false;        // the backend's events are taken as the program takes them
 };
 extern SeamState seamState;

@@ -58,6 +58,9 @@ void UseScriptedClock(std::function<std::uint64_t()> microseconds,
 void PresentLikeProgram(bool present) {
     seamState.presentLikeProgram = present;
 }
+void RecordTextsOnly(bool textsOnly) {
+    seamState.textsOnly = textsOnly;
+}
 
 void SetTick(DWORD tick) {
     seamState.tick = tick;
