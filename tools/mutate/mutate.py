@@ -24,6 +24,9 @@ Settings (environment, or the matching --options):
   MUTATE_FROM   HEAD (default), another commit, or `worktree` for the files
                 git lists in the working tree as they are now
   MUTATE_OUT    scratch folder (default build-mutate)
+  MUTATE_EXCLUDE  ctest names (a regular expression) not run for each fault
+                (default ^FaultSweep: the sampled fault sweep takes minutes,
+                as long as the rest of a 100-fault run); empty runs them all
   JOBS          parallel compile jobs and test lanes (default 2)
 """
 
@@ -327,24 +330,34 @@ class Chunk:
     program: str = ""
 
 
-def ctest_programs(build):
-    """The test programs ctest runs, with their working folder and environment;
-    and the plain commands that are not GoogleTest programs."""
+def ctest_programs(build, exclude):
+    """The test programs ctest runs, with their working folder, environment
+    and the GoogleTest names left out; the plain commands that are not
+    GoogleTest programs; and the names of the tests left out."""
     info = json.loads(run(["ctest", "--show-only=json-v1"], cwd=build))
-    programs, others = {}, []
+    programs, others, left_out = {}, [], []
     for test in info.get("tests", []):
         cmd = test.get("command") or []
+        gtest = [a.split("=", 1)[1] for a in cmd[1:] if a.startswith("--gtest_filter=")]
+        if exclude and re.search(exclude, test["name"]):
+            left_out.append(test["name"])
+            if gtest:
+                programs.setdefault(cmd[0], [None, None, []])[2].append(gtest[0])
+            continue
         props = {p["name"]: p["value"] for p in test.get("properties", [])}
         env = dict(os.environ)
         for pair in props.get("ENVIRONMENT", []):
             k, _, v = pair.partition("=")
             env[k] = v
         cwd = props.get("WORKING_DIRECTORY", build)
-        if any(a.startswith("--gtest_filter=") for a in cmd[1:]):
-            programs.setdefault(cmd[0], (cwd, env))
+        if gtest:
+            entry = programs.setdefault(cmd[0], [None, None, []])
+            entry[0], entry[1] = cwd, env
         elif cmd:
             others.append(Chunk(test["name"], cmd, cwd, env))
-    return programs, others
+    # A program whose every test is left out is not run at all.
+    programs = {exe: e for exe, e in programs.items() if e[0] is not None}
+    return programs, others, left_out
 
 
 def plan_suite(programs, others, scratch):
@@ -352,9 +365,11 @@ def plan_suite(programs, others, scratch):
     the run into processes: each slow suite on its own, the rest of a program
     together. Fails if the suite does not pass as it is."""
     chunks = []
-    for exe, (cwd, env) in sorted(programs.items()):
+    for exe, (cwd, env, excluded) in sorted(programs.items()):
         out = os.path.join(scratch, "baseline-" + os.path.basename(exe) + ".json")
-        proc = subprocess.run([exe, "--gtest_output=json:" + out], cwd=cwd, env=env,
+        minus = "-" + ":".join(excluded) if excluded else ""
+        proc = subprocess.run([exe, "--gtest_output=json:" + out, "--gtest_filter=*" + minus],
+                              cwd=cwd, env=env,
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         if proc.returncode != 0:
             sys.exit(f"mutate: the suite fails without any fault ({exe}):\n{proc.stdout[-3000:]}")
@@ -365,13 +380,13 @@ def plan_suite(programs, others, scratch):
             t = float(suite["time"].rstrip("s"))
             if t >= 1.0:
                 chunks.append(Chunk(f"{os.path.basename(exe)}:{suite['name']}",
-                                    [exe, f"--gtest_filter={suite['name']}.*"], cwd, env, t, exe))
+                                    [exe, f"--gtest_filter={suite['name']}.*{minus}"], cwd, env, t, exe))
             else:
                 rest.append(suite["name"])
                 rest_time += t
         if rest:
             chunks.append(Chunk(os.path.basename(exe),
-                                [exe, "--gtest_filter=" + ":".join(s + ".*" for s in rest)],
+                                [exe, "--gtest_filter=" + ":".join(s + ".*" for s in rest) + minus],
                                 cwd, env, rest_time, exe))
     for chunk in others:
         start = time.monotonic()
@@ -438,11 +453,18 @@ def run_suite(lanes, factor, minimum):
                             kill(other)
                 return
 
-    threads = [threading.Thread(target=lane_worker, args=(lane,)) for lane in lanes]
+    threads = [threading.Thread(target=lane_worker, args=(lane,), daemon=True) for lane in lanes]
     for t in threads:
         t.start()
-    for t in threads:
-        t.join()
+    try:
+        for t in threads:
+            t.join()
+    except KeyboardInterrupt:
+        with lock:
+            stop.set()
+            for proc in procs:
+                kill(proc)
+        raise
     return "why" in result, result.get("why", "")
 
 
@@ -491,6 +513,8 @@ def main():
     ap.add_argument("--timeout-factor", type=float, default=4.0,
                     help="a test process may take this many times its time unfaulted")
     ap.add_argument("--min-timeout", type=float, default=10.0, help="seconds, at least")
+    ap.add_argument("--exclude", default=os.environ.get("MUTATE_EXCLUDE", "^FaultSweep"),
+                    help="ctest names (a regular expression) left out of each run")
     ap.add_argument("--list", action="store_true", help="only list the drawn faults")
     args = ap.parse_args()
 
@@ -509,13 +533,16 @@ def main():
     print(f"mutate: sources of {commit} in {os.path.relpath(src, repo)} ({written} files updated)")
 
     configure(src, build)
-    # The test programs are known once they exist: build them, ask ctest.
-    programs, others = ctest_programs(build)
-    if not programs or any(not os.path.exists(p) for p in programs):
-        print("mutate: first build of the tests (once)", flush=True)
-        subprocess.run(["ninja", "-C", build, "-j", str(args.jobs), "tests/all"], check=True,
-                       stdout=subprocess.DEVNULL)
-        programs, others = ctest_programs(build)
+    # ctest knows the test programs once they are built (a program not built
+    # yet shows as a placeholder): everything under tests/, then ask.
+    print("mutate: building the tests", flush=True)
+    built = subprocess.run(["ninja", "-C", build, "-j", str(args.jobs), "tests/all"],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    if built.returncode != 0:
+        sys.exit("mutate: the unfaulted sources do not build:\n" + built.stdout[-3000:])
+    programs, others, left_out = ctest_programs(build, args.exclude)
+    if left_out:
+        print(f"mutate: tests left out (MUTATE_EXCLUDE={args.exclude}): " + " ".join(left_out))
     targets = sorted(os.path.relpath(p, build) for p in programs)
     targets += sorted({os.path.relpath(c.argv[0], build) for c in others
                        if os.path.isabs(c.argv[0]) and c.argv[0].startswith(build)})
