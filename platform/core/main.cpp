@@ -1,4 +1,4 @@
-// The Linux entry point: reads the command line as command-line programs do
+// The entry point away from Windows: reads the command line as command-line programs do
 // (--help, --version, the backend's options), then hands over to the game's
 // WinMain as the system would.
 #include <cstdio>
@@ -48,8 +48,10 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    // A page starts the program with no arguments at all, not even its name.
+    const int options = argc > 0 ? argc - 1 : 0;
     const char* error = nullptr;
-    if (!backend::TakeOptions(argc - 1, argv + 1, &error)) {
+    if (!backend::TakeOptions(options, argv + (argc > 0 ? 1 : 0), &error)) {
         std::fprintf(stderr, "vornackle: unknown option '%s' (try 'vornackle --help')\n",
                      error != nullptr ? error : "");
         return 2;
