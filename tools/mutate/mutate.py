@@ -159,6 +159,23 @@ def closing_paren(s, open_at):
     return -1
 
 
+def in_chain(line, at):
+    """Whether the && or || at `at` has another && or || beside it in the same
+    brackets, so that swapping it alone would mix the two unbracketed."""
+    levels, depth = [], 0
+    for c in line:
+        depth += (c == "(") - (c == ")")
+        levels.append(depth)
+    level = levels[at]
+    start, end = at, at
+    while start > 0 and levels[start - 1] >= level:
+        start -= 1
+    while end < len(line) and levels[end] >= level:
+        end += 1
+    return any(start + hit.start() != at and levels[start + hit.start()] == level
+               for hit in re.finditer(r"&&|\|\|", line[start:end]))
+
+
 def preprocessor_lines(masked_lines):
     skip = set()
     cont = False
@@ -185,6 +202,8 @@ def candidates_in(path, text):
         if not SKIP_LINE_RE.search(m):
             for hit in BINARY_RE.finditer(m):
                 op = hit.group(1)
+                if op in ("&&", "||") and in_chain(m, hit.start()):
+                    continue  # a && b || c: -Wparentheses refuses it
                 for new in BINARY_SWAPS[op]:
                     found.append(Mutant(path, line_no, hit.start(), op, new, KIND_OF[op]))
             for hit in INCDEC_RE.finditer(m):
@@ -198,9 +217,13 @@ def candidates_in(path, text):
                 if decl and decl.end() <= hit.start() <= m.find("]", decl.end()):
                     continue  # the size of an array being declared
                 # One neighbour per literal: 0 becomes 1, any other n becomes n - 1.
-                for v in (value - 1 if value else 1,):
-                    text_v = (digits[:2] + format(v, "X" if digits[2:].isupper() else "x")) if hexa else str(v)
-                    found.append(Mutant(path, line_no, hit.start(), hit.group(), text_v + suffix, "constant"))
+                v = value - 1 if value else 1
+                if hexa:
+                    text_v = digits[:2] + format(v, "X" if digits[2:].isupper() else "x")
+                else:
+                    text_v = str(v)
+                found.append(Mutant(path, line_no, hit.start(), hit.group(), text_v + suffix,
+                                    "constant"))
             for hit in BOOL_RE.finditer(m):
                 new = "false" if hit.group() == "true" else "true"
                 found.append(Mutant(path, line_no, hit.start(), hit.group(), new, "constant"))
