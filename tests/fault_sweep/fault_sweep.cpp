@@ -9,6 +9,7 @@
 //       one run, as the sweep starts it (KIND "none": no failure)
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,8 +40,8 @@ int RunOne(char** argv) {
         fault.result = static_cast<HRESULT>(std::strtoul(argv[3], nullptr, 0));
     }
     const sweep::Report report = sweep::RunSession(fault);
-    std::printf("exit %d completed %d total %d uses", report.exitCode, report.completed ? 1 : 0,
-                report.totalSeconds);
+    std::printf("exit %d completed %d total %d away %d uses", report.exitCode,
+                report.completed ? 1 : 0, report.totalSeconds, report.quitWhileAway ? 1 : 0);
     for (long uses : report.uses) std::printf(" %ld", uses);
     std::printf(" problems%s\n", report.problems.c_str());
     return 0;
@@ -79,8 +80,13 @@ Child Start(const Job& job, size_t index, const std::string& folder) {
     Child child{0, index, folder + "/" + std::to_string(index) + ".out",
                 folder + "/" + std::to_string(index) + ".err", std::chrono::steady_clock::now()};
     const std::vector<std::string> args = Arguments(job);
+    const pid_t parent = getpid();
     child.pid = fork();
     if (child.pid == 0) {
+        // Killing the sweep kills its runs too (the signal outlives execv);
+        // a parent gone before this line leaves us to init, so go too.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(126);
         const int out = open(child.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(child.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, 1);
@@ -117,8 +123,9 @@ void Judge(Job& job, int status, bool timedOut, const std::string& out, const st
     }
     std::istringstream line(out);
     std::string word;
-    int exitCode = -1, completed = 0;
-    line >> word >> exitCode >> word >> completed >> word >> job.totalSeconds >> word;
+    int exitCode = -1, completed = 0, away = 0;
+    line >> word >> exitCode >> word >> completed >> word >> job.totalSeconds >> word >> away >>
+        word;
     long count = 0;
     while (line >> count) uses->push_back(count);
     line.clear();
@@ -143,6 +150,8 @@ void Judge(Job& job, int status, bool timedOut, const std::string& out, const st
                                   std::to_string(baseTotal));
     } else if (completed) {
         job.outcome = "full game";
+    } else if (away && job.forever) {
+        job.outcome = "waited for display, Esc";
     } else if (job.forever) {
         job.outcome = "played on, partly unseen";
     } else {
@@ -152,7 +161,7 @@ void Judge(Job& job, int status, bool timedOut, const std::string& out, const st
 
 bool IsSound(const std::string& outcome) {
     return outcome == "full game" || outcome == "ended, one line" ||
-           outcome == "played on, partly unseen";
+           outcome == "played on, partly unseen" || outcome == "waited for display, Esc";
 }
 
 // Runs the jobs, `jobs` at a time; returns the base run's use counts when
@@ -237,7 +246,8 @@ int main(int argc, char** argv) {
         if (!only.empty() && only != kind.name) continue;
         for (long use : Picks(uses[k], spread)) {
             for (bool forever : {false, true}) {
-                if (forever && kind.source == Kind::LostDisplay) continue;
+                if (forever && kind.source == Kind::LostDisplay && kind.call == seam::Call::Count)
+                    continue;
                 for (HRESULT result : kind.results)
                     list.push_back(Job{&kind, use, forever, result, "", ""});
             }

@@ -37,6 +37,9 @@ const std::vector<Kind> kKinds = {
     {"RestoreAllSurfaces", Kind::PlatformCall, Call::RestoreAllSurfaces, {0, DDERR_GENERIC}},
     {"malloc", Kind::Malloc, Call::Count, {0}},
     {"display lost", Kind::LostDisplay, Call::Count, {0}},
+    // The session itself never loses the display, so restoring is reached
+    // only here: lost before a picture, then the restore fails once or for good.
+    {"lost, restore fails", Kind::LostDisplay, Call::RestoreAllSurfaces, {0, DDERR_GENERIC}},
 };
 
 // What the bot saw of the game, from the game record of each picture (the
@@ -47,7 +50,14 @@ struct Progress {
     bool bestShownOnTitle = false, bestKept = false;
     int titlePictures = 0;
     long pictures = 0;
+    long pollsSincePicture = 0;
+    bool quitWhileAway = false;  // Esc while the display was away
 };
+
+// Polls without a picture before the player, facing a display the system
+// does not give back, gives up and presses Esc (the game waits for it, as
+// it should, but no picture means no bot to end the wait).
+constexpr long kPollsBeforeQuitting = 100000;
 
 replay::Decision Decide(const replay::FrameRecord& frame, Progress& progress) {
     const GameData& game = frame.game;
@@ -130,6 +140,7 @@ Report RunSession(const Fault& fault) {
     Progress progress;
     auto controller = [&](const replay::FrameRecord& frame) {
         ++progress.pictures;
+        progress.pollsSincePicture = 0;
         // The display is taken away after this picture, before the next.
         if (kind != nullptr && kind->source == Kind::LostDisplay &&
             progress.pictures + 1 == fault.use) {
@@ -138,15 +149,29 @@ Report RunSession(const Fault& fault) {
         return Decide(frame, progress);
     };
     auto arm = [&] {
+        // No check here looks at the pictures themselves, only at the game's
+        // record and the texts: skipping the conversion and checksum of each
+        // picture makes a run several times cheaper.
+        seam::RecordTextsOnly(true);
+        seam::SetPollHook([&] {
+            if (++progress.pollsSincePicture > kPollsBeforeQuitting && LastPresentShown() == -1) {
+                progress.quitWhileAway = true;
+                seam::HoldKey(VK_ESCAPE, true);
+            }
+        });
         if (kind == nullptr) return;
         if (kind->source == Kind::PlatformCall) {
             seam::FailUse(kind->call, static_cast<int>(fault.use), fault.forever, fault.result);
+        } else if (kind->source == Kind::LostDisplay && kind->call != Call::Count) {
+            seam::FailUse(kind->call, 1, fault.forever, fault.result);
         } else if (kind->source == Kind::Malloc) {
             seam::FailAllocUse(fault.use, fault.forever);
         }
     };
     Report report;
     replay::Play(4242421, 12000, controller, 1, arm, &report.exitCode);
+    seam::SetPollHook(nullptr);
+    report.quitWhileAway = progress.quitWhileAway;
 
     for (const Kind& each : kKinds) {
         report.uses.push_back(each.source == Kind::PlatformCall ? seam::CallUses(each.call)

@@ -13,7 +13,8 @@
 namespace sweep {
 
 // A kind of failure the sweep injects: a platform call, malloc, or the
-// display taken away before a given picture.
+// display taken away before a given picture (with `call` other than Count:
+// and that call failing from its first use after, once or for good).
 struct Kind {
     const char* name;
     enum Source { PlatformCall, Malloc, LostDisplay } source;
@@ -36,10 +37,11 @@ struct Fault {
 
 struct Report {
     int exitCode = -1;
-    bool completed = false;  // five levels, the complete screen, its time on the title
-    int totalSeconds = -1;   // on the game-complete screen
-    std::string problems;    // what the run left behind or lost; empty when sound
-    std::vector<long> uses;  // per kind, in Kinds() order
+    bool completed = false;      // five levels, the complete screen, its time on the title
+    int totalSeconds = -1;       // on the game-complete screen
+    bool quitWhileAway = false;  // the display never came back: Esc unseen
+    std::string problems;        // what the run left behind or lost; empty when sound
+    std::vector<long> uses;      // per kind, in Kinds() order
 };
 
 Report RunSession(const Fault& fault);
