@@ -689,9 +689,11 @@ def summary(tried, originals, commit, args, elapsed, total):
     if survivors:
         lines += ["", "Survivors (the suite passed with these faults):"]
         for m in survivors:
-            code = originals[m.path].split("\n")[m.line - 1].strip()
+            was = originals[m.path].split("\n")[m.line - 1].strip()
+            now = apply(originals[m.path], m).split("\n")[m.line - 1].strip()
             lines.append(f"  {m.path}:{m.line}  [{m.kind}] {m.describe()}")
-            lines.append(f"      {code}")
+            lines.append(f"      was: {was}")
+            lines.append(f"      now: {now}")
     return "\n".join(lines) + "\n"
 
 
