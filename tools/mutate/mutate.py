@@ -25,8 +25,8 @@ Settings (environment, or the matching --options):
                 git lists in the working tree as they are now
   MUTATE_OUT    scratch folder (default build-mutate)
   MUTATE_EXCLUDE  ctest names (a regular expression) not run for each fault
-                (default ^FaultSweep: the sampled fault sweep takes minutes,
-                as long as the rest of a 100-fault run); empty runs them all
+                (default ^FaultSweep: the sampled fault sweep would add its
+                own run of whole sessions to every survivor); empty runs all
   JOBS          parallel compile jobs and test lanes (default 2)
 """
 
