@@ -204,4 +204,5 @@ format-check:
 	@echo "format-check: $(words $(SOURCES)) files follow .clang-format"
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(WINDOWS_DIR) $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(WINDOWS_DIR) $(FUZZ_DIR) $(SWEEP_DIR) $(SWEEP_DIR)-asan \
+	    $(WEB_DIR) $(WEB_TESTS_DIR) build-bench build-mutate
