@@ -191,6 +191,7 @@ test-package: package
 # picture's sharp scaling on screen, and each screen's processor time.
 .PHONY: test-desktop
 test-desktop: build
+	@$(DEPS) desktop
 	scripts/test-desktop-window.sh $(BUILD_DIR)
 
 format:

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build step needs, and only those missing.
 #
-# Usage: scripts/install-deps.sh GROUP...   (groups: build test windows wine fuzz web fresh)
+# Usage: scripts/install-deps.sh GROUP...   (groups: build test windows wine fuzz web fresh desktop)
 # An equipped machine costs one dpkg-query per package; apt-get runs only
 # when something is missing, after one `apt-get update`.
 set -euo pipefail
@@ -21,6 +21,8 @@ packages_of() {
     # headless chromium plays the page (driven over its DevTools socket).
     web) echo emscripten nodejs chromium python3 python3-websocket ;;
     fresh) echo debootstrap ;;
+    # The desktop check plays the program once more under a window manager.
+    desktop) echo xvfb xauth xdotool imagemagick openbox ;;
     *)
         echo "install-deps: unknown group '$1'" >&2
         exit 2
