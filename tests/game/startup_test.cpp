@@ -1,6 +1,6 @@
-// Start-up as the player sees it: the sheet's colours and the basket on
-// screen after a good start, and a game that still runs after each way
-// start-up can stop early.
+// Start-up and the shell as the player sees them: the sheet's colours and
+// the basket on screen, a game that still runs after each way start-up can
+// stop early, one line and exit code 1 when nothing can be shown, and Esc.
 #include <gtest/gtest.h>
 
 #include "tests/game/game_test_support.h"
@@ -64,21 +64,55 @@ TEST(StartUp, SheetColoursAndBasketOrAPlayableGameWithout) {
     }
 }
 
-// Without the flip chain nothing can ever be shown: the game ends at once
-// with exit code 1 and one line saying why, instead of running unseen.
-TEST(StartUp, NoDisplayEndsWithOneLineAndFailureCode) {
-    for (seam::Call call : {seam::Call::DirectDrawCreateEx, seam::Call::SetDisplayMode,
-                            seam::Call::CreateSurface, seam::Call::GetAttachedSurface}) {
+// Without a window or the flip chain nothing can ever be shown: the game
+// ends at once with exit code 1 and one line saying why, never started.
+TEST(StartUp, NoWindowOrDisplayEndsWithOneLineAndFailureCode) {
+    using seam::Call;
+    for (Call call : {Call::RegisterClassA, Call::CreateWindowExA, Call::DirectDrawCreateEx,
+                      Call::SetDisplayMode, Call::CreateSurface, Call::GetAttachedSurface}) {
+        SCOPED_TRACE(static_cast<int>(call));
         gametest::ResetGame();
         seam::FailNext(call);
         seam::SetTickBudget(600000);
         testing::internal::CaptureStderr();
-        EXPECT_EQ(gametest::RunWinMain(), 1) << static_cast<int>(call);
+        EXPECT_EQ(gametest::RunWinMain(), 1);
         const std::string said = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(said, "vornackle: cannot open the 640 x 480 x 8 display\n");
+        if (call >= Call::DirectDrawCreateEx) {
+            EXPECT_EQ(said, "vornackle: cannot open the 640 x 480 x 8 display\n");
+        }
+        EXPECT_EQ(said.rfind("vornackle: ", 0), 0u) << said;
+        EXPECT_EQ(said.find('\n'), said.size() - 1) << said;  // one line
         EXPECT_EQ(seam::FlipCount(), 0);
         EXPECT_GE(seam::CursorShowCount(), 0);
     }
+}
+
+// The loop steps the game on every iteration, also before any message
+// arrives (or the story would never appear); Esc quits with exit code 0 and
+// the cursor back.
+TEST(Shell, EscOnEachMenuScreenQuitsWithExitZeroAndTheCursorBack) {
+    for (int screen : {Story, Title, Briefing}) {
+        gametest::ResetGame();
+        int cursorWhilePlaying = 0;
+        const gametest::Run run = gametest::RunGame([&](const std::vector<gametest::Shot>& shots) {
+            cursorWhilePlaying = seam::CursorShowCount();
+            gametest::WalkTo(screen, shots);
+        });
+        EXPECT_EQ(run.exitCode, 0) << screen;
+        EXPECT_EQ(run.shots.front().state, Story);
+        EXPECT_EQ(run.shots.back().state, screen);
+        EXPECT_EQ(gameData.screenState, Shutdown) << screen;
+        EXPECT_LT(cursorWhilePlaying, 0);
+        EXPECT_GE(seam::CursorShowCount(), 0);
+    }
+    // A close request waits before the loop starts; the iteration that
+    // handles it must still step the game, which in Shutdown gives the display back.
+    gametest::ResetGame();
+    gameData.screenState = Shutdown;
+    seam::PushCloseRequest();
+    EXPECT_EQ(gametest::RunWinMain(), 0);
+    EXPECT_EQ(gameData.screenState, Ended);
+    EXPECT_FALSE(seam::ReleaseLog().empty());
 }
 
 }  // namespace
