@@ -144,44 +144,24 @@ std::vector<uint8_t> Slurp(const std::string& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
-
-// The committed sheet is what the generator draws: an uncompressed 8-bit
-// file, pixels right after the table, rows a multiple of 4 bytes; a grid line
-// round each cell; index 0 black, 127 bright enough to read on it; two
-// distinct baskets in none of the jewel indices on a transparent ground,
-// opening at the top (the catch band); and the game's reader and cutter take it.
+// The committed sheet is what the generator draws, and what the game needs of
+// it: index 0 black, 127 bright enough to read on it, two baskets distinct
+// enough to animate, in none of the jewel indices, on a transparent ground,
+// opening at the top (the catch band).
 TEST(SpriteSheet, CommittedFileIsWhatTheGeneratorDrawsByTheSheetRules) {
     const std::string fresh = testing::TempDir() + "vn_sheet_fresh.bmp";
     ASSERT_EQ(std::system((std::string(VN_SHEET_TOOL) + " " + fresh).c_str()), 0);
     const std::vector<uint8_t> bytes = Slurp(VN_SHEET_PATH);
     EXPECT_TRUE(Slurp(fresh) == bytes) << "assets/playersprite.bmp is stale: rebuild sprite_sheet";
     std::remove(fresh.c_str());
-    ASSERT_GE(bytes.size(), 1078u);
-    const int32_t width = static_cast<int32_t>(U32(bytes, 18)),
-                  height = static_cast<int32_t>(U32(bytes, 22));
-    EXPECT_EQ(
-        std::vector<uint32_t>({U32(bytes, 0) & 0xFFFF, U32(bytes, 10), U32(bytes, 14),
-                               U32(bytes, 28) & 0xFFFF, U32(bytes, 30), U32(bytes, 34)}),
-        std::vector<uint32_t>({0x4D42, 1078, 40, 8, 0, static_cast<uint32_t>(width * height)}));
-    ASSERT_TRUE(width >= 146 && height >= 81 && width % 4 == 0) << width << " x " << height;
-    ASSERT_EQ(bytes.size(), 1078u + width * height);
-    auto at = [&](int row, int column) {
-        return bytes[1078 + (height - 1 - row) * width + column];
-    };
-    int offGrid = 0;
-    for (int i = 0; i <= 146; ++i) offGrid += (at(0, i) != at(0, 0)) + (at(81, i) != at(0, 0));
-    for (int i = 0; i <= 81 * 3; ++i) offGrid += at(i / 3, 73 * (i % 3)) != at(0, 0);
-    EXPECT_TRUE(offGrid == 0 && at(0, 0) != 0);
-    EXPECT_EQ(bytes[54] | bytes[55] | bytes[56], 0) << "index 0 is black";
-    const uint8_t* heading = &bytes[54 + 4 * 127];  // blue, green, red
-    EXPECT_GT(heading[2] * 299 + heading[1] * 587 + heading[0] * 114, 150 * 1000);
-
     gfx::OpenDisplay();
     BitmapFile sheet = {};
     ASSERT_EQ(Read(&sheet, bytes), 1);
+    const PALETTEENTRY black = sheet.paletteEntries[0], heading = sheet.paletteEntries[127];
+    EXPECT_EQ(black.peRed | black.peGreen | black.peBlue, 0);
+    EXPECT_GT(heading.peRed * 299 + heading.peGreen * 587 + heading.peBlue * 114, 150 * 1000);
+    const int width = sheet.infoHeader.biWidth;
+    auto at = [&](int r, int c) { return sheet.pixels[r * width + c]; };
     int differing = 0;
     for (int cell = 0; cell < 2; ++cell) {
         int lit = 0, jewelColoured = 0, litInCatchBand = 0;
@@ -195,17 +175,10 @@ TEST(SpriteSheet, CommittedFileIsWhatTheGeneratorDrawsByTheSheetRules) {
             }
         }
         EXPECT_EQ(jewelColoured, 0) << cell;
-        EXPECT_TRUE(lit > 71 * 79 / 3 && lit < 71 * 79)
-            << cell << ": a basket on a transparent ground";
+        EXPECT_TRUE(lit > 71 * 79 / 3 && lit < 71 * 79) << cell << ": on a transparent ground";
         EXPECT_GT(litInCatchBand, 9 * 40) << cell << ": the rim sits in the top rows";
-        EXPECT_EQ(at(80, 73 * cell + 36), 0) << "bottom of cell " << cell << " is background";
-        IDirectDrawSurface7* frame = MakeFrameSurface();
-        CopyFrameCell(&sheet, frame, cell);
-        EXPECT_EQ(
-            gfx::FrameMismatches(frame, [&](int r, int c) { return at(r + 1, 73 * cell + c + 1); }),
-            0);
     }
-    EXPECT_GT(differing, 200) << "the two frames must differ enough to animate";
+    EXPECT_GT(differing, 200);
     free(sheet.pixels);
 }
 
