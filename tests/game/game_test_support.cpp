@@ -20,13 +20,10 @@ void ResetGame(bool sheet) {
     memset(PaletteTable, 0, sizeof PaletteTable);
     mainWindow = nullptr;
     appInstance = nullptr;
-    // The sheet is looked for next to the program first, then in the
-    // working directory: both are the empty folder.
     char folder[] = "/tmp/vornackle-game-test-XXXXXX";
     if (mkdtemp(folder) == nullptr || chdir(folder) != 0) abort();
-    seam::SetProgramDirectory(folder);
+    seam::SetProgramDirectory(folder);  // the sheet is looked for there first
     if (!sheet) return;
-
     // File and info headers (8 bits, uncompressed), colour table as B, G, R, 0,
     // then the pixels.
     std::string bmp = "BM";
@@ -55,10 +52,6 @@ void WriteSheet(const std::string& bytes) {
 PALETTEENTRY SheetColour(int i) {
     return PALETTEENTRY{static_cast<BYTE>(i), static_cast<BYTE>(3 * i),
                         static_cast<BYTE>(5 * i + 1), PC_NOCOLLAPSE};
-}
-
-bool SameColour(const PALETTEENTRY& a, const PALETTEENTRY& b) {
-    return memcmp(&a, &b, sizeof a) == 0;
 }
 
 const seam::TextDraw* Shot::Find(const std::string& text) const {

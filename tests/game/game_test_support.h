@@ -17,7 +17,6 @@ namespace gametest {
 void ResetGame(bool sheet = true);
 void WriteSheet(const std::string& bytes);  // any bytes under the sheet's name
 PALETTEENTRY SheetColour(int i);            // red i, green 3i, blue 5i+1 (modulo 256)
-bool SameColour(const PALETTEENTRY& a, const PALETTEENTRY& b);
 
 // One presented picture and the state the game was in then.
 struct Shot {

@@ -3,6 +3,8 @@
 // stop early, one line and exit code 1 when nothing can be shown, and Esc.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "tests/game/game_test_support.h"
 
 namespace {
@@ -57,9 +59,11 @@ TEST(StartUp, SheetColoursAndBasketOrAPlayableGameWithout) {
         EXPECT_EQ(storyPixel, c.sheetOnScreen ? 200 : 0);
         EXPECT_EQ(titlePixel, c.sheetOnScreen ? 201 : 0);
         for (int i = 0; i < 256; ++i) {
-            ASSERT_TRUE(gametest::SameColour(PaletteTable[i], Expected(i, c.sheetInTable))) << i;
-            ASSERT_TRUE(gametest::SameColour(seam::DisplayPalette(i), Expected(i, c.sheetOnScreen)))
-                << i;
+            const PALETTEENTRY table = Expected(i, c.sheetInTable),
+                               shown = Expected(i, c.sheetOnScreen);
+            ASSERT_EQ(memcmp(&PaletteTable[i], &table, 4), 0) << i;
+            const PALETTEENTRY displayed = seam::DisplayPalette(i);
+            ASSERT_EQ(memcmp(&displayed, &shown, 4), 0) << i;
         }
     }
 }

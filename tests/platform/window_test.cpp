@@ -47,6 +47,8 @@ TEST_F(WindowTest, PostedDestroyOrACloseRequestEndsTheLoop) {
     EXPECT_FALSE(PostMessageA(window, WM_DESTROY, 0, 0));  // the window has gone
 }
 
+// A key held reads as exactly the top bit; a tap between two polls is seen
+// once, by its own key's poll; a release, or a key held on, is no new press.
 TEST_F(WindowTest, HeldKeysAreExactlyTheTopBitAndTapsAreNotLost) {
     seam::HoldKey(VK_LEFT, true);
     EXPECT_EQ(SHORT(0x8000), GetAsyncKeyState(VK_LEFT));
@@ -54,15 +56,16 @@ TEST_F(WindowTest, HeldKeysAreExactlyTheTopBitAndTapsAreNotLost) {
     EXPECT_EQ(0, GetAsyncKeyState(VK_RIGHT));
     seam::HoldKey(VK_LEFT, false);
     EXPECT_EQ(0, GetAsyncKeyState(VK_LEFT));
-
     seam::TapKey(VK_RETURN);
-    EXPECT_FALSE(Held(VK_SPACE));  // another key's poll does not use it up
+    EXPECT_FALSE(Held(VK_SPACE));
     EXPECT_TRUE(Held(VK_RETURN));
     EXPECT_FALSE(Held(VK_RETURN));
     seam::HoldKey(VK_SPACE, true);  // pressed and released between two polls
     seam::HoldKey(VK_SPACE, false);
     EXPECT_TRUE(Held(VK_SPACE));
     EXPECT_FALSE(Held(VK_SPACE));
+    seam::HoldKey(VK_BACK, false);  // let go with no press seen (Enter of a terminal)
+    EXPECT_FALSE(Held(VK_BACK));
 }
 
 TEST_F(WindowTest, TicksAndScriptedKeysCrossThe32BitWrap) {
