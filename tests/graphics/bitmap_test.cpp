@@ -144,42 +144,14 @@ std::vector<uint8_t> Slurp(const std::string& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-// The committed sheet is what the generator draws, and what the game needs of
-// it: index 0 black, 127 bright enough to read on it, two baskets distinct
-// enough to animate, in none of the jewel indices, on a transparent ground,
-// opening at the top (the catch band).
-TEST(SpriteSheet, CommittedFileIsWhatTheGeneratorDrawsByTheSheetRules) {
+// The committed sheet is what the generator draws (the golden replay holds
+// what the game makes of it).
+TEST(SpriteSheet, CommittedFileIsWhatTheGeneratorDraws) {
     const std::string fresh = testing::TempDir() + "vn_sheet_fresh.bmp";
     ASSERT_EQ(std::system((std::string(VN_SHEET_TOOL) + " " + fresh).c_str()), 0);
-    const std::vector<uint8_t> bytes = Slurp(VN_SHEET_PATH);
-    EXPECT_TRUE(Slurp(fresh) == bytes) << "assets/playersprite.bmp is stale: rebuild sprite_sheet";
+    EXPECT_TRUE(Slurp(fresh) == Slurp(VN_SHEET_PATH))
+        << "assets/playersprite.bmp is stale: rebuild sprite_sheet";
     std::remove(fresh.c_str());
-    gfx::OpenDisplay();
-    BitmapFile sheet = {};
-    ASSERT_EQ(Read(&sheet, bytes), 1);
-    const PALETTEENTRY black = sheet.paletteEntries[0], heading = sheet.paletteEntries[127];
-    EXPECT_EQ(black.peRed | black.peGreen | black.peBlue, 0);
-    EXPECT_GT(heading.peRed * 299 + heading.peGreen * 587 + heading.peBlue * 114, 150 * 1000);
-    const int width = sheet.infoHeader.biWidth;
-    auto at = [&](int r, int c) { return sheet.pixels[r * width + c]; };
-    int differing = 0;
-    for (int cell = 0; cell < 2; ++cell) {
-        int lit = 0, jewelColoured = 0, litInCatchBand = 0;
-        for (int r = 0; r < 80; ++r) {
-            for (int c = 0; c < 72; ++c) {
-                const uint8_t v = at(r + 1, 73 * cell + c + 1);
-                lit += v != 0;
-                jewelColoured += v != 0 && v % 10 == 0 && v <= 70;
-                litInCatchBand += v != 0 && r < 9 && c < 71;
-                differing += cell == 0 && v != at(r + 1, 73 + c + 1);
-            }
-        }
-        EXPECT_EQ(jewelColoured, 0) << cell;
-        EXPECT_TRUE(lit > 71 * 79 / 3 && lit < 71 * 79) << cell << ": on a transparent ground";
-        EXPECT_GT(litInCatchBand, 9 * 40) << cell << ": the rim sits in the top rows";
-    }
-    EXPECT_GT(differing, 200);
-    free(sheet.pixels);
 }
 
 }  // namespace
