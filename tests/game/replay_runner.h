@@ -1,7 +1,6 @@
-// Replay runner: plays the real game headless (WinMain through the stand-in,
-// virtual clock, keys set from the frame hook) and records every presented
-// picture. With a fixed start tick and a deterministic controller a run
-// repeats exactly, since the game seeds rand from the tick count.
+// Replay runner: plays the real game headless (WinMain on the virtual clock,
+// keys set from the frame hook) and records every presented picture. A fixed
+// start tick and controller repeat a run exactly (rand is seeded from ticks).
 #pragma once
 
 #include <cstdint>
@@ -34,19 +33,16 @@ struct Decision {
 };
 using Controller = std::function<Decision(const FrameRecord&)>;
 
-// Runs WinMain from a fresh process to its end, `tickStep` virtual ms per
-// tick read; past `maxFrames` pictures the run is stopped. `beforeStart` runs
-// after the reset, right before WinMain (to arm failures); `exitCode` gets
-// WinMain's result.
+// WinMain from a fresh process to its end, `tickStep` virtual ms per tick
+// read, stopped past `maxFrames` pictures; `beforeStart` runs right before it.
 std::vector<FrameRecord> Play(DWORD startTick, int maxFrames, const Controller& controller,
                               DWORD tickStep = 1, const std::function<void()>& beforeStart = {},
                               int* exitCode = nullptr);
 
-// A staged situation in play: walks the menus to `level`'s play, runs `setup`
-// in the hook of its first play picture and returns the `frames` pictures
-// after it, with their pixels, holding `held`; `each` runs after every one and
-// ends the run early with true. Ticks advance by 5 from 1 past a multiple of
-// 5, so no jewel starts unless `spawn` puts every tick read on a multiple of 5.
+// A situation staged in `level`'s play: `setup` runs in the hook of its first
+// play picture; returns the `frames` pictures after it, with pixels, holding
+// `held`; `each` after every one ends the run early with true. Ticks advance
+// by 5 off multiples of 5, so no jewel starts unless `spawn`.
 std::vector<FrameRecord> RunScenario(int level, int frames, const std::function<void()>& setup,
                                      const std::vector<int>& held = {},
                                      const std::function<bool(const FrameRecord&)>& each = {},

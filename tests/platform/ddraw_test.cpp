@@ -45,27 +45,6 @@ class DirectDrawTest : public DisplayTest {
         EXPECT_EQ(DD_OK, back->SetClipper(clipper));
         return clipper;
     }
-
-    void Label(const char* text, COLORREF colour, int x, int y) {
-        HDC dc = nullptr;
-        ASSERT_EQ(DD_OK, back->GetDC(&dc));
-        SetTextColor(dc, colour);
-        EXPECT_EQ(2, SetBkMode(dc, TRANSPARENT));  // a fresh context is opaque
-        EXPECT_TRUE(TextOutA(dc, x, y, text, int(std::strlen(text))));
-        ASSERT_EQ(DD_OK, back->ReleaseDC(dc));
-    }
-
-    // The smallest box around the ink of `index`, drawn over `background` alone.
-    static RECT InkBox(BYTE index, BYTE background) {
-        EXPECT_EQ(640 * 480, Count(index) + Count(background));
-        RECT box{640, 480, -1, -1};
-        for (LONG i = 0; i < 640 * 480; ++i) {
-            if (seam::BackPixels()[i] != index) continue;
-            box = {std::min(box.left, i % 640), std::min(box.top, i / 640),
-                   std::max(box.right, i % 640 + 1), std::max(box.bottom, i / 640 + 1)};
-        }
-        return box;
-    }
 };
 
 TEST_F(DirectDrawTest, FillsAreClippedToTheSurfaceAndTheClipList) {
@@ -221,37 +200,6 @@ TEST_F(DirectDrawTest, FlipExchangesThePicturesAndPresentsTheWholeOneThroughTheP
         EXPECT_EQ(int(step) + 2, seam::FlipCount());
     }
     EXPECT_EQ(0xFFFFD700u, seam::WindowPixel(w / 2, h / 2));
-}
-
-// GDI text drawn through the back buffer's device context.
-TEST_F(DirectDrawTest, TextSitsBelowAndRightOfItsTopLeftInTheNearestEntryOverTheBackground) {
-    ASSERT_TRUE(seam::FontLoaded());
-    // (100, 154, 50) is as near to entry 100 (100, 155, 50) as to entry 101
-    // (101, 154, 50); a tie goes to the lower index.
-    Label("HI", RGB(100, 154, 50), 200, 100);
-    RECT box = InkBox(100, 0);
-    EXPECT_TRUE(box.left >= 200 && box.left <= 203) << box.left;
-    // Capitals of the 12-pixel font start a little below y.
-    EXPECT_TRUE(box.top >= 100 && box.top <= 106) << box.top;
-    EXPECT_LE(box.bottom, 116);
-    EXPECT_GT(box.right - box.left, 8);
-
-    // The background shows inside an "O" (entry 255 is (255, 0, 127)).
-    ASSERT_EQ(DD_OK, Fill(nullptr, 40));
-    Label("O", RGB(255, 0, 127), 305, 302);
-    box = InkBox(255, 40);
-    EXPECT_EQ(40, At((box.left + box.right) / 2, (box.top + box.bottom) / 2));
-    ASSERT_EQ(DD_OK, Flip());  // the new back buffer is blank
-
-    // Entry 200 is (200, 55, 100). Text running off the right and bottom
-    // edges and off the top-left corner draws its visible part only.
-    Label("WWWWWWWWWWWWWWWWWWWW", RGB(200, 55, 100), 600, 474);
-    Label("WWWW", RGB(200, 55, 100), -20, -6);
-    box = InkBox(200, 0);
-    EXPECT_EQ(0, box.left);
-    EXPECT_EQ(0, box.top);
-    EXPECT_EQ(640, box.right);
-    EXPECT_EQ(480, box.bottom);
 }
 
 }  // namespace
