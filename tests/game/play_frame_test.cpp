@@ -60,15 +60,8 @@ std::vector<FrameRecord> Stage(int level, int score, int seconds, int key, std::
     });
 }
 
-TEST(PlayFrame, BasketKeysLimitsAndAnimation) {
-    // Both arrows held: right wins, and the basket's picture changes every 8 moves.
-    std::vector<FrameRecord> frames =
-        RunScenario(1, 26, [] { gameData.playerX = 100; }, {VK_LEFT, VK_RIGHT});
-    ASSERT_EQ(frames.size(), 26u);
-    for (int move = 1; move <= 26; ++move) {
-        EXPECT_EQ(frames[move - 1].game.playerX, 100 + 5 * move);
-        EXPECT_EQ(frames[move - 1].game.animIndex, move / 8 % 2) << "after move " << move;
-    }
+// (Both arrows held and the animation every 8 moves are in the golden replay.)
+TEST(PlayFrame, BasketStopsAtTheEdges) {
     // Pushing into an edge with the counter kept one move short of a change:
     // the last step to the edge animates, pushing on does not.
     for (int edge : {570, 0}) {
@@ -81,7 +74,8 @@ TEST(PlayFrame, BasketKeysLimitsAndAnimation) {
             gameData.animCounter = 7;
             return false;
         };
-        frames = RunScenario(1, 3, setup, {edge ? VK_RIGHT : VK_LEFT}, shortOfAChange);
+        const std::vector<FrameRecord> frames =
+            RunScenario(1, 3, setup, {edge ? VK_RIGHT : VK_LEFT}, shortOfAChange);
         ASSERT_EQ(frames.size(), 3u);
         for (const FrameRecord& frame : frames) {
             EXPECT_EQ(frame.game.playerX, edge);

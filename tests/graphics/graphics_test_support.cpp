@@ -12,16 +12,12 @@ HWND mainWindow = nullptr;  // defined by the game; the tests stand in for it
 
 namespace gfx {
 
-static LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
 void ResetProcess() {
     seam::Reset();
     display = Display{nullptr, nullptr, nullptr, nullptr, nullptr, 640, 480, 8};
     memset(PaletteTable, 0, sizeof(PaletteTable));
     WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = TestWindowProc;
+    windowClass.lpfnWndProc = DefWindowProcA;
     windowClass.lpszClassName = "VornackleGraphics";
     RegisterClassA(&windowClass);
     mainWindow = CreateWindowExA(0, "VornackleGraphics", "graphics test", WS_POPUP | WS_VISIBLE, 0,

@@ -1,6 +1,5 @@
-// Shared helpers of the graphics tests: a fresh process through the seam, an
-// open display, BMP files built byte by byte, frames cut from a test sheet,
-// and reading the back surface.
+// Shared helpers of the graphics tests: a fresh process, an open display, BMP
+// files built byte by byte, frames cut from a test sheet, the back surface.
 #pragma once
 
 #include <cstdint>

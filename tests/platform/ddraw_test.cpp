@@ -1,12 +1,12 @@
-// DirectDraw stand-in: fills and keyed copies with their clipping, flips and
-// presentation, busy surfaces, injected failures, reference counts and text.
+// DirectDraw stand-in: busy surfaces, injected failures, reference counts,
+// flips and presentation. (Fills and keyed copies with their clipping are in
+// the graphics tests.)
 #include "tests/platform/platform_test_support.h"
 
 namespace {
 
 class DirectDrawTest : public DisplayTest {
   protected:
-    // A keyed off-screen surface whose pixel (x, y) is SpritePixel(x, y).
     IDirectDrawSurface7* MakeSprite(int width, int height) {
         DDSURFACEDESC2 desc{};
         desc.dwSize = sizeof desc;
@@ -16,23 +16,8 @@ class DirectDrawTest : public DisplayTest {
         desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN;
         IDirectDrawSurface7* sprite = nullptr;
         EXPECT_EQ(DD_OK, device->CreateSurface(&desc, &sprite, nullptr));
-        DDCOLORKEY key{0, 0};
-        EXPECT_EQ(DD_OK, sprite->SetColorKey(DDCKEY_SRCBLT, &key));
-        EXPECT_EQ(DD_OK, sprite->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr));
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                static_cast<BYTE*>(desc.lpSurface)[y * desc.lPitch + x] = SpritePixel(x, y);
-            }
-        }
-        EXPECT_EQ(DD_OK, sprite->Unlock(nullptr));
         return sprite;
     }
-    // Index-exact values, with a transparent (index 0) diagonal.
-    static BYTE SpritePixel(int x, int y) { return x == y ? 0 : BYTE(1 + (x + 3 * y) % 250); }
-    HRESULT KeyedCopy(IDirectDrawSurface7* sprite, RECT dest, RECT source) {
-        return back->Blt(&dest, sprite, &source, DDBLT_WAIT | DDBLT_KEYSRC, nullptr);
-    }
-
     IDirectDrawClipper* AttachClipper(const std::vector<RECT>& rects) {
         IDirectDrawClipper* clipper = nullptr;
         EXPECT_EQ(DD_OK, device->CreateClipper(0, &clipper, nullptr));
@@ -46,55 +31,6 @@ class DirectDrawTest : public DisplayTest {
         return clipper;
     }
 };
-
-TEST_F(DirectDrawTest, FillsAreClippedToTheSurfaceAndTheClipList) {
-    EXPECT_EQ(DD_OK, Fill(nullptr, 9));
-    RECT square{100, 200, 111, 211};
-    EXPECT_EQ(DD_OK, Fill(&square, 10));
-    EXPECT_EQ(121, Count(10));
-    EXPECT_EQ(640 * 480 - 121, Count(9));
-
-    // Two clip rectangles; the fill also reaches past the right and bottom.
-    AttachClipper({RECT{0, 0, 50, 50}, RECT{60, 0, 640, 480}});
-    RECT wide{40, 40, 700, 520};
-    EXPECT_EQ(DD_OK, Fill(&wide, 5));
-    EXPECT_EQ(10 * 10 + 580 * 440, Count(5));
-    EXPECT_EQ(9, At(55, 45));  // between the clip rectangles
-
-    IDirectDrawClipper* empty = nullptr;  // a clipper without a list refuses to draw
-    ASSERT_EQ(DD_OK, device->CreateClipper(0, &empty, nullptr));
-    ASSERT_EQ(DD_OK, back->SetClipper(empty));
-    EXPECT_EQ(DDERR_NOCLIPLIST, Fill(nullptr, 1));
-}
-
-TEST_F(DirectDrawTest, KeyedCopiesAreIndexExactAndTrimmedAtTheEdges) {
-    IDirectDrawSurface7* sprite = MakeSprite(72, 80);
-    EXPECT_EQ(DD_OK, Fill(nullptr, 255));
-    EXPECT_EQ(DD_OK, KeyedCopy(sprite, RECT{300, 100, 371, 179}, RECT{0, 0, 71, 79}));
-    // The key shows the background; column 71 and row 79 lie outside the source.
-    auto shown = [](int x, int y) {
-        return x == y || x == 71 || y == 79 ? 255 : SpritePixel(x, y);
-    };
-    for (int y = 0; y < 80; ++y) {
-        for (int x = 0; x < 72; ++x) ASSERT_EQ(shown(x, y), At(300 + x, 100 + y)) << x << "," << y;
-    }
-    // One pixel past the right edge, then past the bottom, through a clipper.
-    AttachClipper({RECT{0, 0, 640, 480}});
-    EXPECT_EQ(DD_OK, KeyedCopy(sprite, RECT{570, 10, 641, 89}, RECT{0, 0, 71, 79}));
-    for (int x = 0; x < 70; ++x) ASSERT_EQ(shown(x, 5), At(570 + x, 15));
-    EXPECT_EQ(DD_OK, KeyedCopy(sprite, RECT{10, 402, 81, 481}, RECT{0, 0, 71, 79}));
-    for (int y = 0; y < 78; ++y) ASSERT_EQ(shown(40, y), At(50, 402 + y));
-    // Without a clipper, a copy from above and left of the surface shows its lower right
-    // part.
-    ASSERT_EQ(DD_OK, back->SetClipper(nullptr));
-    EXPECT_EQ(DD_OK, KeyedCopy(sprite, RECT{-10, -5, 61, 74}, RECT{0, 0, 71, 79}));
-    EXPECT_EQ(SpritePixel(10, 5), At(0, 0));
-    EXPECT_EQ(SpritePixel(30, 20), At(20, 15));
-
-    EXPECT_EQ(DDERR_INVALIDRECT, KeyedCopy(sprite, RECT{0, 0, 72, 81}, RECT{0, 0, 72, 81}));
-    ASSERT_EQ(DD_OK, sprite->SetColorKey(DDCKEY_SRCBLT, nullptr));  // a keyed copy needs the key
-    EXPECT_EQ(DDERR_INVALIDPARAMS, KeyedCopy(sprite, RECT{0, 0, 71, 79}, RECT{0, 0, 71, 79}));
-}
 
 TEST_F(DirectDrawTest, BusySurfacesAndInjectedFailuresAnswerTheirCodes) {
     DDSURFACEDESC2 lock{};

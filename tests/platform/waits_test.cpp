@@ -1,5 +1,5 @@
-// The core's waits on the real clock, on a scripted clock: a program that is
-// only waiting sleeps, and what the game reads is what a spinning loop reads.
+// The core's waits, on a scripted real clock: a program only waiting sleeps,
+// and what the game reads is what a spinning loop would read.
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -8,9 +8,7 @@
 
 namespace {
 
-// Microseconds on the scripted clock at which the real counter shows `ms`
-// (it steps 64 times a second).
-constexpr std::uint64_t kStep = 15625;
+constexpr std::uint64_t kStep = 15625;  // microseconds: the counter steps 64 times a second
 
 struct ScriptedClock {
     std::uint64_t now = 0;
@@ -61,7 +59,6 @@ TEST_F(WaitTest, OnlyAThirdUnchangedReadInARowSleepsAndItReturnsTheNextStep) {
     EXPECT_EQ((std::vector<std::uint64_t>{7 * kStep, 8 * kStep}), clock.sleeps);
     EXPECT_EQ((std::vector<DWORD>{93, 93, 109, 109}), seen);
     EXPECT_EQ(125u, GetTickCount());
-
     // On the tests' virtual clock nothing ever sleeps.
     seam::UseRealClock(false);
     for (int i = 0; i < 10; ++i) GetTickCount();
@@ -88,10 +85,9 @@ TEST_F(WaitTest, IdlePollsWaitForInputAndAKeyPressedMeanwhileIsSeenAtOnce) {
     EXPECT_EQ(waits, clock.eventWaits.size());
 }
 
-// Without the display's own pacing (the headless driver) a flip happens at
-// the next 60 Hz blank: Flip returns at once, and drawing on the flip chain,
-// or flipping again, waits for that blank. A menu screen, which only draws
-// and flips, shows 60 pictures a second; a play frame is not held up.
+// Headless, a flip happens at the next 60 Hz blank: Flip returns at once,
+// and drawing on the flip chain or flipping again waits for that blank, so a
+// menu screen shows 60 pictures a second and a play frame is not held up.
 class FlipWaitTest : public DisplayTest {
   protected:
     ScriptedClock clock;
@@ -106,8 +102,7 @@ TEST_F(FlipWaitTest, DrawingAfterAFlipWaitsForItsBlank) {
     clock.now = 9000;
     ASSERT_EQ(DD_OK, Fill(nullptr, 3));
     EXPECT_EQ((std::vector<std::uint64_t>{16667}), clock.sleeps);
-    // Off-screen surfaces are not part of the flip; a blank already past
-    // costs nothing.
+    // A blank already past costs nothing.
     ASSERT_EQ(DD_OK, Flip());
     clock.now = 40000;
     ASSERT_EQ(DD_OK, Fill(nullptr, 4));
