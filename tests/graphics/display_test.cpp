@@ -164,6 +164,7 @@ TEST(Primitives, DrawNothingWithoutADisplay) {
     EXPECT_EQ(gfx::CountBack(0), 640 * 480);
     seam::FailNextAlloc();  // no block for a clip list: no clipper either
     EXPECT_EQ(AttachClipList(RECT{0, 0, 640, 480}), nullptr);
+    EXPECT_EQ(seam::ReleaseLog(), std::vector<std::string>{"clipper"});
 }
 
 std::vector<BYTE> ShowBaskets(const std::vector<IDirectDrawSurface7*>& frames) {

@@ -1,6 +1,8 @@
 // DirectDraw stand-in: busy surfaces, injected failures, reference counts,
 // flips and presentation. (Fills and keyed copies with their clipping are in
 // the graphics tests.)
+#include <cstdlib>
+
 #include "tests/platform/platform_test_support.h"
 
 namespace {
@@ -45,6 +47,8 @@ TEST_F(DirectDrawTest, BusySurfacesAndInjectedFailuresAnswerTheirCodes) {
     HDC dc = nullptr;
     ASSERT_EQ(DD_OK, back->GetDC(&dc));
     EXPECT_EQ(DDERR_SURFACEBUSY, Fill(nullptr, 1));
+    SetBkMode(dc, TRANSPARENT);
+    EXPECT_FALSE(TextOutA(dc, 0, 0, nullptr, 1));
     EXPECT_EQ(DD_OK, back->ReleaseDC(dc));
 
     auto* made = reinterpret_cast<IDirectDrawPalette*>(1);
@@ -64,6 +68,20 @@ TEST_F(DirectDrawTest, BusySurfacesAndInjectedFailuresAnswerTheirCodes) {
     EXPECT_EQ(0, seam::FlipCount());
     EXPECT_EQ(640 * 480, Count(0));  // nothing was drawn
     EXPECT_EQ(DD_OK, Fill(nullptr, 3));
+}
+
+// What the stand-in does not support stops the program, saying what it got;
+// the smallest surfaces are fine; the first allocation can be made to fail.
+TEST_F(DirectDrawTest, UnsupportedUsesStopTheProgramSayingWhy) {
+    EXPECT_NE(nullptr, MakeSprite(1, 1));
+    DDSURFACEDESC2 bad{};
+    bad.dwSize = 12;
+    EXPECT_DEATH(back->Lock(nullptr, &bad, DDLOCK_WAIT, nullptr), "must be [0-9]+, got 12");
+    EXPECT_DEATH(device->SetDisplayMode(640, 480, 8, 60, 0), "got 60 and 0x0");
+    seam::FailAllocUse(1, false);
+    void* volatile block = std::malloc(16);
+    EXPECT_EQ(nullptr, block);
+    std::free(block);
 }
 
 TEST_F(DirectDrawTest, ReleaseCountsFollowDirectDraw) {

@@ -36,6 +36,7 @@ class FilesTest : public PlatformTest {
         HFILE file = OpenFile(name, &info, OF_READ);
         if (file == HFILE_ERROR) return "<missing>";
         char buffer[64];
+        EXPECT_EQ(0u, _lread(file, nullptr, 0));
         const UINT got = _lread(file, buffer, sizeof buffer);  // what is there, then nothing
         EXPECT_EQ(0u, _lread(file, buffer, sizeof buffer));
         EXPECT_EQ(1, seam::OpenFiles());
@@ -63,8 +64,10 @@ TEST_F(FilesTest, BareNamesAreLookedForBesideTheProgramThenInShareThenHere) {
     char buffer[1];
     EXPECT_EQ(UINT(HFILE_ERROR), _lread(12345, buffer, 1));  // not a file of ours
     OFSTRUCT info;
+    std::memset(&info, 0xAB, sizeof info);
     seam::FailNext(seam::Call::OpenFile);
     EXPECT_EQ(HFILE_ERROR, OpenFile("sheet.bmp", &info, OF_READ));
+    EXPECT_EQ(0, info.fFixedDisk);  // the record is cleared
 }
 
 }  // namespace

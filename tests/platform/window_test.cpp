@@ -45,6 +45,13 @@ TEST_F(WindowTest, PostedDestroyOrACloseRequestEndsTheLoop) {
     EXPECT_EQ(7, RunLoop(3));
     EXPECT_EQ((std::vector<UINT>{WM_CLOSE, WM_DESTROY}), windowProcMessages);
     EXPECT_FALSE(PostMessageA(window, WM_DESTROY, 0, 0));  // the window has gone
+    WNDCLASSA again{};  // a class of the same name is refused, a child window stops us
+    again.lpfnWndProc = TestWindowProc;
+    again.lpszClassName = "TESTCLASS";
+    EXPECT_EQ(0, RegisterClassA(&again));
+    EXPECT_DEATH(CreateWindowExA(0, "TESTCLASS", "", WS_POPUP | WS_VISIBLE, 0, 0, 9, 9, window,
+                                 nullptr, nullptr, nullptr),
+                 "parent windows");
 }
 
 // A key held reads as exactly the top bit; a tap between two polls is seen
