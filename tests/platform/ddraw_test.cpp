@@ -68,6 +68,9 @@ TEST_F(DirectDrawTest, BusySurfacesAndInjectedFailuresAnswerTheirCodes) {
     EXPECT_EQ(0, seam::FlipCount());
     EXPECT_EQ(640 * 480, Count(0));  // nothing was drawn
     EXPECT_EQ(DD_OK, Fill(nullptr, 3));
+    seam::FailUse(seam::Call::Blt, 2, true);  // from the second use on, for good
+    EXPECT_EQ(DD_OK, Fill(nullptr, 3));
+    EXPECT_EQ(DDERR_SURFACELOST, Fill(nullptr, 3) & Fill(nullptr, 3));
 }
 
 // What the stand-in does not support stops the program, saying what it got;
