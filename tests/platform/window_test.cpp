@@ -1,9 +1,32 @@
 // Window, messages, keys and time: the loop's plumbing to WM_QUIT, the exact
 // key bit, taps between polls and the tick counter across the 32-bit wrap.
+#include <cstdlib>
 #include <iterator>
+#include <new>
 #include <set>
 
 #include "tests/platform/platform_test_support.h"
+
+extern "C" void* __real_malloc(std::size_t size);  // the tests link with --wrap=malloc
+
+namespace {
+
+bool countNews = false;  // operator new counts its uses while set
+long news = 0;
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    news += countNews;
+    if (void* block = __real_malloc(size ? size : 1)) return block;
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
 
 namespace {
 
@@ -107,6 +130,19 @@ TEST_F(WindowTest, RealTicksStepWithTheSystemTimer) {
         const DWORD step = *it - *std::prev(it);
         EXPECT_TRUE(step == 15 || step == 16) << "step of " << step << " ms";
     }
+}
+
+// The tones are made once: later beeps allocate nothing (a tone made anew
+// for each would grow under the device playing it).
+TEST_F(WindowTest, BeepsAfterTheFirstAllocateNothing) {
+    const UINT types[] = {MB_OK, MB_ICONHAND, MB_ICONASTERISK, MB_ICONEXCLAMATION};
+    for (UINT type : types) MessageBeep(type);
+    seam::ClearBeeps();
+    countNews = true;
+    for (UINT type : types) MessageBeep(type);
+    countNews = false;
+    EXPECT_EQ(news, 0);
+    EXPECT_EQ(seam::Beeps(), std::vector<UINT>(std::begin(types), std::end(types)));
 }
 
 }  // namespace
