@@ -18,7 +18,6 @@ namespace {
 
 std::string inputPath;
 IDirectDrawSurface7* frames[2] = {nullptr, nullptr};
-int lowestFreeFd = -1;
 
 int LowestFreeFd() {
     const int fd = open("/dev/null", O_RDONLY);
@@ -34,7 +33,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     windowClass.lpfnWndProc = DefWindowProcA;
     windowClass.lpszClassName = "VornackleFuzz";
     RegisterClassA(&windowClass);
-    mainWindow = CreateWindowExA(0, "VornackleFuzz", "fuzz", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480,
+    // The stand-in takes only a window over the whole desktop, as the game makes.
+    mainWindow = CreateWindowExA(0, "VornackleFuzz", "fuzz", WS_POPUP | WS_VISIBLE, 0, 0,
+                                 GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
                                  nullptr, nullptr, nullptr, nullptr);
     if (DisplayOpen() != 1) std::abort();
     for (IDirectDrawSurface7*& frame : frames) frame = MakeFrameSurface();
@@ -42,11 +43,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const char* folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     inputPath = std::string(folder) + "/fuzz_bitmap_" + std::to_string(getpid()) + ".bmp";
     std::atexit([] { unlink(inputPath.c_str()); });
-    lowestFreeFd = LowestFreeFd();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // Taken anew for each input: libFuzzer itself holds files open while it
+    // merges corpora, which it had not yet opened at initialisation.
+    const int lowestFreeFd = LowestFreeFd();
     std::FILE* out = std::fopen(inputPath.c_str(), "wb");
     if (out == nullptr) std::abort();
     std::fwrite(data, 1, size, out);
