@@ -37,8 +37,17 @@ for target in "${targets[@]}"; do
         -artifact_prefix="$build_dir/findings/$name-" "$corpus"
     # Inputs that reached new code join the kept corpus (commit them): a
     # merge adds only those, so the folder grows by what is new, not by volume.
+    # A merge that fails (its inner run crashing on every input) would leave
+    # the kept corpus as it was without a word: show why and fail.
     mkdir -p "$root/tests/fuzz_corpus/$name"
-    "$target" -merge=1 -timeout=10 -rss_limit_mb=2048 "$root/tests/fuzz_corpus/$name" "$corpus" \
-        2>&1 | grep -E '^MERGE-OUTER: [0-9]+ new files' || true
+    if ! "$target" -merge=1 -timeout=10 -rss_limit_mb=2048 \
+        -artifact_prefix="$build_dir/findings/$name-merge-" \
+        "$root/tests/fuzz_corpus/$name" "$corpus" >"$build_dir/$name-merge.log" 2>&1 ||
+        grep -q 'MERGE-OUTER: attempt 2$' "$build_dir/$name-merge.log"; then
+        tail -n 40 "$build_dir/$name-merge.log" >&2
+        echo "fuzz: merging $name's corpus failed" >&2
+        exit 1
+    fi
+    grep -E '^MERGE-OUTER: [0-9]+ new files' "$build_dir/$name-merge.log"
 done
 echo "fuzz: ${#targets[@]} target(s) ran clean"
