@@ -1,7 +1,9 @@
-// Window, messages, keys and time: the loop's plumbing to WM_QUIT, the exact
-// key bit, taps between polls and the tick counter across the 32-bit wrap.
+// Window, messages, keys, beeps and time: the loop's plumbing to WM_QUIT,
+// what the window calls refuse, the exact key bit, taps between polls, tones
+// made once, and the tick counter across the 32-bit wrap and in real steps.
 #include <malloc.h>
 
+#include <cmath>
 #include <iterator>
 #include <set>
 
@@ -107,7 +109,8 @@ TEST_F(WindowTest, RealTicksStepWithTheSystemTimer) {
     ASSERT_GE(seen.size(), 3u);
     for (auto it = std::next(seen.begin()); it != seen.end(); ++it) {
         const DWORD step = *it - *std::prev(it);
-        EXPECT_TRUE(step == 15 || step == 16) << "step of " << step << " ms";
+        // A loaded machine may miss a step: whole steps of 15.625 ms, rounded.
+        EXPECT_LT(std::abs(step - std::round(step / 15.625) * 15.625), 1.0) << step << " ms";
     }
 }
 
