@@ -63,13 +63,14 @@ count_different() {
     compare -metric AE "$SHOTS/crop.ppm" "$3" null: 2>&1 || true
 }
 
-# Takes screenshot NAME every half second until CHECK NAME succeeds, for at
-# most SECONDS; the check's last complaint is shown when time runs out.
+# Takes screenshot NAME every half second (with SHOT, default `shot`) until
+# CHECK NAME succeeds, for at most SECONDS; the check's last complaint is
+# shown when time runs out.
 wait_for() {
-    local name=$1 seconds=$2 check=$3 deadline
+    local name=$1 seconds=$2 check=$3 take=${4:-shot} deadline
     deadline=$((SECONDS + seconds))
     while ((SECONDS < deadline)); do
-        shot "$name"
+        "$take" "$name"
         if "$check" "$name" >"$SHOTS/check.log" 2>&1; then
             return 0
         fi

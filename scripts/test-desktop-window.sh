@@ -112,9 +112,9 @@ difference() {
     { compare -metric RMSE "$SHOTS/$1.png" "$2" null: 2>&1 || true; } | sed 's/.*(\(.*\))/\1/'
 }
 
-play_once() {
-    local label=$1
-    "$build/vornackle" --window &
+# Starts the program with ARGS and waits for its window (30 s at most).
+start_game() {
+    "$build/vornackle" "$@" &
     game_pid=$!
     local deadline=$((SECONDS + 30))
     window=
@@ -123,6 +123,11 @@ play_once() {
         sleep 0.2
         window=$(game_window)
     done
+}
+
+play_once() {
+    local label=$1
+    start_game --window
     wait_size 640x480
     wait_for_window story 30 check_story
     check_cpu "$label: story in a window"
@@ -182,31 +187,14 @@ play_once() {
 
 # As wait_for, with screenshots of the window alone (the picture at 1:1).
 wait_for_window() {
-    local name=$1 seconds=$2 check=$3 deadline
-    deadline=$((SECONDS + seconds))
-    while ((SECONDS < deadline)); do
-        window_shot "$name"
-        if "$check" "$name" >"$SHOTS/check.log" 2>&1; then
-            return 0
-        fi
-        sleep 0.5
-    done
-    fail "'$name' not seen in the window within ${seconds}s: $(cat "$SHOTS/check.log")"
+    wait_for "$1" "$2" "$3" window_shot || fail "'$1' not seen in the window"
 }
 
 # Started full screen (the default): the whole screen, sharp as the window's
 # picture enlarged; Alt+Enter makes it a 640 x 480 window showing the same.
 start_full_screen() {
     local label=$1
-    "$build/vornackle" &
-    game_pid=$!
-    local deadline=$((SECONDS + 30))
-    window=
-    until [[ -n "$window" ]]; do
-        ((SECONDS < deadline)) || fail "no window appeared"
-        sleep 0.2
-        window=$(game_window)
-    done
+    start_game
     wait_size 1024x768
     sleep 2
     shot story-started-full
