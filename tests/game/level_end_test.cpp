@@ -6,16 +6,14 @@
 #include <algorithm>
 #include <climits>
 #include <string>
-#include <tuple>
 #include <vector>
 
-#include "tests/game/game_test_support.h"
+#include "tests/game/replay_runner.h"
 
 namespace {
 
-using gametest::ExpectText;
-using gametest::Hold;
-using gametest::Shot;
+using replay::Decision;
+using replay::FrameRecord;
 
 TEST(LevelClock, AsFirstWrittenInTheNormalRangeAndCountingOnAcrossTheWrap) {
     for (DWORD start : {0u, 999u, 1000u, 123456u, 2147450000u}) {
@@ -42,52 +40,53 @@ TEST(LevelClock, AsFirstWrittenInTheNormalRangeAndCountingOnAcrossTheWrap) {
 TEST(OutcomeScreens, TextsAndEscTappedThere) {
     const struct {
         int level, objective;
-        std::vector<std::tuple<const char*, int, int, int>> lines;  // text, colour, x, y
+        std::vector<std::vector<int>> where;  // of each line: colour, x, y
+        std::vector<std::string> lines;
     } cases[] = {
         {1,
          0,
-         {{"CONGRATULATIONS LEVEL 1 COMPLETE!!!", 30, 150, 224},
-          {"PRESS SPACEBAR TO CONTINUE TO NEXT LEVEL...", 20, 150, 256},
-          {"PRESS ESC TO QUIT GAME...", 127, 150, 272}}},
+         {{30, 150, 224}, {20, 150, 256}, {127, 150, 272}},
+         {"CONGRATULATIONS LEVEL 1 COMPLETE!!!", "PRESS SPACEBAR TO CONTINUE TO NEXT LEVEL...",
+          "PRESS ESC TO QUIT GAME..."}},
         {1,
          INT_MAX,
-         {{"YOU HAVE FAILED YOUR OBJECTIVE!!!", 10, 150, 224},
-          {"PRESS SPACEBAR TO RETRY...", 20, 150, 256},
-          {"PRESS BACKSPACE TO GO TO TITLE SCREEN...", 127, 150, 272},
-          {"PRESS ESC TO QUIT GAME...", 127, 150, 288}}},
+         {{10, 150, 224}, {20, 150, 256}, {127, 150, 272}, {127, 150, 288}},
+         {"YOU HAVE FAILED YOUR OBJECTIVE!!!", "PRESS SPACEBAR TO RETRY...",
+          "PRESS BACKSPACE TO GO TO TITLE SCREEN...", "PRESS ESC TO QUIT GAME..."}},
         {5,
          0,
-         {{"CONGRATULATIONS YOU ARE ONE OF THE BEST VORNACKLE OF ALL TIME!!!", 30, 50, 224},
-          {"NEW FASTEST TIME: ", 60, 200, 240},
-          {"YOU ARE THE FASTEST VORNACKLE IN ALL THE LAND!!!", 60, 130, 256},
-          {"PRESS BACKSPACE TO GO TO TITLE SCREEN...", 20, 160, 288},
-          {"PRESS ESC TO QUIT GAME...", 127, 200, 304}}},
+         {{30, 50, 224}, {60, 200, 240}, {60, 130, 256}, {20, 160, 288}, {127, 200, 304}},
+         {"CONGRATULATIONS YOU ARE ONE OF THE BEST VORNACKLE OF ALL TIME!!!",
+          "NEW FASTEST TIME: ", "YOU ARE THE FASTEST VORNACKLE IN ALL THE LAND!!!",
+          "PRESS BACKSPACE TO GO TO TITLE SCREEN...", "PRESS ESC TO QUIT GAME..."}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::get<0>(c.lines[0]));
-        gametest::ResetGame();
-        const gametest::Run run = gametest::RunGame([&](const std::vector<Shot>& shots) {
-            const Shot& shot = shots.back();
-            if (shot.state == Shutdown) return;  // the closing present: keys stay as they are
-            if (shot.state == Briefing) gameData.level = c.level;
-            if (shot.state != Playing) return gametest::WalkTo(-1, shots);
-            Hold({});
-            if (shot.Has(std::get<0>(c.lines[0]))) {
-                for (auto [text, colour, x, y] : c.lines) {
-                    std::string line = text;  // the time: 7 before, 0 or 1 in play
+        SCOPED_TRACE(c.lines[0]);
+        int exitCode = -1;
+        replay::Play(
+            0, 2000,
+            [&](const FrameRecord& frame) {
+                const int state = frame.game.screenState;
+                if (state == Briefing) gameData.level = c.level;
+                if (state != Playing) return Decision{{replay::MenuKey(state)}};
+                if (!frame.HasText(c.lines[0])) {
+                    gameData.objective = c.objective;
+                    gameData.gameOverHit = 1;
+                    gameData.totalSeconds = 7;
+                    return Decision{};
+                }
+                for (size_t i = 0; i < c.lines.size(); ++i) {
+                    std::string line = c.lines[i];  // the time: 7 before, 0 or 1 in play
                     if (line.back() == ' ')
-                        line += std::to_string(shot.NumberAfter(line)) + " SECONDS";
-                    ExpectText(shot, line, colour, x, y);
+                        line += std::to_string(frame.NumberAfter(line)) + " SECONDS";
+                    EXPECT_EQ(frame.Where(line), c.where[i]) << line;
                 }
                 EXPECT_TRUE(c.level < 5 || gameData.totalSeconds == 7 ||
                             gameData.totalSeconds == 8);
-                return seam::TapKey(VK_ESCAPE);
-            }
-            gameData.objective = c.objective;
-            gameData.gameOverHit = 1;
-            gameData.totalSeconds = 7;
-        });
-        EXPECT_EQ(run.exitCode, 0);
+                return Decision{{}, VK_ESCAPE};
+            },
+            1, {}, &exitCode);
+        EXPECT_EQ(exitCode, 0);
         EXPECT_EQ(gameData.screenState, Ended);
         // Each display object once (the basket frames, which hold the device, stay).
         std::vector<std::string> released = seam::ReleaseLog();
@@ -100,21 +99,23 @@ TEST(OutcomeScreens, TextsAndEscTappedThere) {
 // An outcome picture that never reached the display (taken away just then)
 // is drawn afresh, play picture and all, and shown once the display is back.
 TEST(OutcomeScreen, PictureTheDisplayLostIsDrawnAfreshAndShown) {
-    gametest::ResetGame();
     bool redrawn = false;
-    const gametest::Run run = gametest::RunGame([&](const std::vector<Shot>& shots) {
-        const Shot& shot = shots.back();
-        if (shot.state == Shutdown) return;
-        if (shot.state != Playing) return gametest::WalkTo(-1, shots);
-        if (shot.Has("YOU HAVE FAILED YOUR OBJECTIVE!!!")) {
-            redrawn = shot.NumberAfter("Objective: ") == 0;  // the head-up line under it
-            return Hold({VK_ESCAPE});
-        }
-        Hold({});
-        gameData.gameOverHit = 1;
-        seam::LoseSurfaces();
-    });
-    EXPECT_EQ(run.exitCode, 0);
+    int exitCode = -1;
+    replay::Play(
+        0, 2000,
+        [&](const FrameRecord& frame) {
+            const int state = frame.game.screenState;
+            if (state != Playing) return Decision{{replay::MenuKey(state)}};
+            if (frame.HasText("YOU HAVE FAILED YOUR OBJECTIVE!!!")) {
+                redrawn = frame.NumberAfter("Objective: ") == 0;  // the head-up line under it
+                return Decision{{}, 0, true};
+            }
+            gameData.gameOverHit = 1;
+            seam::LoseSurfaces();
+            return Decision{};
+        },
+        1, {}, &exitCode);
+    EXPECT_EQ(exitCode, 0);
     EXPECT_TRUE(redrawn);
 }
 

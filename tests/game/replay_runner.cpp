@@ -13,16 +13,24 @@
 namespace replay {
 
 bool FrameRecord::HasText(const std::string& part) const {
-    return std::any_of(texts.begin(), texts.end(),
-                       [&](const std::string& text) { return text.find(part) != text.npos; });
+    return std::any_of(texts.begin(), texts.end(), [&](const seam::TextDraw& draw) {
+        return draw.text.find(part) != std::string::npos;
+    });
 }
 
 int FrameRecord::NumberAfter(const std::string& prefix) const {
-    for (const std::string& text : texts) {
-        size_t at = text.find(prefix);
-        if (at != std::string::npos) return std::atoi(text.c_str() + at + prefix.size());
+    for (const seam::TextDraw& draw : texts) {
+        size_t at = draw.text.find(prefix);
+        if (at != std::string::npos) return std::atoi(draw.text.c_str() + at + prefix.size());
     }
     return -1;
+}
+
+std::vector<int> FrameRecord::Where(const std::string& text) const {
+    for (const seam::TextDraw& draw : texts) {
+        if (draw.text == text) return {draw.index, draw.x, draw.y};
+    }
+    return {};
 }
 
 const Jewel* FrameRecord::Active(int slot) const {
@@ -39,8 +47,11 @@ std::vector<FrameRecord> Play(DWORD startTick, int maxFrames, const Controller& 
                               int* exitCode) {
     // The game opens its sprite sheet by its bare name.
     if (chdir(VORNACKLE_ASSETS_DIR) != 0) std::abort();
+    free(gameData.spriteSheet.pixels);  // kept when start-up stopped before cutting frames
     seam::Reset();
     gameData = kGameDataStart;
+    mainWindow = nullptr;
+    appInstance = nullptr;
     display = Display{nullptr, nullptr, nullptr, nullptr, nullptr, 640, 480, 8};
     std::memset(PaletteTable, 0, sizeof(PaletteTable));
     seam::SetTick(startTick);
@@ -58,15 +69,16 @@ std::vector<FrameRecord> Play(DWORD startTick, int maxFrames, const Controller& 
         frame.beeps = seam::Beeps();
         seam::ClearBeeps();
         frame.checksum = seam::PresentedChecksum();
-        for (const seam::TextDraw& draw : seam::TextsOfLastPresent()) {
-            frame.texts.push_back(draw.text);
-        }
+        frame.texts = seam::TextsOfLastPresent();
         frames.push_back(std::move(frame));
-        Decision decision = controller(frames.back());
+        Decision decision = controller ? controller(frames.back()) : Decision{};
         seam::ReleaseAllKeys();
         stopping = decision.stop || static_cast<int>(frames.size()) >= maxFrames;
         if (stopping) decision.held = {VK_ESCAPE};
-        for (int vk : decision.held) seam::HoldKey(vk, true);
+        for (int vk : decision.held) {
+            if (vk != 0) seam::HoldKey(vk, true);  // 0: none (MenuKey in play)
+        }
+        if (decision.tapped) seam::TapKey(decision.tapped);
     });
     if (beforeStart) beforeStart();
     char commandLine[] = "";

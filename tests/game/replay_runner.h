@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "game/game_data.h"
+#include "platform/seam.h"
 
 namespace replay {
 
@@ -18,23 +19,28 @@ struct FrameRecord {
     DWORD tick = 0;
     std::vector<UINT> beeps;  // since the previous picture
     std::uint32_t checksum = 0;
-    std::vector<std::string> texts;
+    std::vector<seam::TextDraw> texts;
     std::vector<BYTE> picture;  // 640 x 480 palette indices, in scenarios
 
     bool HasText(const std::string& part) const;
     int NumberAfter(const std::string& prefix) const;  // -1 if no text has it
     const Jewel* Active(int slot) const;               // null if the slot is free
+    // {palette index, x, y} of the text that is exactly `text`; empty if none.
+    std::vector<int> Where(const std::string& text) const;
 };
 
-// The keys held until the next picture; `stop` holds Esc from then on.
+// The keys held until the next picture (and one tapped: down and up again
+// before the next poll); `stop` holds Esc from then on.
 struct Decision {
     std::vector<int> held;
+    int tapped = 0;
     bool stop = false;
 };
 using Controller = std::function<Decision(const FrameRecord&)>;
 
 // WinMain from a fresh process to its end, `tickStep` virtual ms per tick
-// read, stopped past `maxFrames` pictures; `beforeStart` runs right before it.
+// read, stopped past `maxFrames` pictures (no controller: no keys);
+// `beforeStart` runs right before it (working in assets/, beside the sheet).
 std::vector<FrameRecord> Play(DWORD startTick, int maxFrames, const Controller& controller,
                               DWORD tickStep = 1, const std::function<void()>& beforeStart = {},
                               int* exitCode = nullptr);

@@ -2,29 +2,33 @@
 // time, each level's briefing as drawn, and the blinking prompts.
 #include <gtest/gtest.h>
 
-#include "tests/game/game_test_support.h"
+#include "tests/game/replay_runner.h"
 
 namespace {
 
-using gametest::ExpectText;
-using gametest::Hold;
-using gametest::Shot;
+using replay::Decision;
+using replay::FrameRecord;
+using V = std::vector<int>;
 
 // One story, then the title: Enter still held when it appears must not
 // start a game, only Space does. Its fastest time shows only once a game was
 // completed: 10000 means none yet, 0 is a real time.
 TEST(Screens, OneStoryThenTheTitleWithItsFastestTime) {
     for (int best : {10000, 0}) {
-        gametest::ResetGame();
-        gameData.bestTotalSeconds = best;
-        const gametest::Run run = gametest::RunGame([](const std::vector<Shot>& shots) {
-            Hold({shots.size() < 8 ? VK_RETURN : VK_ESCAPE});
-        });
-        ASSERT_EQ(run.shots.size(), 8u);
-        EXPECT_TRUE(run.shots[0].Has("town has ever seen???"));  // the whole story was told
-        for (size_t i = 1; i < run.shots.size(); ++i) EXPECT_EQ(run.shots[i].state, Title) << i;
-        EXPECT_EQ(run.shots[1].NumberAfter("FASTEST COMPLETION TIME: "), best == 0 ? 0 : -99999);
-        if (best == 0) ExpectText(run.shots[1], "FASTEST COMPLETION TIME: 0 SECONDS", 60, 160, 176);
+        int pictures = 0;
+        const auto frames = replay::Play(
+            0, 100,
+            [&](const FrameRecord&) {
+                return Decision{{VK_RETURN}, 0, ++pictures == 8};
+            },
+            1, [best] { gameData.bestTotalSeconds = best; });
+        ASSERT_EQ(frames.size(), 8u);
+        EXPECT_TRUE(frames[0].HasText("town has ever seen???"));  // the whole story was told
+        for (size_t i = 1; i < frames.size(); ++i) EXPECT_EQ(frames[i].game.screenState, Title);
+        EXPECT_EQ(frames[1].NumberAfter("FASTEST COMPLETION TIME: "), best == 0 ? 0 : -1);
+        if (best == 0) {
+            EXPECT_EQ(frames[1].Where("FASTEST COMPLETION TIME: 0 SECONDS"), V({60, 160, 176}));
+        }
     }
 }
 
@@ -61,35 +65,35 @@ TEST(Screens, EachLevelsBriefingSetsItsRulesAndShowsThem) {
     const char* const kNames[] = {"RED", "GREEN", "BLUE", "ORANGE", "YELLOW", "PURPLE", "WHITE"};
     for (int level = 1; level <= 5; ++level) {
         SCOPED_TRACE(level);
-        gametest::ResetGame();
-        const gametest::Run run = gametest::RunGame([&](const std::vector<Shot>& shots) {
-            if (shots.back().state != Briefing) return gametest::WalkTo(Briefing, shots);
+        int briefings = 0;
+        const auto frames = replay::Play(0, 100, [&](const FrameRecord& frame) {
+            const int state = frame.game.screenState;
+            if (state != Briefing) return Decision{{replay::MenuKey(state)}};
             gameData.level = level;
             gameData.totalSeconds = 42;
-            Hold({});
-            if (shots.size() >= 4) Hold({VK_ESCAPE});
+            return Decision{{}, 0, ++briefings == 2};
         });
-        const Shot& briefing = run.shots.back();
+        const FrameRecord& briefing = frames.back();
         EXPECT_EQ(gameData.objective, kRules[level - 1].objective);
         size_t ownLines = 0;
         for (const auto& line : kLevelLines) {
             if (line.level != level) continue;
-            ExpectText(briefing, line.text, line.colour, 200, line.y);
+            EXPECT_EQ(briefing.Where(line.text), V({line.colour, 200, line.y})) << line.text;
             ++ownLines;
         }
         for (int kind = 0; kind < kJewelKinds; ++kind) {
             const int points = kRules[level - 1].kindPoints[kind];
             EXPECT_EQ(gameData.kindPoints[kind], points) << kind;
-            ExpectText(briefing,
-                       std::string(kNames[kind]) + " JEWELS = " +
-                           (points == -1 ? "GAME OVER" : std::to_string(points) + " POINTS"),
-                       10 * (kind + 1), 200, 208 + 16 * kind);
+            const std::string line =
+                std::string(kNames[kind]) +
+                " JEWELS = " + (points == -1 ? "GAME OVER" : std::to_string(points) + " POINTS");
+            EXPECT_EQ(briefing.Where(line), V({10 * (kind + 1), 200, 208 + 16 * kind})) << line;
         }
-        ExpectText(briefing, "TOTAL COMPLETION TIME: 42 SECONDS", 127, 200, 32);
-        ExpectText(briefing, "USE LEFT ARROW TO MOVE LEFT", 20, 200, 64);
-        ExpectText(briefing, "USE RIGHT ARROW TO MOVE RIGHT", 20, 200, 80);
+        EXPECT_EQ(briefing.Where("TOTAL COMPLETION TIME: 42 SECONDS"), V({127, 200, 32}));
+        EXPECT_EQ(briefing.Where("USE LEFT ARROW TO MOVE LEFT"), V({20, 200, 64}));
+        EXPECT_EQ(briefing.Where("USE RIGHT ARROW TO MOVE RIGHT"), V({20, 200, 80}));
         // Only this level's block, the common lines and maybe the prompt.
-        const size_t prompt = briefing.Has("PRESS ENTER TO START LEVEL") ? 1 : 0;
+        const size_t prompt = briefing.HasText("PRESS ENTER TO START LEVEL") ? 1 : 0;
         EXPECT_EQ(briefing.texts.size(), ownLines + 10 + prompt);
     }
 }
@@ -101,17 +105,16 @@ TEST(Screens, PromptsBlinkWithTheTickCount) {
     const std::pair<DWORD, bool> ticks[] = {
         {0, true},    {1750, true},  {1751, false},        {2999, false},      {3000, true},
         {4750, true}, {4751, false}, {4294967295u, false}, {4294965000u, true}};
-    gametest::ResetGame();
-    seam::SetTickStep(0);
     size_t next = 0;
-    seam::SetTick(ticks[0].first);
-    gametest::RunGame(
-        [&](const std::vector<Shot>& shots) {
-            EXPECT_EQ(shots.back().Has("PRESS ENTER..."), ticks[next].second) << ticks[next].first;
-            if (++next == std::size(ticks)) return Hold({VK_ESCAPE});
+    replay::Play(
+        ticks[0].first, 100,
+        [&](const FrameRecord& frame) {
+            EXPECT_EQ(frame.HasText("PRESS ENTER..."), ticks[next].second) << ticks[next].first;
+            if (++next == std::size(ticks)) return Decision{{}, 0, true};
             seam::SetTick(ticks[next].first);
+            return Decision{};
         },
-        0);
+        0, [] { seam::SetTickBudget(0); });
     EXPECT_EQ(next, std::size(ticks));
 }
 
