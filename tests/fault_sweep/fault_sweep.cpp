@@ -1,137 +1,209 @@
-// The fault sweep: counts how often the bot's session (sweep_session.h) uses
-// each injectable call, then plays it again with the k-th use failing, once
-// and from then on, with each failure result, each run in a process of its
-// own so that a crash, a sanitizer report or a hang is seen, not suffered.
+// The fault sweep: the bot's whole session (five levels, the first attempt at
+// level 2 thrown, the fastest time on the title, Esc) played once to count
+// each injectable call's uses, then again with the k-th use failing, once and
+// from then on, with each failure result. Every run is a process of its own,
+// so that a crash, a sanitizer report or a hang is seen, not suffered.
 //
 //   fault_sweep [--sample N] [--jobs J] [--timeout SECONDS] [--kind NAME]
 //       the sweep and its table; exit 1 on any fault
 //   fault_sweep --run KIND USE once|forever RESULT
 //       one run, as the sweep starts it (KIND "none": no failure)
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/fault_sweep/sweep_session.h"
+#include "platform/seam.h"
+#include "tests/game/replay_bot.h"
 
 namespace {
 
-using sweep::Kind;
+using seam::Call;
 
+// A platform call failing at its k-th use (Call::Count: malloc), or with
+// `lost` the display taken away before the k-th picture and `call` (unless
+// Count) failing from its first use after that.
+struct Kind {
+    const char* name;
+    Call call;
+    std::vector<HRESULT> results;  // 0: the call's usual failure code
+    bool mayEndGame = false;       // nothing can be shown without what it makes
+    bool lost = false;
+};
+
+const std::vector<Kind> kKinds = {
+    {"RegisterClassA", Call::RegisterClassA, {0}, true},
+    {"CreateWindowExA", Call::CreateWindowExA, {0}, true},
+    {"DirectDrawCreateEx", Call::DirectDrawCreateEx, {0}, true},
+    {"SetCooperativeLevel", Call::SetCooperativeLevel, {0}, true},
+    {"SetDisplayMode", Call::SetDisplayMode, {0}, true},
+    {"CreateSurface", Call::CreateSurface, {0}, true},
+    {"GetAttachedSurface", Call::GetAttachedSurface, {0}, true},
+    {"CreatePalette", Call::CreatePalette, {0}},
+    {"SetPalette", Call::SetPalette, {0}},
+    {"CreateClipper", Call::CreateClipper, {0}},
+    {"SetClipList", Call::SetClipList, {0}},
+    {"SetClipper", Call::SetClipper, {0}},
+    {"SetColorKey", Call::SetColorKey, {0}},
+    {"GetDC", Call::GetDC, {0, DDERR_SURFACELOST}},
+    {"Blt", Call::Blt, {0, DDERR_GENERIC}},
+    {"Flip", Call::Flip, {0, DDERR_GENERIC}},
+    {"SetEntries", Call::SetEntries, {0}},
+    {"Lock", Call::Lock, {0, DDERR_SURFACEBUSY}},
+    {"OpenFile", Call::OpenFile, {0}},
+    {"RestoreAllSurfaces", Call::RestoreAllSurfaces, {0, DDERR_GENERIC}},
+    {"malloc", Call::Count, {0}},
+    {"display lost", Call::Count, {0}, false, true},
+    // The session never loses the display by itself, so restoring is reached
+    // only here: lost before a picture, then the restore fails once or for good.
+    {"lost, restore fails", Call::RestoreAllSurfaces, {0, DDERR_GENERIC}, false, true},
+};
+
+// Polls without a picture before the player, facing a display the system
+// does not give back, gives up and presses Esc (the game waits for it, as it
+// should, but no picture means no bot to end the wait).
+constexpr long kPollsBeforeQuitting = 100000;
+
+// One run. What it saw goes to stderr as its last line ("run: ..."), after
+// whatever the game itself wrote there.
 int RunOne(char** argv) {
-    sweep::Fault fault;
-    if (std::strcmp(argv[0], "none") != 0) {
-        fault.kind = sweep::FindKind(argv[0]);
-        if (fault.kind == nullptr) return 2;
-        fault.use = std::atol(argv[1]);
-        fault.forever = std::strcmp(argv[2], "forever") == 0;
-        fault.result = static_cast<HRESULT>(std::strtoul(argv[3], nullptr, 0));
+    if (const char* parent = std::getenv("FAULT_SWEEP_PARENT")) {
+        // Started by the sweep: die with it, and within its time limit.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != std::atoi(parent)) return 126;  // it went before that line
+        alarm(static_cast<unsigned>(std::atoi(std::getenv("FAULT_SWEEP_LIMIT"))));
     }
-    const sweep::Report report = sweep::RunSession(fault);
-    std::printf("exit %d completed %d total %d away %d uses", report.exitCode,
-                report.completed ? 1 : 0, report.totalSeconds, report.quitWhileAway ? 1 : 0);
-    for (long uses : report.uses) std::printf(" %ld", uses);
-    std::printf(" problems%s\n", report.problems.c_str());
+    const Kind* kind = nullptr;
+    for (const Kind& each : kKinds) {
+        if (std::strcmp(argv[0], each.name) == 0) kind = &each;
+    }
+    if (kind == nullptr && std::strcmp(argv[0], "none") != 0) return 2;
+    const long use = std::atol(argv[1]);
+    const bool forever = std::strcmp(argv[2], "forever") == 0;
+    const auto result = static_cast<HRESULT>(std::strtoul(argv[3], nullptr, 0));
+
+    long pictures = 0, polls = 0;
+    bool away = false;
+    const replay::Controller bot = replay::MakeBotController({2});
+    auto controller = [&](const replay::FrameRecord& frame) {
+        polls = 0;
+        // The display is taken away after this picture, before the next.
+        if (kind != nullptr && kind->lost && ++pictures + 1 == use) seam::LoseSurfaces();
+        return bot(frame);
+    };
+    auto arm = [&] {
+        // No check looks at the pixels, only at the game's record and the
+        // texts: skipping each picture's conversion makes a run far cheaper.
+        seam::RecordTextsOnly(true);
+        seam::SetPollHook([&] {
+            if (++polls > kPollsBeforeQuitting && LastPresentShown() == -1) {
+                away = true;
+                seam::HoldKey(VK_ESCAPE, true);
+            }
+        });
+        if (kind != nullptr && kind->call != Call::Count) {
+            seam::FailUse(kind->call, kind->lost ? 1 : static_cast<int>(use), forever, result);
+        } else if (kind != nullptr && !kind->lost) {
+            seam::FailAllocUse(use, forever);
+        }
+    };
+    int exitCode = -1;
+    const std::vector<replay::FrameRecord> frames =
+        replay::Play(4242421, 12000, controller, 1, arm, &exitCode);
+    seam::SetPollHook(nullptr);
+
+    // Five levels won, and the complete screen's total time kept and shown
+    // on the title after it.
+    int won = 0, total = -1;
+    bool kept = false, shown = false;
+    for (const replay::FrameRecord& frame : frames) {
+        const GameData& game = frame.game;
+        if (game.screenState == Playing && game.score >= game.objective) {
+            won |= 1 << game.level;
+            if (game.level == 5) total = game.totalSeconds;
+        } else if (total >= 0 && game.screenState == Title) {
+            kept = game.bestTotalSeconds == total;
+            shown = shown || frame.NumberAfter("FASTEST COMPLETION TIME: ") == total;
+        }
+    }
+    // The system gives back at process end whatever the game still holds;
+    // give it back here, so that whatever is left alive is what nothing refers to.
+    DisplayClose();
+    for (IDirectDrawSurface7* sprite : gameData.spriteFrames) {
+        if (sprite != nullptr) sprite->Release();
+    }
+    std::fprintf(stderr, "run: exit %d completed %d total %d away %d uses", exitCode,
+                 won == 0b111110 && kept && shown ? 1 : 0, total, away ? 1 : 0);
+    for (const Kind& each : kKinds) {
+        std::fprintf(stderr, " %ld",
+                     each.lost                  ? static_cast<long>(frames.size())
+                     : each.call == Call::Count ? seam::AllocUses()
+                                                : seam::CallUses(each.call));
+    }
+    std::fprintf(stderr, " problems%s", seam::OpenFiles() != 0 ? " file-left-open" : "");
+    if (int left = seam::LiveObjects()) std::fprintf(stderr, " %d-objects-unreferenced", left);
+    std::fprintf(stderr, "\n");
     return 0;
 }
 
 struct Job {
-    const Kind* kind;
-    long use;
-    bool forever;
-    HRESULT result;
-    std::string outcome, detail;
-    int totalSeconds = -1;
+    const Kind* kind = nullptr;  // none: the session as it should go
+    long use = 0;                // 1 = the first use in the session
+    bool forever = false;        // that use and every later one fail
+    HRESULT result = 0;
+    std::string outcome{}, detail{};
+    bool fault = false;
+    int total = -1;
+    std::vector<long> uses{};  // per kind, in kKinds order
 };
 
-struct Child {
-    pid_t pid;
-    size_t job;
-    std::string out, err;
-    std::chrono::steady_clock::time_point start;
-};
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+std::string Arguments(const Job& job) {
+    if (job.kind == nullptr) return "'--run' 'none' '0' 'once' '0'";
+    return "'--run' '" + std::string(job.kind->name) + "' '" + std::to_string(job.use) + "' '" +
+           (job.forever ? "forever" : "once") + "' '" +
+           std::to_string(static_cast<unsigned long>(static_cast<DWORD>(job.result))) + "'";
 }
 
-std::vector<std::string> Arguments(const Job& job) {
-    if (job.kind == nullptr) return {"--run", "none", "0", "once", "0"};
-    return {"--run", job.kind->name, std::to_string(job.use), job.forever ? "forever" : "once",
-            std::to_string(static_cast<unsigned long>(static_cast<DWORD>(job.result)))};
-}
-
-Child Start(const Job& job, size_t index, const std::string& folder) {
-    Child child{0, index, folder + "/" + std::to_string(index) + ".out",
-                folder + "/" + std::to_string(index) + ".err", std::chrono::steady_clock::now()};
-    const std::vector<std::string> args = Arguments(job);
-    const pid_t parent = getpid();
-    child.pid = fork();
-    if (child.pid == 0) {
-        // Killing the sweep kills its runs too (the signal outlives execv);
-        // a parent gone before this line leaves us to init, so go too.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) _exit(126);
-        const int out = open(child.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(child.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(out, 1);
-        dup2(err, 2);
-        std::vector<char*> argv = {const_cast<char*>("fault_sweep")};
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv("/proc/self/exe", argv.data());
-        _exit(127);
-    }
-    return child;
-}
-
-bool Contains(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
-
-// How one run ended; the first four are sound, the rest are faults.
-void Judge(Job& job, int status, bool timedOut, const std::string& out, const std::string& err,
-           int baseTotal, std::vector<long>* uses) {
+// How one run ended, from its wait status and all it wrote.
+void Judge(Job& job, int status, std::string err, int baseTotal) {
     auto fault = [&](const char* outcome, const std::string& detail) {
         job.outcome = outcome;
-        job.detail = detail;
+        job.detail = detail.substr(0, 400);
+        job.fault = true;
     };
-    if (timedOut) return fault("hang", "killed after the time limit");
+    // The run's report, taken out of what the game (or a sanitizer) wrote.
+    const size_t at = err.rfind("run: exit ");
+    const std::string line = at == std::string::npos ? "" : err.substr(at, err.find('\n', at) - at);
+    if (!line.empty()) err.erase(at, line.size() + 1);
+    auto has = [&](const char* part) { return err.find(part) != std::string::npos; };
+    const bool late = WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        if (Contains(err, "Sanitizer") || Contains(err, "runtime error")) {
-            return fault("sanitizer", err.substr(0, 400));
-        }
-        if (Contains(err, "tick budget") || Contains(err, "without the clock")) {
-            return fault("hang", err.substr(0, 200));
-        }
-        return fault("crash", err.substr(0, 400));
+        const char* what = has("Sanitizer") || has("runtime error")                 ? "sanitizer"
+                           : late || has("tick budget") || has("without the clock") ? "hang"
+                                                                                    : "crash";
+        const int code = WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status);
+        const std::string how = (WIFSIGNALED(status) ? "signal " : "exit ") + std::to_string(code);
+        return fault(what, late ? "killed after the time limit" : how + ": " + err);
     }
-    std::istringstream line(out);
+    if (line.empty()) return fault("bad exit", "no report: " + err);
+    std::istringstream report(line);
     std::string word;
     int exitCode = -1, completed = 0, away = 0;
-    line >> word >> exitCode >> word >> completed >> word >> job.totalSeconds >> word >> away >>
+    report >> word >> word >> exitCode >> word >> completed >> word >> job.total >> word >> away >>
         word;
-    long count = 0;
-    while (line >> count) uses->push_back(count);
-    line.clear();
-    std::string problems;
-    std::getline(line, problems);
-    problems = problems.substr(problems.find("problems") + 8);
+    for (long count = 0; report >> count;) job.uses.push_back(count);
+    const std::string problems = line.substr(line.find(" problems") + 9);
     if (!problems.empty()) return fault("leak/lost", problems);
     if (exitCode != 0) {
         const bool oneLine = err.rfind("vornackle: ", 0) == 0 && err.find('\n') == err.size() - 1;
@@ -143,64 +215,39 @@ void Judge(Job& job, int status, bool timedOut, const std::string& out, const st
         return;
     }
     // A failed fill, copy or label costs that picture, never game time.
-    const bool drawing = job.kind != nullptr && (std::strcmp(job.kind->name, "Blt") == 0 ||
-                                                 std::strcmp(job.kind->name, "GetDC") == 0);
-    if (completed && drawing && !job.forever && job.totalSeconds != baseTotal) {
-        fault("game changed", "total time " + std::to_string(job.totalSeconds) + " s, not " +
-                                  std::to_string(baseTotal));
-    } else if (completed) {
-        job.outcome = "full game";
-    } else if (away && job.forever) {
-        job.outcome = "waited for display, Esc";
-    } else if (job.forever) {
-        job.outcome = "played on, partly unseen";
-    } else {
-        fault("cut short", "exit 0 without the whole session");
+    const bool drawing =
+        job.kind != nullptr && (job.kind->call == Call::Blt || job.kind->call == Call::GetDC);
+    if (completed && drawing && !job.forever && job.total != baseTotal) {
+        return fault("game changed", "total time " + std::to_string(job.total) + " s, not " +
+                                         std::to_string(baseTotal));
     }
+    job.outcome = completed             ? "full game"
+                  : away && job.forever ? "waited for display, Esc"
+                  : job.forever         ? "played on, partly unseen"
+                                        : "";
+    if (job.outcome.empty()) fault("cut short", "exit 0 without the whole session");
 }
 
-bool IsSound(const std::string& outcome) {
-    return outcome == "full game" || outcome == "ended, one line" ||
-           outcome == "played on, partly unseen" || outcome == "waited for display, Esc";
-}
-
-// Runs the jobs, `jobs` at a time; returns the base run's use counts when
-// the list holds it.
-void RunAll(std::vector<Job>& list, int jobs, int timeoutSeconds, int baseTotal,
-            std::vector<long>* uses) {
-    char folderTemplate[] = "/tmp/fault_sweep_XXXXXX";
-    const std::string folder = mkdtemp(folderTemplate);
-    std::vector<Child> running;
-    size_t next = 0, done = 0;
-    while (done < list.size()) {
-        while (static_cast<int>(running.size()) < jobs && next < list.size()) {
-            running.push_back(Start(list[next], next, folder));
-            ++next;
-        }
-        bool reaped = false;
-        for (size_t i = 0; i < running.size(); ++i) {
-            Child& child = running[i];
-            int status = 0;
-            const auto age = std::chrono::steady_clock::now() - child.start;
-            const bool late = age > std::chrono::seconds(timeoutSeconds);
-            if (late) kill(child.pid, SIGKILL);
-            if (waitpid(child.pid, &status, late ? 0 : WNOHANG) != child.pid) continue;
-            std::vector<long> counted;
-            Judge(list[child.job], status, late, Slurp(child.out), Slurp(child.err), baseTotal,
-                  &counted);
-            if (list[child.job].kind == nullptr) *uses = counted;
-            std::remove(child.out.c_str());
-            std::remove(child.err.c_str());
-            running.erase(running.begin() + static_cast<long>(i));
-            ++done;
-            reaped = true;
-            if (done % 50 == 0)
-                std::fprintf(stderr, "fault_sweep: %zu of %zu runs\n", done, list.size());
-            break;
-        }
-        if (!reaped) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+// `workers` threads, each running one job's process at a time to its end.
+void RunAll(std::vector<Job>& jobs, int workers, const std::string& self, int baseTotal) {
+    std::atomic<size_t> next{0}, done{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < workers; ++i) {
+        threads.emplace_back([&] {
+            for (size_t at; (at = next++) < jobs.size();) {
+                FILE* pipe =
+                    popen(("exec '" + self + "' " + Arguments(jobs[at]) + " 2>&1").c_str(), "r");
+                std::string out;
+                char chunk[4096];
+                for (size_t n; (n = std::fread(chunk, 1, 4096, pipe)) > 0;) out.append(chunk, n);
+                Judge(jobs[at], pclose(pipe), out, baseTotal);
+                if (const size_t count = ++done; count % 50 == 0) {
+                    std::fprintf(stderr, "fault_sweep: %zu of %zu runs\n", count, jobs.size());
+                }
+            }
+        });
     }
-    rmdir(folder.c_str());
+    for (std::thread& thread : threads) thread.join();
 }
 
 // Every use up to a few hundred, else `spread` uses evenly from first to last.
@@ -211,6 +258,14 @@ std::vector<long> Picks(long uses, long spread) {
         picks.push_back(count == 1 ? 1 : 1 + i * (uses - 1) / (count - 1));
     }
     return picks;
+}
+
+std::string ResultName(HRESULT result) {
+    return result == 0                   ? "usual"
+           : result == DDERR_GENERIC     ? "GENERIC"
+           : result == DDERR_SURFACELOST ? "SURFACELOST"
+           : result == DDERR_SURFACEBUSY ? "SURFACEBUSY"
+                                         : std::to_string(result);
 }
 
 }  // namespace
@@ -229,11 +284,15 @@ int main(int argc, char** argv) {
         if (option == "--kind") only = argv[i + 1];
     }
     const auto started = std::chrono::steady_clock::now();
+    char self[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return 2;
+    setenv("FAULT_SWEEP_PARENT", std::to_string(getpid()).c_str(), 1);
+    setenv("FAULT_SWEEP_LIMIT", std::to_string(timeoutSeconds).c_str(), 1);
 
-    std::vector<Job> base = {Job{nullptr, 0, false, 0, "", ""}};
-    std::vector<long> uses;
-    RunAll(base, 1, timeoutSeconds, -1, &uses);
-    if (base[0].outcome != "full game" || uses.size() != sweep::Kinds().size()) {
+    std::vector<Job> base(1);
+    RunAll(base, 1, self, -1);
+    const std::vector<long>& uses = base[0].uses;
+    if (base[0].outcome != "full game" || uses.size() != kKinds.size()) {
         std::fprintf(stderr,
                      "fault_sweep: the session without failures did not go as it should: %s %s\n",
                      base[0].outcome.c_str(), base[0].detail.c_str());
@@ -241,47 +300,38 @@ int main(int argc, char** argv) {
     }
 
     std::vector<Job> list;
-    for (size_t k = 0; k < sweep::Kinds().size(); ++k) {
-        const Kind& kind = sweep::Kinds()[k];
+    for (size_t k = 0; k < kKinds.size(); ++k) {
+        const Kind& kind = kKinds[k];
         if (!only.empty() && only != kind.name) continue;
         for (long use : Picks(uses[k], spread)) {
             for (bool forever : {false, true}) {
-                if (forever && kind.source == Kind::LostDisplay && kind.call == seam::Call::Count)
-                    continue;
-                for (HRESULT result : kind.results)
-                    list.push_back(Job{&kind, use, forever, result, "", ""});
+                if (forever && kind.lost && kind.call == Call::Count) continue;
+                for (HRESULT result : kind.results) list.push_back({&kind, use, forever, result});
             }
         }
     }
-    std::vector<long> ignored;
-    RunAll(list, jobs, timeoutSeconds, base[0].totalSeconds, &ignored);
+    RunAll(list, jobs, self, base[0].total);
 
     // The table: per kind, its uses in the session, the runs, how they ended.
+    std::map<const Kind*, std::map<std::string, int>> endings;
+    for (const Job& job : list) ++endings[job.kind][job.outcome];
     std::printf("%-20s %8s %6s  %s\n", "call", "uses", "runs", "how the runs ended");
-    int faults = 0;
-    for (size_t k = 0; k < sweep::Kinds().size(); ++k) {
-        const Kind& kind = sweep::Kinds()[k];
-        std::map<std::string, int> endings;
-        int runs = 0;
-        for (const Job& job : list) {
-            if (job.kind != &kind) continue;
-            ++runs;
-            ++endings[job.outcome];
-        }
+    for (size_t k = 0; k < kKinds.size(); ++k) {
         std::string ended;
-        for (const auto& [outcome, count] : endings) {
+        int runs = 0;
+        for (const auto& [outcome, count] : endings[&kKinds[k]]) {
             ended += (ended.empty() ? "" : ", ") + std::to_string(count) + " " + outcome;
+            runs += count;
         }
-        std::printf("%-20s %8ld %6d  %s\n", kind.name, uses[k], runs, runs ? ended.c_str() : "-");
+        std::printf("%-20s %8ld %6d  %s\n", kKinds[k].name, uses[k], runs,
+                    runs ? ended.c_str() : "-");
     }
+    int faults = 0;
     for (const Job& job : list) {
-        if (IsSound(job.outcome)) continue;
-        if (++faults > 40) continue;
-        std::string command = "fault_sweep";
-        for (const std::string& arg : Arguments(job)) command += " '" + arg + "'";
-        std::printf("FAULT %s (%s, %s): %s\n  %s\n", job.outcome.c_str(),
-                    sweep::ResultName(job.result).c_str(), job.forever ? "forever" : "once",
-                    job.detail.c_str(), command.c_str());
+        if (!job.fault || ++faults > 40) continue;
+        std::printf("FAULT %s (%s, %s): %s\n  fault_sweep %s\n", job.outcome.c_str(),
+                    ResultName(job.result).c_str(), job.forever ? "forever" : "once",
+                    job.detail.c_str(), Arguments(job).c_str());
     }
     const double minutes =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() / 60.0;

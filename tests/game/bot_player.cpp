@@ -43,25 +43,32 @@ int ChooseMove(const GameData& game, bool dodgeAll) {
 Controller MakeBotController(std::vector<int> throwLevels) {
     auto gamesDone = std::make_shared<size_t>(0);
     auto failedLevel = std::make_shared<int>(0);  // the last level failed in this game
+    auto titlePictures = std::make_shared<int>(0);
+    // From the game's record alone: a label that failed to draw is no reason
+    // to play differently.
     return [=](const FrameRecord& frame) {
+        const GameData& game = frame.game;
         Decision decision;
-        if (frame.game.screenState != Playing) {
-            decision.stop = frame.HasText("PRESS ESC TO EXIT") && *gamesDone == throwLevels.size();
-            if (int key = MenuKey(frame.game.screenState)) decision.held = {key};
-        } else if (IsGameComplete(frame)) {
-            ++*gamesDone;
-            *failedLevel = 0;
-            decision.held = {VK_BACK};
-        } else if (IsLevelComplete(frame) || IsFailed(frame)) {
-            if (IsFailed(frame)) *failedLevel = frame.game.level;
+        if (game.screenState != Playing) {
+            if (*gamesDone < throwLevels.size()) {
+                if (int key = MenuKey(game.screenState)) decision.held = {key};
+            } else if (game.screenState == Title) {
+                // The fastest time shown, or given up on if its label never comes.
+                decision.stop = frame.HasText("FASTEST COMPLETION TIME") || ++*titlePictures >= 20;
+            }
+        } else if (game.score >= game.objective) {  // the level won
+            if (game.level == 5) {
+                ++*gamesDone;
+                *failedLevel = 0;
+            }
+            decision.held = {game.level == 5 ? VK_BACK : VK_SPACE};
+        } else if (game.secondsLeft < 1 || game.gameOverHit == 1) {  // failed: retry
+            *failedLevel = game.level;
             decision.held = {VK_SPACE};
         } else {
-            const int from = throwLevels[std::min(*gamesDone, throwLevels.size() - 1)];
-            const int level = frame.game.level;
-            const bool dodge = from != 0 && level >= from && *failedLevel != level;
-            if (int move = ChooseMove(frame.game, dodge)) {
-                decision.held = {move < 0 ? VK_LEFT : VK_RIGHT};
-            }
+            const int thrown = throwLevels[std::min(*gamesDone, throwLevels.size() - 1)];
+            const bool dodge = game.level == thrown && *failedLevel != thrown;
+            if (int move = ChooseMove(game, dodge)) decision.held = {move < 0 ? VK_LEFT : VK_RIGHT};
         }
         return decision;
     };

@@ -7,10 +7,11 @@
 
 namespace replay {
 
-// Plays one game per entry of `throwLevels`: from that level on (0: none) the
-// bot throws each level's first attempt, dodging every jewel until time is up.
+// Plays one game per entry of `throwLevels`: the first attempt at that level
+// (0: none) is thrown, every jewel dodged until time is up, and retried.
 // Backspace leaves each game-complete screen; the run stops on the title
-// after the last game.
+// after the last game once it shows the fastest time (after 20 pictures
+// without that label). Decides from the game's record, not the texts.
 Controller MakeBotController(std::vector<int> throwLevels);
 
 // The next play-frame move (-1 Left, 0 none, +1 Right) towards the most

@@ -1,5 +1,5 @@
-// Writes the README pictures: the bot plays one game (throwing the first
-// attempts from level 2 on) and a presented picture of each screen is saved
+// Writes the README pictures: the bot plays one game (throwing its first
+// attempt at level 2) and a presented picture of each screen is saved
 // as a PNG file.
 //
 //     screenshots <folder>
