@@ -72,8 +72,9 @@ std::vector<FrameRecord> Play(DWORD startTick, int maxFrames, const Controller& 
         frame.texts = seam::TextsOfLastPresent();
         frames.push_back(std::move(frame));
         Decision decision = controller ? controller(frames.back()) : Decision{};
-        seam::ReleaseAllKeys();
         stopping = decision.stop || static_cast<int>(frames.size()) >= maxFrames;
+        if (decision.ownKeys && !stopping) return;
+        seam::ReleaseAllKeys();
         if (stopping) decision.held = {VK_ESCAPE};
         for (int vk : decision.held) {
             if (vk != 0) seam::HoldKey(vk, true);  // 0: none (MenuKey in play)

@@ -30,11 +30,13 @@ struct FrameRecord {
 };
 
 // The keys held until the next picture (and one tapped: down and up again
-// before the next poll); `stop` holds Esc from then on.
+// before the next poll); `stop` holds Esc from then on. With `ownKeys` the
+// keys are left as the controller set them (through the desktop backend).
 struct Decision {
     std::vector<int> held;
     int tapped = 0;
     bool stop = false;
+    bool ownKeys = false;
 };
 using Controller = std::function<Decision(const FrameRecord&)>;
 

@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "platform/sdl/sdl_backend.h"
-#include "tests/game/game_test_support.h"
+#include "tests/game/replay_runner.h"
 #include "tests/platform/platform_test_support.h"
 
 namespace {
@@ -162,23 +162,26 @@ TEST_F(DesktopTest, ControllerHoldsTheKeyboardsKeysUntilTheLastLetsGo) {
 // A real game with the controller alone: A goes on from each screen whichever
 // of Enter and Space it waits for, and Back quits play at once.
 TEST(ControllerGameTest, AGoesOnFromEveryScreenAndBackQuits) {
-    gametest::ResetGame();
-    seam::UseBackendInput(true);
     SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);  // before the game's window starts it
     Pad pad;
     std::vector<int> screens;  // each screen in the order first seen
-    const gametest::Run run = gametest::RunGame([&](const std::vector<gametest::Shot>& shots) {
-        const int state = shots.back().state;
-        if (screens.empty() || screens.back() != state) screens.push_back(state);
-        if (shots.size() > 300) return seam::HoldKey(VK_ESCAPE, true);  // stuck: give up
-        // A tapped every other picture: a fresh press for each screen.
-        SDL_JoystickSetVirtualButton(pad.joystick, SDL_CONTROLLER_BUTTON_A,
-                                     state != Playing && shots.size() % 2 == 0);
-        SDL_JoystickSetVirtualButton(pad.joystick, SDL_CONTROLLER_BUTTON_BACK, state == Playing);
-    });
-    EXPECT_EQ(0, run.exitCode);
+    int exitCode = -1, pictures = 0;
+    const auto frames = replay::Play(
+        0, 300,
+        [&](const replay::FrameRecord& frame) {
+            const int state = frame.game.screenState;
+            if (screens.empty() || screens.back() != state) screens.push_back(state);
+            // A tapped every other picture: a fresh press for each screen.
+            SDL_JoystickSetVirtualButton(pad.joystick, SDL_CONTROLLER_BUTTON_A,
+                                         state != Playing && ++pictures % 2 == 0);
+            SDL_JoystickSetVirtualButton(pad.joystick, SDL_CONTROLLER_BUTTON_BACK,
+                                         state == Playing);
+            return replay::Decision{{}, 0, false, true};  // the pad's keys stay
+        },
+        1, [] { seam::UseBackendInput(true); }, &exitCode);
+    EXPECT_EQ(0, exitCode);
     EXPECT_EQ((std::vector<int>{Story, Title, Briefing, Playing}), screens);
-    EXPECT_LT(run.shots.size(), 300u);
+    EXPECT_LT(frames.size(), 300u);  // else stopped by the runner, with Esc
 }
 
 }  // namespace
