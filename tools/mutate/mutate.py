@@ -27,6 +27,9 @@ Settings (environment, or the matching --options):
   MUTATE_EXCLUDE  ctest names (a regular expression) not run for each fault
                 (default ^FaultSweep: the sampled fault sweep would add its
                 own run of whole sessions to every survivor); empty runs all
+  MUTATE_EVERY_TEST  1: run every test suite on each fault to its end (no
+                stop at the first failure) and report which suites catch
+                each fault, and how many faults each suite alone catches
   JOBS          parallel compile jobs and test lanes (default 2)
 """
 
@@ -383,10 +386,10 @@ def ctest_programs(build, exclude):
     return programs, others, left_out
 
 
-def plan_suite(programs, others, scratch):
+def plan_suite(programs, others, scratch, every=False):
     """Times each test program's suites once on the unfaulted build and cuts
-    the run into processes: each slow suite on its own, the rest of a program
-    together. Fails if the suite does not pass as it is."""
+    the run into processes: each slow suite on its own (`every`: each suite),
+    the rest of a program together. Fails if the suite does not pass as it is."""
     chunks = []
     for exe, (cwd, env, excluded) in sorted(programs.items()):
         out = os.path.join(scratch, "baseline-" + os.path.basename(exe) + ".json")
@@ -401,7 +404,7 @@ def plan_suite(programs, others, scratch):
         rest, rest_time = [], 0.0
         for suite in report["testsuites"]:
             t = float(suite["time"].rstrip("s"))
-            if t >= 1.0:
+            if t >= 1.0 or every:
                 chunks.append(Chunk(f"{os.path.basename(exe)}:{suite['name']}",
                                     [exe, f"--gtest_filter={suite['name']}.*{minus}"], cwd, env, t, exe))
             else:
@@ -432,11 +435,13 @@ def lanes_for(chunks, jobs):
     return [sorted(lane, key=lambda c: c.seconds) for lane in lanes if lane]
 
 
-def run_suite(lanes, factor, minimum):
-    """Runs the lanes side by side; the first failure or timeout stops all.
+def run_suite(lanes, factor, minimum, every=False):
+    """Runs the lanes side by side; the first failure or timeout stops all
+    (`every`: nothing stops, and every process that failed is named).
     Returns (caught, what caught it)."""
     stop = threading.Event()
     result = {}
+    failed_chunks = []
     lock = threading.Lock()
     procs = set()
 
@@ -444,8 +449,9 @@ def run_suite(lanes, factor, minimum):
         for chunk in lane:
             if stop.is_set():
                 return
-            argv = chunk.argv + (["--gtest_fail_fast", "--gtest_brief=1"]
-                                 if any(a.startswith("--gtest_filter=") for a in chunk.argv) else [])
+            gtest = any(a.startswith("--gtest_filter=") for a in chunk.argv)
+            argv = chunk.argv + (["--gtest_brief=1"] if gtest else []) + \
+                (["--gtest_fail_fast"] if gtest and not every else [])
             proc = subprocess.Popen(argv, cwd=chunk.cwd, env=chunk.env, stdout=subprocess.PIPE,
                                     stderr=subprocess.STDOUT, text=True, start_new_session=True)
             with lock:
@@ -465,6 +471,10 @@ def run_suite(lanes, factor, minimum):
                 failed, why = True, f"{chunk.name} (timeout)"
             with lock:
                 procs.discard(proc)
+            if failed and every:
+                with lock:
+                    failed_chunks.append(chunk.name)
+                continue
             if failed:
                 with lock:
                     # A process killed because another lane failed first
@@ -488,6 +498,8 @@ def run_suite(lanes, factor, minimum):
             for proc in procs:
                 kill(proc)
         raise
+    if every:
+        return bool(failed_chunks), " ".join(sorted(failed_chunks))
     return "why" in result, result.get("why", "")
 
 
@@ -539,6 +551,9 @@ def main():
     ap.add_argument("--exclude", default=os.environ.get("MUTATE_EXCLUDE", "^FaultSweep"),
                     help="ctest names (a regular expression) left out of each run")
     ap.add_argument("--list", action="store_true", help="only list the drawn faults")
+    ap.add_argument("--every-test", action="store_true",
+                    default=os.environ.get("MUTATE_EVERY_TEST", "") not in ("", "0"),
+                    help="run every suite on each fault and tell which catch it")
     args = ap.parse_args()
 
     started = time.monotonic()
@@ -603,7 +618,7 @@ def main():
             print(f"  {m.path}:{m.line}  {m.kind:12} {m.describe()}")
         return
 
-    chunks = plan_suite(programs, others, out)
+    chunks = plan_suite(programs, others, out, args.every_test)
     baseline = sum(c.seconds for c in chunks)
     print(f"mutate: suite unfaulted {baseline:.1f} s in {len(chunks)} processes: " +
           ", ".join(f"{c.name} {c.seconds:.1f}" for c in sorted(chunks, key=lambda c: c.seconds)))
@@ -635,7 +650,8 @@ def main():
                 error = re.search(r"error: (.*)", built.stdout)
                 mutant.caught_by = error.group(1)[:70] if error else "does not build"
             else:
-                caught, why = run_suite(lanes, args.timeout_factor, args.min_timeout)
+                caught, why = run_suite(lanes, args.timeout_factor, args.min_timeout,
+                                        args.every_test)
                 mutant.status = "caught" if caught else "MISSED"
                 mutant.caught_by = why
             # Undone at once: the next build compiles the original again.
@@ -685,6 +701,20 @@ def summary(tried, originals, commit, args, elapsed, total):
     lines.append(f"{'total':32} {caught:7} {missed:7} {skipped:8} {score:>7}")
     lines += ["", f"Score: {caught} caught / {counted} compiled faults = {score} "
               f"({skipped} did not compile)"]
+    if args.every_test:
+        # Per suite: the faults it catches, and those no other suite catches.
+        per = {}
+        for m in tried:
+            if m.status != "caught":
+                continue
+            names = m.caught_by.split()
+            for name in names:
+                row = per.setdefault(name, [0, 0])
+                row[0] += 1
+                row[1] += len(names) == 1
+        lines += ["", f"{'suite (program:suite)':56} {'catches':>8} {'alone':>6}"]
+        for name, (catches, alone) in sorted(per.items(), key=lambda kv: (-kv[1][1], -kv[1][0])):
+            lines.append(f"{name:56} {catches:8} {alone:6}")
     survivors = [m for m in tried if m.status == "MISSED"]
     if survivors:
         lines += ["", "Survivors (the suite passed with these faults):"]
