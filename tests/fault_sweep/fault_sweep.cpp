@@ -207,7 +207,9 @@ void Judge(Job& job, int status, std::string err, int baseTotal) {
     if (!problems.empty()) return fault("leak/lost", problems);
     if (exitCode != 0) {
         const bool oneLine = err.rfind("vornackle: ", 0) == 0 && err.find('\n') == err.size() - 1;
-        if (!oneLine) return fault("bad exit", "exit " + std::to_string(exitCode) + ": " + err);
+        if (!oneLine || exitCode != 1) {
+            return fault("bad exit", "exit " + std::to_string(exitCode) + ": " + err);
+        }
         if (!job.forever && job.kind != nullptr && !job.kind->mayEndGame) {
             return fault("gave up", err);
         }
