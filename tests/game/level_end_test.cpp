@@ -35,8 +35,9 @@ TEST(LevelClock, AsFirstWrittenInTheNormalRangeAndCountingOnAcrossTheWrap) {
 }
 
 // Each outcome screen's lines, reached in level 1 (or 5) by an objective of
-// 0 (or out of reach, with a game-over jewel). Esc tapped there and let go
-// before the frame ends still closes the program, giving the display back once.
+// 0 (or out of reach, with a game-over jewel). Each waits while no key is
+// down; Esc tapped there and let go before the frame ends still closes the
+// program, giving the display back once.
 TEST(OutcomeScreens, TextsAndEscTappedThere) {
     const struct {
         int level, objective;
@@ -62,7 +63,7 @@ TEST(OutcomeScreens, TextsAndEscTappedThere) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lines[0]);
-        int exitCode = -1;
+        int exitCode = -1, polls = 0;
         replay::Play(
             0, 2000,
             [&](const FrameRecord& frame) {
@@ -83,9 +84,15 @@ TEST(OutcomeScreens, TextsAndEscTappedThere) {
                 }
                 EXPECT_TRUE(c.level < 5 || gameData.totalSeconds == 7 ||
                             gameData.totalSeconds == 8);
-                return Decision{{}, VK_ESCAPE};
+                // No key for a while keeps the screen up; then Esc, tapped.
+                seam::SetPollHook([&polls] {
+                    if (++polls == 200) seam::TapKey(VK_ESCAPE);
+                });
+                return Decision{};
             },
             1, {}, &exitCode);
+        seam::SetPollHook(nullptr);
+        EXPECT_GE(polls, 200);
         EXPECT_EQ(exitCode, 0);
         EXPECT_EQ(gameData.screenState, Ended);
         // Each display object once (the basket frames, which hold the device, stay).

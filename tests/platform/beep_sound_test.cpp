@@ -41,6 +41,8 @@ TEST(BeepSound, CleanTonesThatFadeOut) {
     const auto last = std::find_if(played.rbegin(), played.rend(), loud);
     ASSERT_NE(last, played.rend()) << "no beep was played";
     const long end = played.rend() - last;  // one past the beep's last sound
+    const long start = std::find_if(played.begin(), played.end(), loud) - played.begin();
+    EXPECT_NEAR(end - start, 22050 * 240 / 1000, 10) << "both tones, 240 ms";
     ASSERT_GT(end, 3000);
     auto peak = [&](long from, long to) {
         int most = 0;
