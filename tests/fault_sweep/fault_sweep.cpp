@@ -210,7 +210,8 @@ void Judge(Job& job, int status, std::string err, int baseTotal) {
         if (!oneLine || exitCode != 1) {
             return fault("bad exit", "exit " + std::to_string(exitCode) + ": " + err);
         }
-        if (!job.forever && job.kind != nullptr && !job.kind->mayEndGame) {
+        // A display taken away is waited for, however long.
+        if (job.kind != nullptr && !job.kind->mayEndGame && (!job.forever || job.kind->lost)) {
             return fault("gave up", err);
         }
         job.outcome = "ended, one line";
