@@ -59,6 +59,13 @@ TEST_F(WaitTest, OnlyAThirdUnchangedReadInARowSleepsAndItReturnsTheNextStep) {
     EXPECT_EQ((std::vector<std::uint64_t>{7 * kStep, 8 * kStep}), clock.sleeps);
     EXPECT_EQ((std::vector<DWORD>{93, 93, 109, 109}), seen);
     EXPECT_EQ(125u, GetTickCount());
+    // The message loop peeks between frames: the next frame's two reads of
+    // the value the wait ended on are no third read in a row.
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);
+    EXPECT_EQ(125u, GetTickCount());
+    EXPECT_EQ(125u, GetTickCount());
+    EXPECT_EQ(2u, clock.sleeps.size()) << "a frame's start was delayed";
     // On the tests' virtual clock nothing ever sleeps.
     seam::UseRealClock(false);
     for (int i = 0; i < 10; ++i) GetTickCount();
