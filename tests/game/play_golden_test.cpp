@@ -14,7 +14,23 @@
 
 namespace {
 
-const char kGoldenFile[] = VORNACKLE_GOLDEN_DIR "/replay_level1.txt";
+// Each line as recorded in `file`, or with VORNACKLE_UPDATE_GOLDEN=1 recorded anew.
+void MatchesRecording(const char* file, const std::vector<std::string>& lines) {
+    if (const char* update = std::getenv("VORNACKLE_UPDATE_GOLDEN"); update && *update == '1') {
+        std::ofstream out(file);
+        for (const std::string& line : lines) out << line << "\n";
+        ASSERT_TRUE(out.good()) << "cannot write " << file;
+        return;
+    }
+    std::ifstream in(file);
+    size_t i = 0;
+    for (std::string line; std::getline(in, line) && i < lines.size(); ++i) {
+        ASSERT_EQ(lines[i], line) << "differs from the recording; if intended, record anew";
+    }
+    EXPECT_EQ(i, lines.size()) << "fewer lines recorded";
+    std::string more;
+    EXPECT_FALSE(std::getline(in, more)) << "more lines recorded";
+}
 
 // A few pictures on each menu; in play, sweeps of 130 frames (right 50, rest
 // 15, left 50, rest 15, both arrows once) until the level ends; Space on its
@@ -61,21 +77,30 @@ TEST(GoldenReplay, EveryPresentedPictureMatchesTheRecording) {
                       game.playerX, beeps.empty() ? "-" : beeps.c_str(), frame.checksum);
         lines.push_back(line);
     }
-    if (const char* update = std::getenv("VORNACKLE_UPDATE_GOLDEN"); update && *update == '1') {
-        std::ofstream out(kGoldenFile);
-        for (const std::string& line : lines) out << line << "\n";
-        ASSERT_TRUE(out.good()) << "cannot write " << kGoldenFile;
-        return;
+    MatchesRecording(VORNACKLE_GOLDEN_DIR "/replay_level1.txt", lines);
+}
+
+// Each level's briefing as shown: its objective and each kind's points (the
+// play frames use them), and the picture, its lines in their colours.
+TEST(GoldenReplay, EachLevelsBriefing) {
+    std::vector<std::string> lines = {"# level objective points(red..white) checksum"};
+    for (int level = 1; level <= 5; ++level) {
+        int briefings = 0;
+        const auto frames = replay::Play(0, 100, [&](const replay::FrameRecord& frame) {
+            const int state = frame.game.screenState;
+            if (state != Briefing) return replay::Decision{{replay::MenuKey(state)}};
+            gameData.level = level;  // the next picture shows this level's rules
+            gameData.totalSeconds = 42;
+            return replay::Decision{{}, 0, ++briefings == 2};
+        });
+        const GameData& game = frames.back().game;
+        std::string line = std::to_string(level) + " " + std::to_string(game.objective);
+        for (int points : game.kindPoints) line += " " + std::to_string(points);
+        char checksum[16];
+        std::snprintf(checksum, sizeof checksum, " %08x", frames.back().checksum);
+        lines.push_back(line + checksum);
     }
-    std::ifstream in(kGoldenFile);
-    size_t i = 0;
-    for (std::string line; std::getline(in, line) && i < lines.size(); ++i) {
-        // The font line first: the build installs fonts-dejavu-core.
-        ASSERT_EQ(lines[i], line) << "differs from the recording; if intended, record anew";
-    }
-    EXPECT_EQ(i, lines.size()) << "fewer pictures recorded";
-    std::string more;
-    EXPECT_FALSE(std::getline(in, more)) << "more pictures recorded";
+    MatchesRecording(VORNACKLE_GOLDEN_DIR "/briefings.txt", lines);
 }
 
 }  // namespace
