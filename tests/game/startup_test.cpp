@@ -27,6 +27,7 @@ void UseFolderWith(const std::string& sheet) {
     seam::SetProgramDirectory(folder);
     if (sheet.empty()) return;
     FILE* file = fopen("playersprite.bmp", "wb");
+    if (file == nullptr) abort();
     fwrite(sheet.data(), 1, sheet.size(), file);
     fclose(file);
 }

@@ -11,10 +11,6 @@
 
 namespace {
 
-bool Held(int vk) {
-    return (GetAsyncKeyState(vk) & 0x8000) != 0;
-}
-
 void PushKey(SDL_Scancode code, bool down, Uint16 mod = KMOD_NONE) {
     SDL_Event event{Uint32(down ? SDL_KEYDOWN : SDL_KEYUP)};
     event.key.keysym = {code, SDL_GetKeyFromScancode(code), mod, 0};
@@ -148,9 +144,11 @@ TEST_F(DesktopTest, ControllerHoldsTheKeyboardsKeysUntilTheLastLetsGo) {
         if (kind == Button) SDL_JoystickSetVirtualButton(pad.joystick, part, value);
         if (kind == Stick)
             SDL_JoystickSetVirtualAxis(pad.joystick, SDL_CONTROLLER_AXIS_LEFTX, value);
-        SDL_Event removed{SDL_CONTROLLERDEVICEREMOVED};
-        removed.cdevice.which = SDL_JoystickInstanceID(pad.joystick);
-        if (kind == Removed) SDL_PushEvent(&removed);
+        if (kind == Removed) {
+            SDL_Event removed{SDL_CONTROLLERDEVICEREMOVED};
+            removed.cdevice.which = SDL_JoystickInstanceID(pad.joystick);
+            SDL_PushEvent(&removed);
+        }
         std::string held;
         for (auto [key, name] :
              {std::pair{VK_LEFT, 'L'}, {VK_RIGHT, 'R'}, {VK_BACK, 'B'}, {VK_ESCAPE, 'E'}})

@@ -22,6 +22,11 @@ inline LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam,
     return 0;
 }
 
+// Whether a poll sees the key down (exactly the top bit, as the game reads it).
+inline bool Held(int vk) {
+    return (GetAsyncKeyState(vk) & 0x8000) != 0;
+}
+
 inline HWND OpenTestWindow() {
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = TestWindowProc;

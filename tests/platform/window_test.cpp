@@ -25,8 +25,6 @@ int RunLoop(int maxIterations) {
     return -1;
 }
 
-auto Held = [](int vk) { return (GetAsyncKeyState(vk) & 0x8000) != 0; };
-
 TEST_F(WindowTest, PostedDestroyOrACloseRequestEndsTheLoop) {
     HWND window = OpenTestWindow();
     ASSERT_NE(nullptr, window);
