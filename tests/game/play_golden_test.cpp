@@ -3,7 +3,9 @@
 // record anew with the target `update-golden` and look at the diff.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -101,6 +103,55 @@ TEST(GoldenReplay, EachLevelsBriefing) {
         lines.push_back(line + checksum);
     }
     MatchesRecording(VORNACKLE_GOLDEN_DIR "/briefings.txt", lines);
+}
+
+// Each outcome screen, reached in level 1 (or 5) by an objective of 0 (or
+// out of reach, with a game-over jewel): every text of its picture, in its
+// colour and place, and the picture. Each waits while no key is down; Esc
+// tapped there and let go before the frame ends still closes the program,
+// giving the display back once.
+TEST(GoldenReplay, EachOutcomeScreenAndEscTappedThere) {
+    std::vector<std::string> lines = {"# level objective checksum, then colour x y text"};
+    for (auto [level, objective] : {std::pair{1, 0}, {1, INT_MAX}, {5, 0}}) {
+        int exitCode = -1, polls = 0;
+        replay::Play(
+            0, 2000,
+            [&](const replay::FrameRecord& frame) {
+                const int state = frame.game.screenState;
+                if (state == Briefing) gameData.level = level;
+                if (state != Playing) return replay::Decision{{replay::MenuKey(state)}};
+                if (!replay::IsLevelComplete(frame) && !replay::IsFailed(frame) &&
+                    !replay::IsGameComplete(frame)) {
+                    gameData.objective = objective;
+                    gameData.gameOverHit = 1;
+                    gameData.totalSeconds = 7;
+                    return replay::Decision{};
+                }
+                char head[64];
+                std::snprintf(head, sizeof head, "%d %d %08x", level, objective, frame.checksum);
+                lines.push_back(head);
+                for (const seam::TextDraw& text : frame.texts) {
+                    lines.push_back(std::to_string(text.index) + " " + std::to_string(text.x) +
+                                    " " + std::to_string(text.y) + " " + text.text);
+                }
+                // No key for a while keeps the screen up; then Esc, tapped.
+                seam::SetPollHook([&polls] {
+                    if (++polls == 200) seam::TapKey(VK_ESCAPE);
+                });
+                return replay::Decision{};
+            },
+            1, {}, &exitCode);
+        seam::SetPollHook(nullptr);
+        EXPECT_GE(polls, 200);
+        EXPECT_EQ(exitCode, 0);
+        EXPECT_EQ(gameData.screenState, Ended);
+        // Each display object once (the basket frames, which hold the device, stay).
+        std::vector<std::string> released = seam::ReleaseLog();
+        std::sort(released.begin(), released.end());
+        EXPECT_EQ(released, (std::vector<std::string>{"clipper", "palette", "surface:back",
+                                                      "surface:primary"}));
+    }
+    MatchesRecording(VORNACKLE_GOLDEN_DIR "/outcomes.txt", lines);
 }
 
 }  // namespace
