@@ -1,14 +1,19 @@
-// The golden replay: a fixed key script from a fixed start tick, whose every
-// presented picture must match its line in golden/. After an intended change,
-// record anew with the target `update-golden` and look at the diff.
+// The golden tests: what the game shows, as recorded in golden/. The replay
+// (a fixed key script from a fixed start tick, every presented picture),
+// each briefing, each outcome screen, and the palettes and basket of
+// start-up. After an intended change, record anew with the target
+// `update-golden` and look at the diff.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "platform/seam.h"
@@ -152,6 +157,85 @@ TEST(GoldenReplay, EachOutcomeScreenAndEscTappedThere) {
                                                       "surface:primary"}));
     }
     MatchesRecording(VORNACKLE_GOLDEN_DIR "/outcomes.txt", lines);
+}
+
+// Works in an empty scratch folder, where the game looks for its sheet
+// first, holding `sheet` under the sheet's name unless it is empty.
+void UseFolderWith(const std::string& sheet) {
+    char folder[] = "/tmp/vornackle-game-test-XXXXXX";
+    if (mkdtemp(folder) == nullptr || chdir(folder) != 0) abort();
+    seam::SetProgramDirectory(folder);
+    if (sheet.empty()) return;
+    FILE* file = fopen("playersprite.bmp", "wb");
+    if (file == nullptr) abort();
+    fwrite(sheet.data(), 1, sheet.size(), file);
+    fclose(file);
+}
+
+std::uint32_t Checksum(const void* data, size_t size) {
+    std::uint32_t hash = 2166136261u;
+    for (size_t i = 0; i < size; ++i) hash = (hash ^ static_cast<const BYTE*>(data)[i]) * 16777619u;
+    return hash;
+}
+
+// The palette the game built and the one the display shows (the sheet's
+// colours with the jewels' on top, or else the display's default ramps), and
+// the story and title pictures (the basket on them only when the sheet's
+// colours reached the display; texts are drawn in the nearest colour it
+// shows). Each way start-up stops early still gives a game that plays.
+TEST(StartUp, PalettesAndBasketAsRecordedOrAPlayableGameWithout) {
+    enum { Table, Shown, StoryPicture, TitlePicture };
+    const struct {
+        const char* what;
+        int folder;       // 0: the real sheet, 1: none, 2: a refused one, 3: it all black
+        seam::Call fail;  // Count: nothing fails
+    } cases[] = {{"sheet", 0, seam::Call::Count},
+                 {"no-sheet", 1, seam::Call::Count},
+                 {"refused-sheet", 2, seam::Call::Count},
+                 {"upload-refused", 0, seam::Call::SetEntries},
+                 {"black-sheet", 3, seam::Call::Count}};
+    std::vector<std::string> lines = {"# case table shown story title"};
+    std::uint32_t sums[5][4] = {};
+    for (int k = 0; k < 5; ++k) {
+        const auto& c = cases[k];
+        int exitCode = -1;
+        auto controller = [&](const replay::FrameRecord& frame) {
+            const bool story = frame.game.screenState == Story;
+            sums[k][story ? StoryPicture : TitlePicture] = frame.checksum;
+            return replay::Decision{{VK_RETURN}, 0, !story};
+        };
+        const auto frames = replay::Play(
+            0, 100, controller, 1,
+            [&] {
+                std::string sheet = c.folder == 2 ? "MB" + std::string(80, 'x') : "";
+                if (c.folder == 3) {  // the jewels' colours still go on top
+                    std::ifstream in("playersprite.bmp", std::ios::binary);
+                    sheet.assign(std::istreambuf_iterator<char>(in), {});
+                    std::fill_n(sheet.begin() + 54, 1024, '\0');
+                }
+                if (c.folder) UseFolderWith(sheet);
+                if (c.fail != seam::Call::Count) seam::FailNext(c.fail);
+            },
+            &exitCode);
+        EXPECT_EQ(exitCode, 0) << c.what;
+        EXPECT_TRUE(frames.at(0).HasText("town has ever seen???")) << c.what;
+        PALETTEENTRY shown[256];
+        for (int i = 0; i < 256; ++i) shown[i] = seam::DisplayPalette(i);
+        sums[k][Table] = Checksum(PaletteTable, sizeof PaletteTable);
+        sums[k][Shown] = Checksum(shown, sizeof shown);
+        char line[96];
+        std::snprintf(line, sizeof line, "%s %08x %08x %08x %08x", c.what, sums[k][0], sums[k][1],
+                      sums[k][2], sums[k][3]);
+        lines.push_back(line);
+    }
+    EXPECT_EQ(sums[0][Table], sums[0][Shown]) << "the sheet's colours, shown";
+    EXPECT_NE(sums[0][StoryPicture], sums[1][StoryPicture]) << "the basket on the story";
+    EXPECT_NE(sums[0][TitlePicture], sums[1][TitlePicture]) << "the basket on the title";
+    EXPECT_EQ(sums[3][Table], sums[0][Table]) << "the table built before the upload failed";
+    for (int part : {Table, Shown, StoryPicture, TitlePicture})
+        EXPECT_EQ(sums[2][part], sums[1][part]) << "a refused sheet is no sheet " << part;
+    EXPECT_EQ(sums[3][Shown], sums[1][Shown]) << "no colours uploaded, the ramps stay";
+    MatchesRecording(VORNACKLE_GOLDEN_DIR "/startup.txt", lines);
 }
 
 }  // namespace
