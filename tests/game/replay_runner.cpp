@@ -26,13 +26,6 @@ int FrameRecord::NumberAfter(const std::string& prefix) const {
     return -1;
 }
 
-std::vector<int> FrameRecord::Where(const std::string& text) const {
-    for (const seam::TextDraw& draw : texts) {
-        if (draw.text == text) return {draw.index, draw.x, draw.y};
-    }
-    return {};
-}
-
 const Jewel* FrameRecord::Active(int slot) const {
     return game.jewels[slot].active ? &game.jewels[slot] : nullptr;
 }
@@ -65,7 +58,6 @@ std::vector<FrameRecord> Play(DWORD startTick, int maxFrames, const Controller& 
         if (stopping) return;
         FrameRecord frame;
         frame.game = gameData;
-        frame.tick = seam::PeekTick();
         frame.beeps = seam::Beeps();
         seam::ClearBeeps();
         frame.checksum = seam::PresentedChecksum();

@@ -16,7 +16,6 @@ namespace replay {
 // One presented picture and the game's record right after it.
 struct FrameRecord {
     GameData game;
-    DWORD tick = 0;
     std::vector<UINT> beeps;  // since the previous picture
     std::uint32_t checksum = 0;
     std::vector<seam::TextDraw> texts;
@@ -25,8 +24,6 @@ struct FrameRecord {
     bool HasText(const std::string& part) const;
     int NumberAfter(const std::string& prefix) const;  // -1 if no text has it
     const Jewel* Active(int slot) const;               // null if the slot is free
-    // {palette index, x, y} of the text that is exactly `text`; empty if none.
-    std::vector<int> Where(const std::string& text) const;
 };
 
 // The keys held until the next picture (and one tapped: down and up again
