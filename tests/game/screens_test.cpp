@@ -1,6 +1,8 @@
-// The shell: Esc on each menu screen, and a close request waiting before the
-// loop starts. (Each screen as drawn, and start-up: the golden tests;
-// start-up with no window or display: the fault sweep.)
+// The shell and the end of a level: Esc on each menu screen, a close request
+// waiting before the loop starts, the clock when the tick counter passes 2^31
+// or wraps at 2^32, and an outcome picture the display lost. (Each screen as
+// drawn, start-up, and Esc on the outcome screens: the golden tests; start-up
+// with no window or display: the fault sweep.)
 #include <gtest/gtest.h>
 
 #include "tests/game/replay_runner.h"
@@ -9,6 +11,48 @@ namespace {
 
 using replay::Decision;
 using replay::FrameRecord;
+
+TEST(LevelClock, AsFirstWrittenInTheNormalRangeAndCountingOnAcrossTheWrap) {
+    for (DWORD start : {0u, 999u, 1000u, 123456u, 2147450000u}) {
+        for (DWORD now = start; now <= start + 31000 && now <= 2147483647u; now += 7) {
+            // As first written: signed tick values, each divided by 1000.
+            const int first = static_cast<int>(start) / 1000 - static_cast<int>(now) / 1000 + 30;
+            ASSERT_EQ(SecondsLeftAt(start, now), first) << start << " " << now;
+        }
+    }
+    // Across 2^31 and the wrap at 2^32 every second still lasts 1000 ms; the
+    // thousands are those of the unwrapped counter (2^32 + 0 is 296 ms past one).
+    const DWORD cases[][3] = {
+        {2147483000u, 2147484000u, 29}, {2147483000u, 2147512999u, 1},
+        {2147483000u, 2147513000u, 0},  {4294967000u, 0u, 30},
+        {4294967000u, 703u, 30},        {4294967000u, 704u, 29},
+        {4294967000u, 29704u, 0},       {4294966500u, 4294966999u, 30},
+    };
+    for (const auto& c : cases) EXPECT_EQ(SecondsLeftAt(c[0], c[1]), int(c[2])) << c[1];
+}
+
+// An outcome picture that never reached the display (taken away just then)
+// is drawn afresh, play picture and all, and shown once the display is back.
+TEST(OutcomeScreen, PictureTheDisplayLostIsDrawnAfreshAndShown) {
+    bool redrawn = false;
+    int exitCode = -1;
+    replay::Play(
+        0, 2000,
+        [&](const FrameRecord& frame) {
+            const int state = frame.game.screenState;
+            if (state != Playing) return Decision{{replay::MenuKey(state)}};
+            if (frame.HasText("YOU HAVE FAILED YOUR OBJECTIVE!!!")) {
+                redrawn = frame.NumberAfter("Objective: ") == 0;  // the head-up line under it
+                return Decision{{}, 0, true};
+            }
+            gameData.gameOverHit = 1;
+            seam::LoseSurfaces();
+            return Decision{};
+        },
+        1, {}, &exitCode);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_TRUE(redrawn);
+}
 
 // The loop steps the game on every iteration, also before any message
 // arrives (or the story would never appear); Esc quits with exit code 0 and
