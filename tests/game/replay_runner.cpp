@@ -26,10 +26,6 @@ int FrameRecord::NumberAfter(const std::string& prefix) const {
     return -1;
 }
 
-const Jewel* FrameRecord::Active(int slot) const {
-    return game.jewels[slot].active ? &game.jewels[slot] : nullptr;
-}
-
 int MenuKey(int state) {
     if (state == Story || state == Briefing) return VK_RETURN;
     return state == Title ? VK_SPACE : 0;
@@ -85,16 +81,13 @@ std::vector<FrameRecord> Play(DWORD startTick, int maxFrames, const Controller& 
 
 std::vector<FrameRecord> RunScenario(int level, int frames, const std::function<void()>& setup,
                                      const std::vector<int>& held,
-                                     const std::function<bool(const FrameRecord&)>& each,
-                                     bool spawn) {
+                                     const std::function<bool(const FrameRecord&)>& each) {
     std::vector<FrameRecord> staged;
     bool started = false;
     auto controller = [&](const FrameRecord& frame) {
         Decision decision;
         if (started) {
             staged.push_back(frame);
-            const BYTE* pixels = seam::PrimaryPixels();
-            staged.back().picture.assign(pixels, pixels + seam::kWidth * seam::kHeight);
             decision.stop = (each && each(frame)) || static_cast<int>(staged.size()) >= frames;
         } else if (frame.game.screenState == Briefing && gameData.level != level) {
             gameData.level = level;  // the next pass shows this level's rules
@@ -109,7 +102,7 @@ std::vector<FrameRecord> RunScenario(int level, int frames, const std::function<
         decision.held = held;
         return decision;
     };
-    Play(spawn ? 1000000 : 1000001, frames + 200, controller, 5);
+    Play(1000001, frames + 200, controller, 5);
     return staged;
 }
 

@@ -19,11 +19,9 @@ struct FrameRecord {
     std::vector<UINT> beeps;  // since the previous picture
     std::uint32_t checksum = 0;
     std::vector<seam::TextDraw> texts;
-    std::vector<BYTE> picture;  // 640 x 480 palette indices, in scenarios
 
     bool HasText(const std::string& part) const;
     int NumberAfter(const std::string& prefix) const;  // -1 if no text has it
-    const Jewel* Active(int slot) const;               // null if the slot is free
 };
 
 // The keys held until the next picture (and one tapped: down and up again
@@ -45,13 +43,12 @@ std::vector<FrameRecord> Play(DWORD startTick, int maxFrames, const Controller& 
                               int* exitCode = nullptr);
 
 // A situation staged in `level`'s play: `setup` runs in the hook of its first
-// play picture; returns the `frames` pictures after it, with pixels, holding
+// play picture; returns the `frames` pictures after it, holding
 // `held`; `each` after every one ends the run early with true. Ticks advance
-// by 5 off multiples of 5, so no jewel starts unless `spawn`.
+// by 5 off multiples of 5, so no jewel starts.
 std::vector<FrameRecord> RunScenario(int level, int frames, const std::function<void()>& setup,
                                      const std::vector<int>& held = {},
-                                     const std::function<bool(const FrameRecord&)>& each = {},
-                                     bool spawn = false);
+                                     const std::function<bool(const FrameRecord&)>& each = {});
 
 // The advance key of a menu screen (Story, Title, Briefing), else 0.
 int MenuKey(int state);

@@ -97,11 +97,6 @@ class DisplayTest : public PlatformTest {
         return (surface ? surface : back)
             ->Blt(rect, nullptr, nullptr, DDBLT_WAIT | DDBLT_COLORFILL | DDBLT_ASYNC, &fx);
     }
-    // The back buffer's pixel (its pitch is 640), and how many pixels have `index`.
-    static BYTE At(int x, int y) { return seam::BackPixels()[y * 640 + x]; }
-    static int Count(BYTE index) {
-        return int(std::count(seam::BackPixels(), seam::BackPixels() + 640 * 480, index));
-    }
 
     HWND window = nullptr;
     IDirectDraw7* device = nullptr;
