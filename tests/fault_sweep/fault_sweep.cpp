@@ -95,7 +95,7 @@ int RunOne(char** argv) {
 
     long pictures = 0, polls = 0;
     bool away = false;
-    const replay::Controller bot = replay::MakeBotController({2});
+    const replay::Controller bot = replay::MakeBotController(2);
     auto controller = [&](const replay::FrameRecord& frame) {
         polls = 0;
         // The display is taken away after this picture, before the next.

@@ -40,34 +40,30 @@ int ChooseMove(const GameData& game, bool dodgeAll) {
     return choice;
 }
 
-Controller MakeBotController(std::vector<int> throwLevels) {
-    auto gamesDone = std::make_shared<size_t>(0);
-    auto failedLevel = std::make_shared<int>(0);  // the last level failed in this game
-    auto titlePictures = std::make_shared<int>(0);
+Controller MakeBotController(int throwLevel) {
+    auto done = std::make_shared<bool>(false);      // the game completed
+    auto thrown = std::make_shared<bool>(false);    // the first attempt at throwLevel
+    auto titlePictures = std::make_shared<int>(0);  // since the game completed
     // From the game's record alone: a label that failed to draw is no reason
     // to play differently.
     return [=](const FrameRecord& frame) {
         const GameData& game = frame.game;
         Decision decision;
         if (game.screenState != Playing) {
-            if (*gamesDone < throwLevels.size()) {
+            if (!*done) {
                 if (int key = MenuKey(game.screenState)) decision.held = {key};
             } else if (game.screenState == Title) {
                 // The fastest time shown, or given up on if its label never comes.
                 decision.stop = frame.HasText("FASTEST COMPLETION TIME") || ++*titlePictures >= 20;
             }
         } else if (game.score >= game.objective) {  // the level won
-            if (game.level == 5) {
-                ++*gamesDone;
-                *failedLevel = 0;
-            }
+            *done = game.level == 5;
             decision.held = {game.level == 5 ? VK_BACK : VK_SPACE};
         } else if (game.secondsLeft < 1 || game.gameOverHit == 1) {  // failed: retry
-            *failedLevel = game.level;
+            *thrown = *thrown || game.level == throwLevel;
             decision.held = {VK_SPACE};
         } else {
-            const int thrown = throwLevels[std::min(*gamesDone, throwLevels.size() - 1)];
-            const bool dodge = game.level == thrown && *failedLevel != thrown;
+            const bool dodge = game.level == throwLevel && !*thrown;
             if (int move = ChooseMove(game, dodge)) decision.held = {move < 0 ? VK_LEFT : VK_RIGHT};
         }
         return decision;

@@ -1,18 +1,16 @@
 // A bot that plays the real game through the replay runner.
 #pragma once
 
-#include <vector>
-
 #include "tests/game/replay_runner.h"
 
 namespace replay {
 
-// Plays one game per entry of `throwLevels`: the first attempt at that level
-// (0: none) is thrown, every jewel dodged until time is up, and retried.
-// Backspace leaves each game-complete screen; the run stops on the title
-// after the last game once it shows the fastest time (after 20 pictures
-// without that label). Decides from the game's record, not the texts.
-Controller MakeBotController(std::vector<int> throwLevels);
+// Plays one game: the first attempt at `throwLevel` (0: none) is thrown,
+// every jewel dodged until time is up, and retried. Backspace leaves the
+// game-complete screen; the run stops on the title once it shows the fastest
+// time (after 20 pictures without that label). Decides from the game's
+// record, not the texts.
+Controller MakeBotController(int throwLevel);
 
 // The next play-frame move (-1 Left, 0 none, +1 Right) towards the most
 // valuable catches reachable in the next 50 frames, away from harmful ones.

@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
     }
     const std::string folder = argv[1];
 
-    replay::Controller bot = replay::MakeBotController({2});
+    replay::Controller bot = replay::MakeBotController(2);
 
     std::map<std::string, bool> saved;
     bool ok = true;
