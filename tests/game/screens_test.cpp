@@ -12,16 +12,10 @@ namespace {
 using replay::Decision;
 using replay::FrameRecord;
 
-TEST(LevelClock, AsFirstWrittenInTheNormalRangeAndCountingOnAcrossTheWrap) {
-    for (DWORD start : {0u, 999u, 1000u, 123456u, 2147450000u}) {
-        for (DWORD now = start; now <= start + 31000 && now <= 2147483647u; now += 7) {
-            // As first written: signed tick values, each divided by 1000.
-            const int first = static_cast<int>(start) / 1000 - static_cast<int>(now) / 1000 + 30;
-            ASSERT_EQ(SecondsLeftAt(start, now), first) << start << " " << now;
-        }
-    }
-    // Across 2^31 and the wrap at 2^32 every second still lasts 1000 ms; the
-    // thousands are those of the unwrapped counter (2^32 + 0 is 296 ms past one).
+// Across 2^31 and the wrap at 2^32 every second still lasts 1000 ms; the
+// thousands are those of the unwrapped counter (2^32 + 0 is 296 ms past one).
+// (The normal range, seconds ticking over on whole thousands: the golden replay.)
+TEST(LevelClock, CountsOnAcrossTheWrap) {
     const DWORD cases[][3] = {
         {2147483000u, 2147484000u, 29}, {2147483000u, 2147512999u, 1},
         {2147483000u, 2147513000u, 0},  {4294967000u, 0u, 30},
@@ -65,10 +59,9 @@ TEST(Shell, EscOnEachMenuScreenQuitsWithExitZeroAndTheCursorBack) {
             const int state = frame.game.screenState;
             return Decision{{replay::MenuKey(state)}, 0, state == screen};
         };
-        const auto frames = replay::Play(0, 100, controller, 1, {}, &exitCode);
+        EXPECT_EQ(replay::Play(0, 100, controller, 1, {}, &exitCode).back().game.screenState,
+                  screen);
         EXPECT_EQ(exitCode, 0) << screen;
-        EXPECT_EQ(frames.front().game.screenState, Story);
-        EXPECT_EQ(frames.back().game.screenState, screen);
         EXPECT_EQ(gameData.screenState, Shutdown) << screen;
         EXPECT_LT(cursorWhilePlaying, 0);
         EXPECT_GE(seam::CursorShowCount(), 0);
