@@ -117,7 +117,8 @@ TEST(GoldenReplay, EachLevelsBriefing) {
 // giving the display back once.
 TEST(GoldenReplay, EachOutcomeScreenAndEscTappedThere) {
     std::vector<std::string> lines = {"# level objective checksum, then colour x y text"};
-    for (auto [level, objective] : {std::pair{1, 0}, {1, INT_MAX}, {5, 0}}) {
+    for (std::pair<int, int> c : {std::pair{1, 0}, {1, INT_MAX}, {5, 0}}) {
+        const int level = c.first, objective = c.second;  // a lambda takes no binding
         int exitCode = -1, polls = 0;
         replay::Play(
             0, 2000,
