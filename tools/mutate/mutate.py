@@ -28,8 +28,8 @@ Settings (environment, or the matching --options):
                 (default ^FaultSweep: the sampled fault sweep would add its
                 own run of whole sessions to every survivor); empty runs all
   MUTATE_EVERY_TEST  1: run every test suite on each fault to its end (no
-                stop at the first failure) and report which suites catch
-                each fault, and how many faults each suite alone catches
+                stop at the first failure) and report which tests catch
+                each fault, and how many faults each test alone catches
   JOBS          parallel compile jobs and test lanes (default 2)
 """
 
@@ -456,6 +456,7 @@ def run_suite(lanes, factor, minimum, every=False):
                                     stderr=subprocess.STDOUT, text=True, start_new_session=True)
             with lock:
                 procs.add(proc)
+            out = ""
             try:
                 out, _ = proc.communicate(timeout=max(minimum, factor * chunk.seconds))
                 failed = proc.returncode != 0
@@ -472,8 +473,11 @@ def run_suite(lanes, factor, minimum, every=False):
             with lock:
                 procs.discard(proc)
             if failed and every:
+                # Each test that failed, or the process when none could say.
+                tests = sorted(set(re.findall(r"^\[  FAILED  \] ([\w/]+\.[\w/]+)",
+                                              out or "", re.M)))
                 with lock:
-                    failed_chunks.append(chunk.name)
+                    failed_chunks.extend(tests or [why.replace(" ", "_")])
                 continue
             if failed:
                 with lock:
@@ -702,7 +706,7 @@ def summary(tried, originals, commit, args, elapsed, total):
     lines += ["", f"Score: {caught} caught / {counted} compiled faults = {score} "
               f"({skipped} did not compile)"]
     if args.every_test:
-        # Per suite: the faults it catches, and those no other suite catches.
+        # Per test: the faults it catches, and those no other test catches.
         per = {}
         for m in tried:
             if m.status != "caught":
@@ -712,7 +716,7 @@ def summary(tried, originals, commit, args, elapsed, total):
                 row = per.setdefault(name, [0, 0])
                 row[0] += 1
                 row[1] += len(names) == 1
-        lines += ["", f"{'suite (program:suite)':56} {'catches':>8} {'alone':>6}"]
+        lines += ["", f"{'test (or process)':56} {'catches':>8} {'alone':>6}"]
         for name, (catches, alone) in sorted(per.items(), key=lambda kv: (-kv[1][1], -kv[1][0])):
             lines.append(f"{name:56} {catches:8} {alone:6}")
     survivors = [m for m in tried if m.status == "MISSED"]
