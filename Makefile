@@ -8,7 +8,7 @@
 #   make windows-package zip of vornackle.exe and its sprite sheet
 #   make fuzz            libFuzzer build and a bounded run
 #   make bench           benchmark figures (bench-smoke: each once, briefly)
-#   make update-golden   record the replay checksums anew (on purpose only)
+#   make update-golden   record tests/game/golden/ anew (on purpose only)
 #   make update-screenshots  rewrite docs/*.png
 #   make install         install under PREFIX (default /usr/local)
 #   make package         Debian package (.deb) through CPack
@@ -159,8 +159,8 @@ test-web: web
 	cd $(WEB_TESTS_DIR) && ctest --output-on-failure -j $(JOBS)
 	/usr/bin/python3 tests/web/browser_test.py $(WEB_DIR)/site
 
-# On purpose only: after a change meant to alter the picture, record the
-# replay's checksums anew, and rewrite the README's pictures.
+# On purpose only: after a change meant to alter what the game shows, record
+# tests/game/golden/ anew, and rewrite the README's pictures.
 update-golden: build
 	cmake --build $(BUILD_DIR) --target update-golden
 
