@@ -13,7 +13,8 @@ packages_of() {
     test) echo libgtest-dev libbenchmark-dev zlib1g-dev xvfb xauth xdotool imagemagick file dpkg-dev ;;
     windows) echo mingw-w64 zip ;;
     wine) echo wine wine64 xvfb xauth xdotool imagemagick ;;
-    fuzz) echo clang ;;
+    # clang alone lacks libFuzzer's and the sanitizers' runtimes.
+    fuzz) echo clang libclang-rt-14-dev ;;
     format) echo clang-format ;;
     # Mutation testing: the tool is a Python script and builds with Ninja.
     mutate) echo python3 ninja-build ;;
@@ -58,4 +59,5 @@ fi
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -q
-"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
+# Another install running at the same moment is waited for, not failed.
+"${sudo[@]}" apt-get install -o DPkg::Lock::Timeout=600 -y -q --no-install-recommends "${missing[@]}" </dev/null
