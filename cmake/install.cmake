@@ -1,13 +1,17 @@
 # Install layout and the Debian package.
 #
-#   bin/vornackle
+#   bin/vornackle                 (games/vornackle in the Debian package)
 #   share/vornackle/playersprite.bmp
 #   share/doc/vornackle/FONT-LICENSE (the text's glyphs are DejaVu Sans Bold's)
+#   share/doc/vornackle/copyright, changelog.gz
+#   share/man/man6/vornackle.6.gz
+#   share/metainfo/invalid.vornackle.vornackle.metainfo.xml
 #   share/applications/vornackle.desktop
 #   share/icons/hicolor/{96x96,192x192}/apps/vornackle.png
 #
 # The program looks for its data beside itself first, then in
-# ../share/vornackle, so any prefix works without configuration.
+# ../share/vornackle, so any prefix works without configuration, and so
+# does Debian's /usr/games beside /usr/share.
 
 include(GNUInstallDirs)
 
@@ -42,11 +46,35 @@ install(FILES ${CMAKE_SOURCE_DIR}/platform/core/GLYPH_FONT_LICENSE
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/vornackle.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
+# The copyright, the changelog (from the git history), the manual page and
+# the AppStream metadata are written when installing, so they always match
+# the commit being installed; packaging/make-docs.sh says from what.
+set(VORNACKLE_DOCS ${CMAKE_BINARY_DIR}/package-docs)
+set(VORNACKLE_MAINTAINER "Vornackle Team <team@vornackle.invalid>")
+install(CODE "execute_process(COMMAND ${CMAKE_SOURCE_DIR}/packaging/make-docs.sh
+    ${CMAKE_SOURCE_DIR} ${VORNACKLE_DOCS} ${PROJECT_VERSION} ${PROJECT_HOMEPAGE_URL}
+    \"${VORNACKLE_MAINTAINER}\" COMMAND_ERROR_IS_FATAL ANY)")
+install(FILES ${VORNACKLE_DOCS}/copyright ${VORNACKLE_DOCS}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${VORNACKLE_DOCS}/vornackle.6.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+install(FILES ${VORNACKLE_DOCS}/invalid.vornackle.vornackle.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# The manual page names every option and key that --help prints, and no other.
+if(BUILD_TESTING)
+  add_test(NAME manual_page_matches_help
+           COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-manual-page.sh $<TARGET_FILE:vornackle>
+                   ${CMAKE_SOURCE_DIR}/packaging/vornackle.6)
+endif()
+
+# Relocations read-only before the program starts, as Debian builds programs.
+target_link_options(vornackle PRIVATE LINKER:-z,relro,-z,now)
+
 # make package: a .deb that depends on Debian's runtime libraries.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vornackle)
 set(CPACK_PACKAGE_VENDOR "Vornackle Team")
-set(CPACK_PACKAGE_CONTACT "Vornackle Team <team@vornackle.invalid>")
+set(CPACK_PACKAGE_CONTACT ${VORNACKLE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "arcade game: catch the falling jewels in a basket")
 # Lines kept under 80 columns, as Debian's tools show them.
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
@@ -57,7 +85,7 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
        "Finishing all five levels shows the total time, and the best total of the"
        "session is shown on the title screen.")
 set(CPACK_PACKAGE_FILE_NAME "vornackle_${PROJECT_VERSION}_amd64")
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Vornackle Team <team@vornackle.invalid>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VORNACKLE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
@@ -66,5 +94,8 @@ set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
 # runtimes) with their minimum versions; the text's glyphs are in the program.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
+# Debian puts games in /usr/games and strips them as dh_strip does; the
+# package's tree is rearranged after installing into it (packaging/deb-tree.cmake).
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/packaging/deb-tree.cmake)
+set(CPACK_VORNACKLE_STRIP ${CMAKE_STRIP})
 include(CPack)

@@ -81,12 +81,12 @@ if [[ -n "$deb" ]]; then
     run_inside "
         apt-get update -q
         apt-get install -y -q /root/$name
-        missing=\$(ldd /usr/bin/vornackle | grep 'not found' || true)
+        missing=\$(ldd /usr/games/vornackle | grep 'not found' || true)
         if [[ -n \"\$missing\" ]]; then echo \"libraries not installed: \$missing\" >&2; exit 1; fi
         for f in /usr/share/vornackle/playersprite.bmp /usr/share/doc/vornackle/FONT-LICENSE \
                  /usr/share/applications/vornackle.desktop; do test -f \$f; done
         dpkg -r vornackle
-        test ! -e /usr/bin/vornackle
+        test ! -e /usr/games/vornackle
     "
     echo "fresh-debian-check: package installed, complete, and removed cleanly"
     exit 0
