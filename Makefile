@@ -13,7 +13,7 @@
 #   make install         install under PREFIX (default /usr/local)
 #   make package         Debian package (.deb) through CPack
 #   make test-install    install into a temporary prefix and start it there
-#   make test-package    check the .deb's fields and contents
+#   make test-package    check the .deb: lintian, AppStream, manual page, desktop entry, start
 #   make test-desktop    the desktop program in a real window (Xvfb): switching, scaling, CPU
 #   make format / format-check
 #   make web             the game as a web page (build-web/site/); serve-web serves it
@@ -182,6 +182,7 @@ test-install: installable sheet-tool
 	scripts/test-install.sh $(BUILD_DIR)
 
 test-package: package
+	@$(DEPS) package
 	scripts/test-package.sh $(BUILD_DIR)
 
 # The desktop program in a real X window: --window, F11 and Alt+Enter, the

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build step needs, and only those missing.
 #
-# Usage: scripts/install-deps.sh GROUP...   (groups: build test windows wine fuzz web fresh desktop)
+# Usage: scripts/install-deps.sh GROUP...   (groups: build test windows wine fuzz web fresh desktop package)
 # An equipped machine costs one dpkg-query per package; apt-get runs only
 # when something is missing, after one `apt-get update`.
 set -euo pipefail
@@ -24,6 +24,8 @@ packages_of() {
     fresh) echo debootstrap ;;
     # The desktop check plays the program once more under a window manager.
     desktop) echo xvfb xauth xdotool imagemagick openbox ;;
+    # The .deb checked as Debian checks one, and its program started once.
+    package) echo lintian appstream desktop-file-utils man-db dpkg-dev file xvfb xauth xdotool imagemagick ;;
     *)
         echo "install-deps: unknown group '$1'" >&2
         exit 2

@@ -36,7 +36,8 @@ trap cleanup EXIT
 cmake --install "$build" --prefix "$prefix" >"$SHOTS/install.log"
 for file in bin/vornackle share/vornackle/playersprite.bmp share/applications/vornackle.desktop \
     share/icons/hicolor/96x96/apps/vornackle.png share/icons/hicolor/192x192/apps/vornackle.png \
-    share/doc/vornackle/FONT-LICENSE; do
+    share/doc/vornackle/FONT-LICENSE share/doc/vornackle/copyright share/doc/vornackle/changelog.gz \
+    share/man/man6/vornackle.6.gz share/metainfo/invalid.vornackle.vornackle.metainfo.xml; do
     if [[ ! -f "$prefix/$file" ]]; then
         echo "test-install: $file was not installed" >&2
         exit 1

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Checks the Debian package that `make package` built: its control fields,
-# that it carries the program, the sprite sheet, the font's licence, the desktop entry
-# and the icons, and that it declares the runtime libraries it needs.
+# Checks the Debian package that `make package` built as Debian would: its
+# control fields and contents, lintian with no error or warning, the AppStream
+# metadata, the manual page (it renders cleanly and names the options and keys
+# --help prints), the desktop entry, and that the program from the package is
+# on a player's PATH and starts: the story screen with the basket drawn from
+# the packaged sprite sheet, then Esc ends it with 0.
 #
 # Usage: scripts/test-package.sh BUILD_DIR
 set -euo pipefail
 
-build=${1:-build}
+build=$(realpath "${1:-build}")
+root=$(cd "$(dirname "$0")/.." && pwd)
 shopt -s nullglob
 debs=("$build"/vornackle_*.deb)
 if [[ ${#debs[@]} -ne 1 ]]; then
@@ -49,21 +53,91 @@ done
 for dep in libsdl2-ttf-2.0-0 fonts-dejavu-core; do
     expect "does not depend on $dep" bash -c "! grep -q '$dep' <<<'$(field Depends)'"
 done
-expect "program" has_file bin/vornackle
+expect "program in /usr/games" has_file games/vornackle
+expect "nothing in /usr/bin" bash -c "! grep -q '^\./usr/bin/' <<<'$contents'"
 expect "sprite sheet" has_file share/vornackle/playersprite.bmp
 expect "font licence" has_file share/doc/vornackle/FONT-LICENSE
 expect "desktop entry" has_file share/applications/vornackle.desktop
 expect "icon 96x96" has_file share/icons/hicolor/96x96/apps/vornackle.png
 expect "icon 192x192" has_file share/icons/hicolor/192x192/apps/vornackle.png
 
-# The program inside must be the stripped release build and runnable.
+# Debian's own checker: errors and warnings fail, info tags are shown.
+echo "test-package: lintian"
+lintian_out=$(lintian --info --fail-on error,warning "$deb" 2>&1 | grep -v '^running with root' || true)
+[[ -z "$lintian_out" ]] || echo "$lintian_out" | sed 's/^/  /'
+expect "lintian: no error or warning" bash -c "! grep -qE '^[EW]: ' <<<'$lintian_out'"
+
 unpacked=$(mktemp -d)
-trap 'rm -rf "$unpacked"' EXIT
+SHOTS=$(mktemp -d)
+game_pid=
+cleanup() {
+    if [[ -n "$game_pid" ]] && kill -0 "$game_pid" 2>/dev/null; then kill "$game_pid" || true; fi
+    stop_xvfb
+    rm -rf "$unpacked" "$SHOTS"
+}
+trap cleanup EXIT
+source "$root/scripts/screen-lib.sh"
 dpkg-deb --extract "$deb" "$unpacked"
-expect "program is executable" test -x "$unpacked/usr/bin/vornackle"
-expect "program is stripped" bash -c "file '$unpacked/usr/bin/vornackle' | grep -q ', stripped'"
-expect "desktop entry starts vornackle" grep -qx 'Exec=vornackle' \
-    "$unpacked/usr/share/applications/vornackle.desktop"
+usr=$unpacked/usr
+program=$usr/games/vornackle
+
+expect "program is executable" test -x "$program"
+expect "program is stripped" bash -c "file '$program' | grep -q ', stripped'"
+zcat "$usr/share/doc/vornackle/changelog.gz" >"$SHOTS/changelog"
+expect "changelog's version is the package's" \
+    test "$(dpkg-parsechangelog -l "$SHOTS/changelog" -S Version)" = "$(field Version)"
+expect "copyright covers the font" grep -q '^License: bitstream-vera' \
+    "$usr/share/doc/vornackle/copyright"
+
+metainfo=$usr/share/metainfo/invalid.vornackle.vornackle.metainfo.xml
+validation=$(appstreamcli validate --no-net "$metainfo" 2>&1) || true
+echo "$validation" | sed 's/^/  /'
+expect "AppStream metadata: valid, no warning" \
+    bash -c "grep -q 'Validation was successful' <<<'$validation' && ! grep -qE '^[EW]: ' <<<'$validation'"
+expect "AppStream launches vornackle.desktop" \
+    grep -q '<launchable type="desktop-id">vornackle.desktop</launchable>' "$metainfo"
+
+desktop=$usr/share/applications/vornackle.desktop
+expect "desktop entry validates" desktop-file-validate "$desktop"
+expect "desktop entry starts vornackle" grep -qx 'Exec=vornackle' "$desktop"
+
+page=$usr/share/man/man6/vornackle.6.gz
+zcat "$page" >"$SHOTS/vornackle.6"
+man_warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
+    man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null || echo "man failed")
+[[ -z "$man_warnings" ]] || echo "$man_warnings" | sed 's/^/  /'
+expect "manual page renders without a warning" test -z "$man_warnings"
+expect "manual page has the version" grep -q "\"vornackle $(field Version)\"" "$SHOTS/vornackle.6"
+expect "manual page names what --help names" \
+    "$root/scripts/check-manual-page.sh" "$program" "$SHOTS/vornackle.6"
+
+# A player's PATH (Debian's /etc/login.defs and /etc/profile give users
+# /usr/games), inside the unpacked tree.
+player_path=
+for dir in /usr/local/bin /usr/bin /bin /usr/local/games /usr/games; do
+    player_path+=${player_path:+:}$unpacked$dir
+done
+expect "vornackle on a player's PATH" test "$(PATH=$player_path command -v vornackle)" = "$program"
+
+# Started by name from a folder holding nothing of the game, as the desktop
+# entry starts it; the basket on the story screen shows it found its sprite sheet.
+SHEET=$usr/share/vornackle/playersprite.bmp
+PICTURE_TOOL=$build/vn_sheet_picture
+starts() {
+    start_xvfb || return 1
+    prepare_references
+    mkdir -p "$SHOTS/elsewhere"
+    (cd "$SHOTS/elsewhere" && PATH=$player_path:$PATH exec timeout 60 vornackle) &
+    game_pid=$!
+    wait_for story 30 check_story || return 1
+    press Escape
+    local status=0
+    wait "$game_pid" || status=$?
+    game_pid=
+    echo "  the game ended with $status after Esc"
+    ((status == 0))
+}
+expect "the packaged game starts and quits" starts
 
 if ((failures > 0)); then
     echo "test-package: $failures check(s) failed" >&2
