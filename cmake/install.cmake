@@ -65,6 +65,8 @@ if(BUILD_TESTING)
   add_test(NAME manual_page_matches_help
            COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-manual-page.sh $<TARGET_FILE:vornackle>
                    ${CMAKE_SOURCE_DIR}/packaging/vornackle.6)
+  # The changelog's entries on a history with version tags.
+  add_test(NAME package_changelog_from_tags COMMAND ${CMAKE_SOURCE_DIR}/packaging/test-make-docs.sh)
 endif()
 
 # Relocations read-only before the program starts, as Debian builds programs.
