@@ -51,8 +51,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/vornackle.desktop
 # the commit being installed; packaging/make-docs.sh says from what.
 set(VORNACKLE_DOCS ${CMAKE_BINARY_DIR}/package-docs)
 set(VORNACKLE_MAINTAINER "Vornackle Team <team@vornackle.invalid>")
-install(CODE "execute_process(COMMAND ${CMAKE_SOURCE_DIR}/packaging/make-docs.sh
-    ${CMAKE_SOURCE_DIR} ${VORNACKLE_DOCS} ${PROJECT_VERSION} ${PROJECT_HOMEPAGE_URL}
+install(CODE "execute_process(COMMAND \"${CMAKE_SOURCE_DIR}/packaging/make-docs.sh\"
+    \"${CMAKE_SOURCE_DIR}\" \"${VORNACKLE_DOCS}\" ${PROJECT_VERSION} ${PROJECT_HOMEPAGE_URL}
     \"${VORNACKLE_MAINTAINER}\" COMMAND_ERROR_IS_FATAL ANY)")
 install(FILES ${VORNACKLE_DOCS}/copyright ${VORNACKLE_DOCS}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
