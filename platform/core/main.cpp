@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    // A page starts the program with no arguments at all, not even its name.
+    // A caller may start the program with no arguments at all, not even its name.
     int options = argc > 0 ? argc - 1 : 0;
     char** option = argv + (argc > 0 ? 1 : 0);
     // The game's own option reaches it through WinMain's command line, as on

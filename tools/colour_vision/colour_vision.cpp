@@ -19,6 +19,8 @@
 // Prints the table in Markdown (or writes it to --table), writes the
 // picture of level 5's jewels as a deuteranope sees them (--picture), and
 // exits 1 when a pair of kinds is not told apart with marks.
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -273,6 +275,28 @@ bool WritePicture(const std::string& path, const Shot& plain, const Shot& marked
     return replay::WritePalettePng(path, pixels.data(), width, height, width, palette);
 }
 
+// Into `path` between its two marker lines, or as the whole file when it
+// has none.
+bool WriteTable(const std::string& path, const std::string& table) {
+    const std::string begin = "<!-- colour_vision table -->\n", end = "<!-- end of table -->\n";
+    std::string text;
+    if (FILE* in = std::fopen(path.c_str(), "r")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) text.append(buffer, n);
+        std::fclose(in);
+    }
+    const size_t from = text.find(begin), to = text.find(end);
+    if (from != std::string::npos && to != std::string::npos && from < to) {
+        text.replace(from + begin.size(), to - from - begin.size(), table);
+    } else {
+        text = table;
+    }
+    FILE* out = std::fopen(path.c_str(), "w");
+    if (out == nullptr) return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    return std::fclose(out) == 0 && written;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -280,7 +304,11 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if ((option == "--table" || option == "--picture") && i + 1 < argc) {
-            (option == "--table" ? tablePath : picturePath) = argv[++i];
+            // The game runs in assets/: a relative path is the caller's.
+            std::string path = argv[++i];
+            char here[4096];
+            if (path[0] != '/' && getcwd(here, sizeof here) != nullptr) path = here + ("/" + path);
+            (option == "--table" ? tablePath : picturePath) = path;
         } else {
             std::fprintf(stderr, "usage: colour_vision [--table FILE] [--picture FILE]\n");
             return 2;
@@ -358,10 +386,7 @@ int main(int argc, char** argv) {
 
     if (tablePath.empty()) {
         std::fputs(table.c_str(), stdout);
-    } else if (FILE* file = std::fopen(tablePath.c_str(), "w")) {
-        std::fputs(table.c_str(), file);
-        std::fclose(file);
-    } else {
+    } else if (!WriteTable(tablePath, table)) {
         std::fprintf(stderr, "colour_vision: cannot write %s\n", tablePath.c_str());
         return 1;
     }
