@@ -78,11 +78,13 @@ Picture PlayPicture(bool marks) {
         1, 1,
         [marks] {
             gameData.marksShown = marks;
-            for (int k = 0; k < kJewelKinds; ++k) gameData.jewels[k] = {40 + 30 * k, 198, 2, kKinds[k], 1};
+            for (int k = 0; k < kJewelKinds; ++k)
+                gameData.jewels[k] = {40 + 30 * k, 198, 2, kKinds[k], 1};
             gameData.jewels[7] = {100, 468, 2, Red, 1};
             gameData.jewels[8] = {140, 468, 2, White, 1};
         },
-        {}, [&](const FrameRecord&) {
+        {},
+        [&](const FrameRecord&) {
             picture = Shown();
             return true;
         });
@@ -161,12 +163,14 @@ TEST(JewelMarks, BriefingShowsEachKindsMarkBesideItsLine) {
     bool shown = false;
     const Picture off = BriefingPicture("", false, &shown);
     EXPECT_FALSE(shown);
-    for (const Picture& on : {BriefingPicture("--marks", false, &shown), BriefingPicture("", true, &shown)}) {
+    for (const Picture& on :
+         {BriefingPicture("--marks", false, &shown), BriefingPicture("", true, &shown)}) {
         EXPECT_TRUE(shown);
         for (int k = 0; k < kJewelKinds; ++k) {
             const int y = 208 + 16 * k + 2;  // the line's top, and a little lower
             SCOPED_TRACE(kKinds[k]);
-            EXPECT_EQ(Read(on, 182, y, kKinds[k]).mark, Read(play, 40 + 30 * k, 200, kKinds[k]).mark);
+            EXPECT_EQ(Read(on, 182, y, kKinds[k]).mark,
+                      Read(play, 40 + 30 * k, 200, kKinds[k]).mark);
             EXPECT_EQ(Read(off, 182, y, kKinds[k]).count, 121) << "nothing there without marks";
             EXPECT_EQ(At(on, 181, y + 5), 0);
             EXPECT_EQ(At(on, 193, y + 5), 0);
@@ -180,20 +184,24 @@ TEST(JewelMarks, KeySwitchesMarksOnEachPressInPlay) {
     std::vector<int> shown, marksPixels, scores;
     int play = 0;
     const int held[] = {2, 3, 4, 8, 12, 13};  // pictures with M down
-    replay::Play(1000001, 400, [&](const FrameRecord& frame) {
-        const int state = frame.game.screenState;
-        if (!frame.HasText("Time Remaining")) return replay::Decision{{replay::MenuKey(state)}};
-        if (play == 0) gameData.jewels[0] = {300, 100, 1, Blue, 1};
-        if (play > 0) {
-            shown.push_back(frame.game.marksShown);
-            const Square square = Read(Shown(), 300, frame.game.jewels[0].y, Blue);
-            marksPixels.push_back(square.count);
-        }
-        replay::Decision decision;
-        decision.stop = ++play > 15;
-        if (std::find(std::begin(held), std::end(held), play) != std::end(held)) decision.held = {kMarksKey};
-        return decision;
-    }, 5);
+    replay::Play(
+        1000001, 400,
+        [&](const FrameRecord& frame) {
+            const int state = frame.game.screenState;
+            if (!frame.HasText("Time Remaining")) return replay::Decision{{replay::MenuKey(state)}};
+            if (play == 0) gameData.jewels[0] = {300, 100, 1, Blue, 1};
+            if (play > 0) {
+                shown.push_back(frame.game.marksShown);
+                const Square square = Read(Shown(), 300, frame.game.jewels[0].y, Blue);
+                marksPixels.push_back(square.count);
+            }
+            replay::Decision decision;
+            decision.stop = ++play > 15;
+            if (std::find(std::begin(held), std::end(held), play) != std::end(held))
+                decision.held = {kMarksKey};
+            return decision;
+        },
+        5);
     // The picture after a poll with M down shows the change.
     const std::vector<int> expected = {0, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 1, 1, 1, 1};
     EXPECT_EQ(shown, expected);
@@ -207,8 +215,12 @@ TEST(JewelMarks, CommandLineTakesMarksAndRefusesAnythingElse) {
         const char* line;
         int exitCode;
         bool marks;
-    } cases[] = {{"", 0, false},           {"  --marks\t", 0, true},  {"--marks --marks", 0, true},
-                 {"--marks --window", 2, false}, {"--marks=yes", 2, false}, {"-marks", 2, false}};
+    } cases[] = {{"", 0, false},
+                 {"  --marks\t", 0, true},
+                 {"--marks --marks", 0, true},
+                 {"--marks --window", 2, false},
+                 {"--marks=yes", 2, false},
+                 {"-marks", 2, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         int exitCode = -1;

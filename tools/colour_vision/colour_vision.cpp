@@ -142,8 +142,8 @@ double DeltaE2000(Lab one, Lab two) {
             meanH = h1 + h2 < 360 ? (meanH + 360) / 2 : (meanH - 360) / 2;
         }
     }
-    const double t = 1 - 0.17 * std::cos(Radians(meanH - 30)) + 0.24 * std::cos(Radians(2 * meanH)) +
-                     0.32 * std::cos(Radians(3 * meanH + 6)) -
+    const double t = 1 - 0.17 * std::cos(Radians(meanH - 30)) +
+                     0.24 * std::cos(Radians(2 * meanH)) + 0.32 * std::cos(Radians(3 * meanH + 6)) -
                      0.20 * std::cos(Radians(4 * meanH - 63));
     const double dTheta = 30 * std::exp(-std::pow((meanH - 275) / 25, 2));
     const double meanCp7 = std::pow(meanCp, 7);
@@ -263,9 +263,9 @@ bool WritePicture(const std::string& path, const Shot& plain, const Shot& marked
         }
         for (int y = 0; y < rowHeight; ++y) {
             for (int x = 0; x < width; ++x) {
-                const BYTE index = shots[r]->pixels[static_cast<size_t>(kTop + y / kScale) *
-                                                        seam::kWidth +
-                                                    kLeft + x / kScale];
+                const BYTE index =
+                    shots[r]->pixels[static_cast<size_t>(kTop + y / kScale) * seam::kWidth + kLeft +
+                                     x / kScale];
                 const int j = index % 10 == 0 && index <= 70 ? index / 10 : 0;
                 pixels[static_cast<size_t>(r * (rowHeight + kGap) + y) * width + x] =
                     static_cast<BYTE>(r * 8 + j);
@@ -341,7 +341,8 @@ int main(int argc, char** argv) {
             // The fewest differing pixels over the four visions.
             int fewest = 121;
             for (const Vision& vision : kVisions) {
-                const auto one = SeenPattern(vision, marked, a), two = SeenPattern(vision, marked, b);
+                const auto one = SeenPattern(vision, marked, a),
+                           two = SeenPattern(vision, marked, b);
                 int differ = 0;
                 for (int i = 0; i < 121; ++i) differ += one[i] != two[i];
                 fewest = std::min(fewest, differ);
