@@ -34,11 +34,11 @@
 
 namespace {
 
-// The difference below which two colours count as one. 2.3 is about the
-// smallest difference seen between large patches side by side; these are
+// The difference below which two colours count as one. Between large
+// patches side by side a difference of 1 to 2 is just seen; these are
 // 11-pixel squares seen one at a time while they fall, so we ask for well
-// above it: 10, the difference between, say, a mid grey and one a tenth of
-// the way to black.
+// above it: 10, about the difference between two greys of lightness
+// (L*) 50 and 40.
 constexpr double kApart = 10.0;
 
 struct Rgb {
