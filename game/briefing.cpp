@@ -70,6 +70,8 @@ void ShowBriefing() {
         const int colour = (kind + 1) * 10;  // a kind's colour is its palette index
         const int y = 208 + 16 * kind;
         const int points = gameData.kindPoints[kind];
+        // The jewel with its mark, left of its line, where its value is read.
+        if (gameData.marksShown != 0) DrawJewel(182, y + 2, colour);
         if (kKindLines[kind].canEndGame && points == -1) {
             DrawTextLine(colour, 200, y, "%s JEWELS = GAME OVER", kKindLines[kind].name);
         } else {

@@ -71,6 +71,10 @@ struct GameData {
     DWORD dropStartTick;
     BYTE dropping;
     const char* failure;
+    // Jewel marks (a shape per kind inside each jewel) shown, and whether
+    // their key was down at its last poll.
+    BYTE marksShown;
+    BYTE marksKeyHeld;
 };
 
 // The values every field holds when the program starts.
@@ -113,6 +117,21 @@ void CheckCatch(int slot);
 void TrySpawnJewel();
 void UpdateJewels();
 void DrawJewels();  // the active jewels where they are, without moving them
+
+// --- jewel marks -------------------------------------------------------------
+// The key that shows or hides the marks on the briefing and in play: M,
+// which no screen uses.
+constexpr int kMarksKey = 'M';
+// The 11 x 11 square of `kind` at (x, y), with its mark while marks are shown.
+void DrawJewel(int x, int y, int kind);
+// The mark alone: 7 x 7 pixels two in from the square's sides, in index 0 on
+// light jewels and 70 on dark ones; nothing outside the square is touched.
+void DrawJewelMark(int x, int y, int kind);
+// Switches the marks each time their key goes down.
+void PollMarksKey();
+// The options of WinMain's command line: --marks shows the marks. 0 when a
+// word is not an option the game knows (copied into `unknown`, cut to fit).
+int TakeCommandLine(const char* commandLine, char* unknown, int unknownSize);
 
 // --- play frame ------------------------------------------------------------
 void PlayFrame();

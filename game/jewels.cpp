@@ -85,14 +85,12 @@ void UpdateJewels() {
             continue;
         }
         CheckCatch(slot);
-        if (jewel.active == 1) {
-            FillRect(jewel.x, jewel.y, jewel.x + 10, jewel.y + 10, jewel.kind);
-        }
+        if (jewel.active == 1) DrawJewel(jewel.x, jewel.y, jewel.kind);
     }
 }
 
 void DrawJewels() {
     for (const Jewel& jewel : gameData.jewels) {
-        if (jewel.active == 1) FillRect(jewel.x, jewel.y, jewel.x + 10, jewel.y + 10, jewel.kind);
+        if (jewel.active == 1) DrawJewel(jewel.x, jewel.y, jewel.kind);
     }
 }

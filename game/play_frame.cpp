@@ -171,6 +171,7 @@ void PlayFrame() {
     gameData.secondsLeft = SecondsLeftAt(gameData.levelStartTick, GetTickCount());
     FillRect(0, 0, 639, 479, 0);
     MoveBasket();
+    PollMarksKey();
     TrySpawnJewel();
     UpdateJewels();
     // After the jewels, so the basket covers them.

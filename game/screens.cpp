@@ -92,6 +92,7 @@ void RunBriefing() {
     while (gameData.screenState == Briefing) {
         FillRect(0, 0, 639, 479, 0);
         PollKey(VK_RETURN, Playing);
+        PollMarksKey();
         ShowBriefing();
         PollKey(VK_RETURN, Playing);
         ShowPicture();

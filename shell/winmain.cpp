@@ -20,8 +20,16 @@ int Fail(const char* why) {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     appInstance = instance;
+
+    char unknown[48];
+    if (!TakeCommandLine(commandLine, unknown, sizeof unknown)) {
+        char why[96];
+        snprintf(why, sizeof why, "unknown option '%s'", unknown);
+        Fail(why);
+        return 2;
+    }
 
     WNDCLASSA windowClass = {};
     windowClass.style = CS_DBLCLKS | CS_OWNDC | CS_HREDRAW | CS_VREDRAW;

@@ -1,4 +1,4 @@
-// The polled keyboard (GetAsyncKeyState): the six keys' state from the
+// The polled keyboard (GetAsyncKeyState): the game's keys' state from the
 // backend's events or, under the test seam, from scripts; a controller's
 // advance button; and the wait of a loop that does nothing but poll.
 #include <cstdio>
@@ -11,8 +11,9 @@ namespace standin {
 
 namespace {
 
-// The six keys the game polls.
-constexpr int kKeys[] = {VK_LEFT, VK_RIGHT, VK_RETURN, VK_SPACE, VK_BACK, VK_ESCAPE};
+// The keys the game polls: the six of its screens, and M, which shows or
+// hides the jewels' marks.
+constexpr int kKeys[] = {VK_LEFT, VK_RIGHT, VK_RETURN, VK_SPACE, VK_BACK, VK_ESCAPE, 'M'};
 constexpr int kKeyCount = sizeof kKeys / sizeof kKeys[0];
 
 struct KeyState {
@@ -124,7 +125,7 @@ SHORT WINAPI GetAsyncKeyState(int vk) {
     if (slot < 0) {
         Unsupported(
             "GetAsyncKeyState",
-            "only VK_LEFT, VK_RIGHT, VK_RETURN, VK_SPACE, VK_BACK, VK_ESCAPE are supported, "
+            "only VK_LEFT, VK_RIGHT, VK_RETURN, VK_SPACE, VK_BACK, VK_ESCAPE, 'M' are supported, "
             "got 0x%X",
             vk);
     }

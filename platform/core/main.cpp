@@ -23,6 +23,7 @@ void Usage(std::FILE* out) {
         "  Enter, Space, Backspace go from one screen to the next, as each screen says\n"
         "  Esc                     quit\n"
         "  Alt+Enter, F11          switch between full screen and a window\n"
+        "  M                       show or hide the jewels' marks (briefing and play)\n"
         "A game controller plays too: d-pad or left stick move, A goes on (as Enter or\n"
         "Space), B is Backspace, Back is Esc.\n"
         "\n"
@@ -30,6 +31,8 @@ void Usage(std::FILE* out) {
         out);
     std::fputs(backend::OptionsHelp(), out);
     std::fputs(
+        "  --marks           mark each jewel with a shape of its own, for players who do\n"
+        "                    not tell every colour apart (M switches them while playing)\n"
         "  --help            show this and exit\n"
         "  --version         show the version and exit\n",
         out);
@@ -48,15 +51,25 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    // A page starts the program with no arguments at all, not even its name.
-    const int options = argc > 0 ? argc - 1 : 0;
+    // A caller may start the program with no arguments at all, not even its name.
+    int options = argc > 0 ? argc - 1 : 0;
+    char** option = argv + (argc > 0 ? 1 : 0);
+    // The game's own option reaches it through WinMain's command line, as on
+    // Windows; the rest are the backend's. (A settings file would keep one
+    // more on/off value for it: marks.)
+    static char commandLine[] = "--marks";
+    int kept = 0;
+    for (int i = 0; i < options; ++i) {
+        if (std::strcmp(option[i], "--marks") != 0) option[kept++] = option[i];
+    }
+    if (kept == options) commandLine[0] = '\0';
+    options = kept;
     const char* error = nullptr;
-    if (!backend::TakeOptions(options, argv + (argc > 0 ? 1 : 0), &error)) {
+    if (!backend::TakeOptions(options, option, &error)) {
         std::fprintf(stderr, "vornackle: unknown option '%s' (try 'vornackle --help')\n",
                      error != nullptr ? error : "");
         return 2;
     }
-    static char commandLine[] = "";
     // The instance handle only identifies the program; any non-null value does.
     static HINSTANCE__ instance;
     return WinMain(&instance, nullptr, commandLine, SW_SHOWNORMAL);

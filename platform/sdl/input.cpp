@@ -1,4 +1,4 @@
-// The SDL2 backend's input: the keyboard's six keys and the game
+// The SDL2 backend's input: the keyboard's game keys and the game
 // controllers' buttons as virtual-key codes, close requests, focus changes,
 // and the switch between full screen and a window.
 //
@@ -30,6 +30,8 @@ int VirtualKey(SDL_Scancode code) {
             return VK_BACK;
         case SDL_SCANCODE_ESCAPE:
             return VK_ESCAPE;
+        case SDL_SCANCODE_M:
+            return 'M';  // the jewels' marks
         default:
             return 0;
     }

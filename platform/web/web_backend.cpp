@@ -39,7 +39,7 @@ EM_JS(int, vn_page_present, (), {
 
 EM_JS(void, vn_attach_input, (), {
     const keys = {ArrowLeft: 0x25, ArrowRight: 0x27, Enter: 0x0D, NumpadEnter: 0x0D,
-                  Space: 0x20, Backspace: 0x08, Escape: 0x1B};
+                  Space: 0x20, Backspace: 0x08, Escape: 0x1B, KeyM: 0x4D};
     const events = Module['vnEvents'] = [];
     const push = (kind, key) => {
         events.push(kind * 1048576 + key);

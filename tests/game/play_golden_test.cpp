@@ -64,13 +64,9 @@ replay::Controller Script() {
     };
 }
 
-TEST(GoldenReplay, EveryPresentedPictureMatchesTheRecording) {
-    // The counter wraps at 2^32 some 17 s into play.
-    const std::vector<replay::FrameRecord> frames = replay::Play(4294950000u, 3000, Script());
-    ASSERT_GT(frames.size(), 1000u);
-    ASSERT_LT(frames.size(), 3000u);
-    // The game's state first and the picture's checksum last, so a difference
-    // tells a change of rules from a change of drawing.
+// The game's state first and the picture's checksum last, so a difference
+// tells a change of rules from a change of drawing.
+std::vector<std::string> ReplayLines(const std::vector<replay::FrameRecord>& frames) {
     std::vector<std::string> lines = {
         std::string("# font: ") + (seam::FontLoaded() ? "DejaVu Sans Bold" : "none"),
         "# frame state level score secondsLeft totalSeconds playerX beeps checksum"};
@@ -84,7 +80,42 @@ TEST(GoldenReplay, EveryPresentedPictureMatchesTheRecording) {
                       game.playerX, beeps.empty() ? "-" : beeps.c_str(), frame.checksum);
         lines.push_back(line);
     }
-    MatchesRecording(VORNACKLE_GOLDEN_DIR "/replay_level1.txt", lines);
+    return lines;
+}
+
+TEST(GoldenReplay, EveryPresentedPictureMatchesTheRecording) {
+    // The counter wraps at 2^32 some 17 s into play.
+    const std::vector<replay::FrameRecord> frames = replay::Play(4294950000u, 3000, Script());
+    ASSERT_GT(frames.size(), 1000u);
+    ASSERT_LT(frames.size(), 3000u);
+    MatchesRecording(VORNACKLE_GOLDEN_DIR "/replay_level1.txt", ReplayLines(frames));
+}
+
+// The same replay with --marks, M pressed once in play (marks off) and once
+// more (on again): the same game frame by frame as without marks, only the
+// pictures differ.
+TEST(GoldenReplay, WithMarksTheSameGameInMarkedPictures) {
+    replay::Controller script = Script();
+    int play = 0;
+    auto controller = [&](const replay::FrameRecord& frame) {
+        replay::Decision decision = script(frame);
+        if (frame.HasText("Time Remaining") && (++play == 400 || play == 700)) {
+            decision.held.push_back(kMarksKey);
+        }
+        return decision;
+    };
+    const auto frames = replay::Play(4294950000u, 3000, controller, 1, {}, nullptr, "--marks");
+    const std::vector<std::string> lines = ReplayLines(frames);
+    std::ifstream plain(VORNACKLE_GOLDEN_DIR "/replay_level1.txt");
+    size_t i = 0, differ = 0;
+    for (std::string line; std::getline(plain, line) && i < lines.size(); ++i) {
+        const size_t state = line.rfind(' ');
+        ASSERT_EQ(lines[i].substr(0, state), line.substr(0, state)) << "the rules saw the marks";
+        differ += lines[i] != line;
+    }
+    EXPECT_EQ(i, lines.size());
+    EXPECT_GT(differ, 500u) << "marked pictures";
+    MatchesRecording(VORNACKLE_GOLDEN_DIR "/replay_marks.txt", lines);
 }
 
 // Each level's briefing as shown: its objective and each kind's points (the

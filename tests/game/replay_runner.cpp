@@ -33,7 +33,7 @@ int MenuKey(int state) {
 
 std::vector<FrameRecord> Play(DWORD startTick, int maxFrames, const Controller& controller,
                               DWORD tickStep, const std::function<void()>& beforeStart,
-                              int* exitCode) {
+                              int* exitCode, const char* commandLine) {
     // The game opens its sprite sheet by its bare name.
     if (chdir(VORNACKLE_ASSETS_DIR) != 0) std::abort();
     free(gameData.spriteSheet.pixels);  // kept when start-up stopped before cutting frames
@@ -70,8 +70,8 @@ std::vector<FrameRecord> Play(DWORD startTick, int maxFrames, const Controller& 
         if (decision.tapped) seam::TapKey(decision.tapped);
     });
     if (beforeStart) beforeStart();
-    char commandLine[] = "";
-    const int code = WinMain(nullptr, nullptr, commandLine, 0);
+    std::string line = commandLine;
+    const int code = WinMain(nullptr, nullptr, line.data(), 0);
     if (exitCode != nullptr) *exitCode = code;
     seam::SetFrameHook(nullptr);
     seam::ReleaseAllKeys();

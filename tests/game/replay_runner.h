@@ -37,10 +37,11 @@ using Controller = std::function<Decision(const FrameRecord&)>;
 
 // WinMain from a fresh process to its end, `tickStep` virtual ms per tick
 // read, stopped past `maxFrames` pictures (no controller: no keys);
-// `beforeStart` runs right before it (working in assets/, beside the sheet).
+// `beforeStart` runs right before it (working in assets/, beside the sheet);
+// `commandLine` is WinMain's.
 std::vector<FrameRecord> Play(DWORD startTick, int maxFrames, const Controller& controller,
                               DWORD tickStep = 1, const std::function<void()>& beforeStart = {},
-                              int* exitCode = nullptr);
+                              int* exitCode = nullptr, const char* commandLine = "");
 
 // A situation staged in `level`'s play: `setup` runs in the hook of its first
 // play picture; returns the `frames` pictures after it, holding

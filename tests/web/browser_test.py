@@ -10,6 +10,7 @@ story, title and briefing screens equal the desktop build's pictures of them
 (docs/*.png, written by the seam) pixel for pixel; in play Right moves the
 basket, jewels fall, the head-up lines show, and a key held when the page loses
 focus is let go; arrows, Space and Backspace neither scroll nor leave the page;
+marks remembered by the page show on the briefing and its button switches them;
 the touch buttons steer like keys; Esc ends the game and the page says so. A
 page without its sprite sheet still plays, and a browser without WebAssembly
 gets a message. --screenshot saves the page in play (the README's picture).
@@ -391,6 +392,29 @@ def main():
             time.sleep(0.5)
             check(basket_x(page.canvas()) is None and not page.eval("!!window.vnEnded"),
                   "without the sprite sheet it plays, without a basket")
+        finally:
+            page.close()
+
+        # Marks remembered by the browser reach the program as --marks; the
+        # button switches them in the running game (and remembers that).
+        page = open_page(chromium, url, before="localStorage.setItem('vornackle.marks', 'on');")
+        try:
+            check(page.wait_for("window.vnTiming && vnTiming.pictures > 0"), "the page with marks starts")
+            for name in ("Enter", "Space"):
+                page.tap(name)
+                time.sleep(0.5)
+            # The briefing's red jewel at (182, 210): red at its corner, the
+            # black centre of its X.
+            marked = page.steady_canvas()
+            check(marked[211][183 * 3:183 * 3 + 3] == b"\xff\x00\x00" and
+                  marked[215][187 * 3:187 * 3 + 3] == b"\x00\x00\x00",
+                  "remembered marks show on the briefing")
+            page.eval("document.getElementById('marks').click(), 1")
+            time.sleep(0.5)
+            plain = page.steady_canvas()
+            check(plain[211][183 * 3:183 * 3 + 3] == b"\x00\x00\x00" and
+                  page.eval("localStorage.getItem('vornackle.marks')") == "off",
+                  "the Marks button switches them off and remembers it")
         finally:
             page.close()
 
