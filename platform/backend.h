@@ -27,6 +27,11 @@ bool TakeOptions(int argc, char** argv, const char** error);
 // it does", each ending in a newline; "" when it has none.
 const char* OptionsHelp();
 
+// Tells the person who started the program `text` (its help, its version,
+// or with `problem` set why it cannot start), as programs of the system do:
+// on a terminal, or in a message box where there is none.
+void Say(const char* text, bool problem);
+
 // --- display -------------------------------------------------------------
 // The screen's size in pixels; false when there is no display.
 bool ScreenSize(int* width, int* height);

@@ -16,12 +16,19 @@
 #include "platform/seam.h"
 #include "platform/winapi.h"
 
+// MinGW's C99 printf (the Windows build) checks formats as the GNU one does.
+#ifdef __MINGW_PRINTF_FORMAT
+#define VN_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
+#else
+#define VN_PRINTF_FORMAT printf
+#endif
+
 namespace standin {
 
 // Prints "platform: <call>: <what>" to stderr and aborts: the game asked for
 // something the stand-in does not provide.
 [[noreturn]] void Unsupported(const char* call, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+    __attribute__((format(VN_PRINTF_FORMAT, 2, 3)));
 
 // --- run mode and test seam ----------------------------------------------
 struct SeamState {

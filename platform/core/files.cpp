@@ -19,6 +19,12 @@ std::set<int> openFiles;  // descriptors handed to the game and not yet closed
 
 constexpr WORD kFileNotFound = 2;  // ERROR_FILE_NOT_FOUND
 
+#ifdef _WIN32
+constexpr int kOpenFlags = O_RDONLY | O_BINARY;  // bytes as they are, no line ends turned
+#else
+constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC;
+#endif
+
 std::string ProgramDirectory() {
     if (!seamState.programDir.empty()) return seamState.programDir;
     return backend::ProgramDirectory();
@@ -76,7 +82,7 @@ HFILE WINAPI OpenFile(LPCSTR name, LPOFSTRUCT info, UINT style) {
     if (std::strchr(name, '/') == nullptr) candidates = DataFileCandidates(name);
     candidates.push_back(name);
     for (const std::string& path : candidates) {
-        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        int fd = open(path.c_str(), kOpenFlags);
         if (fd < 0) continue;
         std::strncpy(info->szPathName, path.c_str(), OFS_MAXPATHNAME - 1);
         openFiles.insert(fd);

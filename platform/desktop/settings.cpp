@@ -1,15 +1,20 @@
 // The desktop program's settings file and the window's place (settings.h).
 #include "platform/desktop/settings.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#ifdef _WIN32
+#include <direct.h>
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 
 namespace desktop {
 
@@ -78,6 +83,28 @@ void Say(const std::string& path, const char* what) {
     std::fprintf(stderr, "vornackle: settings file %s %s\n", path.c_str(), what);
 }
 
+// Makes the folders on the way to `path`'s file (those there already stay).
+void MakeFolders(const std::string& path) {
+    for (size_t slash = path.find_first_of("/\\", 1); slash != std::string::npos;
+         slash = path.find_first_of("/\\", slash + 1)) {
+        const std::string folder = path.substr(0, slash);
+#ifdef _WIN32
+        _mkdir(folder.c_str());
+#else
+        mkdir(folder.c_str(), 0755);
+#endif
+    }
+}
+
+// `from` takes `to`'s name, in one step, over the file there.
+bool Replace(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
 }  // namespace
 
 SettingsRead ParseSettings(const std::string& text, Settings* out) {
@@ -85,10 +112,11 @@ SettingsRead ParseSettings(const std::string& text, Settings* out) {
     read.unknown.clear();
     read.newerFile = false;
     read.place = Rect{};
-    std::istringstream lines(text);
-    std::string line;
     bool versioned = false;
-    while (std::getline(lines, line)) {
+    for (size_t start = 0, end = 0; start < text.size(); start = end + 1) {
+        end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == '#') continue;
         const size_t equals = line.find('=');
@@ -147,14 +175,16 @@ std::string SettingsPath() {
 
 SettingsRead LoadSettings(const std::string& path, Settings* into) {
     if (path.empty()) return SettingsRead::Missing;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return SettingsRead::Missing;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return SettingsRead::Missing;
     // A settings file is a few hundred bytes; anything long is not one.
-    std::string text(4097, '\0');
-    file.read(&text[0], static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(file.gcount()));
-    const SettingsRead result =
-        text.size() > 4096 || file.bad() ? SettingsRead::Damaged : ParseSettings(text, into);
+    char buffer[4097];
+    const size_t length = std::fread(buffer, 1, sizeof buffer, file);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    const SettingsRead result = length == sizeof buffer || failed
+                                    ? SettingsRead::Damaged
+                                    : ParseSettings(std::string(buffer, length), into);
     if (result == SettingsRead::Damaged) Say(path, "is damaged: ignored");
     if (result == SettingsRead::Newer) Say(path, "is from a newer version: ignored and kept");
     return result;
@@ -162,26 +192,17 @@ SettingsRead LoadSettings(const std::string& path, Settings* into) {
 
 bool SaveSettings(const std::string& path, const Settings& in) {
     if (path.empty() || in.newerFile) return false;
-    namespace fs = std::filesystem;
-    std::error_code error;
-    const fs::path target(path);
-    fs::create_directories(target.parent_path(), error);
-    const fs::path fresh = fs::path(path + ".new");
+    MakeFolders(path);
+    const std::string fresh = path + ".new";
+    const std::string text = FormatSettings(in);
     bool written = false;
-    {
-        std::ofstream file(fresh, std::ios::binary | std::ios::trunc);
-        const std::string text = FormatSettings(in);
-        written = file && file.write(text.data(), static_cast<std::streamsize>(text.size())) &&
-                  file.flush();
+    if (std::FILE* file = std::fopen(fresh.c_str(), "wb")) {
+        written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+        written = std::fclose(file) == 0 && written;
+        written = written && Replace(fresh, path);
+        if (!written) std::remove(fresh.c_str());
     }
-    if (written) {
-        fs::rename(fresh, target, error);
-        written = !error;
-    }
-    if (!written) {
-        fs::remove(fresh, error);
-        Say(path, "cannot be written: the settings are not kept");
-    }
+    if (!written) Say(path, "cannot be written: the settings are not kept");
     return written;
 }
 

@@ -14,6 +14,7 @@
 #include <emscripten.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -337,6 +338,15 @@ void PlaySound(const std::int16_t* samples, std::size_t count) {
 // The page puts the sprite sheet at the top of the program's file system.
 const char* ProgramDirectory() {
     return "/";
+}
+
+}  // namespace backend
+
+namespace backend {
+
+// The page has no terminal: the console of the browser (or node's) shows it.
+void Say(const char* text, bool problem) {
+    std::fputs(text, problem ? stderr : stdout);
 }
 
 }  // namespace backend
