@@ -1,5 +1,6 @@
 // The desktop program's own options, the same on every desktop backend: the
 // settings file first, then the command line over it.
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/backend.h"
@@ -25,6 +26,9 @@ bool TakeOptions(int argc, char** argv, const char** error) {
             return false;
         }
     }
+    // Kept however the program ends: its own quit, a close it did not answer,
+    // a signal.
+    if (!desktop::remember) std::atexit(desktop::KeepSettings);
     desktop::remember = true;
     return true;
 }

@@ -20,9 +20,12 @@ namespace desktop {
 
 Settings settings;
 bool remember = false;
+void (*notePlace)() = nullptr;
 
 void KeepSettings() {
-    if (remember) SaveSettings(SettingsPath(), settings);
+    if (!remember) return;
+    if (notePlace != nullptr) notePlace();
+    SaveSettings(SettingsPath(), settings);
 }
 
 namespace {

@@ -38,9 +38,14 @@ struct Settings {
 // The settings in force: the file's, then the command line's.
 extern Settings settings;
 // The program took its options (so read the file): it writes them back when
-// its window goes. Tests that never take options leave the file alone.
+// the player switches and when it ends. Tests that never take options leave
+// the file alone.
 extern bool remember;
-// Writes `settings` to the file when `remember` says so.
+// The backend's: notes where its window is now in settings.place, while it
+// is a window (null before there is one).
+extern void (*notePlace)();
+// Writes `settings` (the window's place noted first) to the file when
+// `remember` says so.
 void KeepSettings();
 
 enum class SettingsRead { Read, Missing, Damaged, Newer };

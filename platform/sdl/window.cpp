@@ -104,6 +104,7 @@ void ToggleFullScreen() {
         SDL_SetWindowPosition(window, place.x, place.y);
         desktop::settings.window = true;
     }
+    desktop::KeepSettings();
     RedrawPicture();
 }
 
@@ -129,6 +130,7 @@ bool ScreenSize(int* width, int* height) {
 bool OpenWindow(const char* title) {
     int width = 0, height = 0;
     if (!ScreenSize(&width, &height)) return false;
+    desktop::notePlace = NotePlace;
     if (desktop::settings.window) {
         const desktop::Rect place = WindowPlace(0);
         window = SDL_CreateWindow(title, place.x, place.y, place.w, place.h,
@@ -146,13 +148,12 @@ bool OpenWindow(const char* title) {
 
 void HideWindow() {
     if (window == nullptr) return;
-    NotePlace();
-    desktop::KeepSettings();
     SDL_HideWindow(window);
 }
 
 void CloseWindow() {
     ClosePresenter();
+    NotePlace();
     if (window != nullptr) SDL_DestroyWindow(window);
     window = nullptr;
 }

@@ -3,14 +3,16 @@
 // platform/desktop/controller.h says), close requests, focus changes and the
 // switch between full screen and a window; and the wait for any of them.
 
-// windows.h before the headers that build on it.
+// windows.h before the header that builds on it.
+// clang-format off
+#include "platform/win32/win32_backend.h"
 #include <xinput.h>
+// clang-format on
 
 #include <initializer_list>
 
 #include "platform/backend.h"
 #include "platform/desktop/controller.h"
-#include "platform/win32/win32_backend.h"
 
 namespace {
 

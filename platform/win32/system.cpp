@@ -1,11 +1,13 @@
 // The Win32 backend's clock and waits, sound, the program's folder, and
 // messages to the person who started it.
 
-// windows.h before the headers that build on it.
-#include <mmsystem.h>
-
+// windows.h before the header that builds on it.
+// clang-format off
 #include "platform/win32/win32_backend.h"
+#include <mmsystem.h>
+// clang-format on
 #undef PlaySound  // the backend's, not the system's
+
 #include <string>
 
 #include "platform/backend.h"

@@ -101,8 +101,8 @@ LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
         case WM_SIZE:
             win32::WindowResized();
             return 0;
-        case WM_EXITSIZEMOVE:
-            NotePlace();
+        case WM_EXITSIZEMOVE:  // the player moved or sized the window
+            desktop::KeepSettings();
             return 0;
         case WM_SETCURSOR:
             if (LOWORD(lParam) == HTCLIENT) {
@@ -159,6 +159,7 @@ void ToggleFullScreen() {
                      outer.bottom - outer.top, SWP_FRAMECHANGED | SWP_SHOWWINDOW);
     }
     desktop::settings.window = !fullScreen;
+    desktop::KeepSettings();
     RedrawPicture();
 }
 
@@ -202,6 +203,7 @@ bool OpenWindow(const char* title) {
                              outer.left, outer.top, outer.right - outer.left,
                              outer.bottom - outer.top, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return false;
+    desktop::notePlace = NotePlace;
     SetForegroundWindow(window);
     UpdateWindow(window);
     return true;
@@ -209,13 +211,12 @@ bool OpenWindow(const char* title) {
 
 void HideWindow() {
     if (window == nullptr) return;
-    NotePlace();
-    desktop::KeepSettings();
     ShowWindow(window, SW_HIDE);
 }
 
 void CloseWindow() {
     ClosePresenter();
+    NotePlace();
     if (window != nullptr) DestroyWindow(window);
     window = nullptr;
 }
