@@ -77,8 +77,7 @@ COLORREF WINAPI SetTextColor(HDC hdc, COLORREF colour) {
 int WINAPI SetBkMode(HDC hdc, int mode) {
     const ApiCall call(Entry::SetBkMode);
     Surface* surface = SurfaceOfDc(hdc, call);
-    if (mode != TRANSPARENT)
-        call.Unsupported("only TRANSPARENT is supported, got %d", mode);
+    if (mode != TRANSPARENT) call.Unsupported("only TRANSPARENT is supported, got %d", mode);
     int previous = surface->bkMode;
     surface->bkMode = mode;
     return previous;
@@ -94,7 +93,7 @@ BOOL WINAPI TextOutA(HDC hdc, int x, int y, LPCSTR text, int length) {
     BYTE index = NearestIndex(surface->textColour);
     DrawText(surface->pixels.get(), surface->width, surface->height, surface->pitch, x, y, text,
              length, index);
-    if (surface->primary != nullptr) textsSinceFlip.Add(x, y, text, length, surface->textColour, index);
+    if (surface->primary != nullptr)
+        textsSinceFlip.Add(x, y, text, length, surface->textColour, index);
     return TRUE;
 }
-

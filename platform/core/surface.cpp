@@ -54,8 +54,7 @@ HRESULT ForEachVisiblePart(const Surface* surface, Box dest, Draw draw) {
 ULONG Surface::Release() {
     const ApiCall call(Entry::SurfaceRelease);
     CheckAlive(call);
-    if (refs <= 0)
-        call.Unsupported("the %s has no references left", kind);
+    if (refs <= 0) call.Unsupported("the %s has no references left", kind);
     --refs;
     // The back buffer was made with the primary and goes only with it.
     if (refs == 0 && primary == nullptr) Destroy();
@@ -92,16 +91,16 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT source
     bool fill = (flags & DDBLT_COLORFILL) != 0;
     bool keyed = (flags & DDBLT_KEYSRC) != 0;
     if ((flags & ~known) != 0 || fill == keyed) {
-        call.Unsupported("only a colour fill (DDBLT_COLORFILL) or a source-keyed copy (DDBLT_KEYSRC), "
-                    "with DDBLT_WAIT/DDBLT_ASYNC, is supported, got flags 0x%X",
-                    flags);
+        call.Unsupported(
+            "only a colour fill (DDBLT_COLORFILL) or a source-keyed copy (DDBLT_KEYSRC), "
+            "with DDBLT_WAIT/DDBLT_ASYNC, is supported, got flags 0x%X",
+            flags);
     }
     if (fill && (source != nullptr || sourceRect != nullptr || fx == nullptr)) {
         call.Unsupported("a colour fill takes no source and a DDBLTFX with the colour");
     }
     if (fill && fx->dwSize != sizeof(DDBLTFX)) {
-        call.Unsupported("DDBLTFX.dwSize must be %zu, got %u",
-                    sizeof(DDBLTFX), fx->dwSize);
+        call.Unsupported("DDBLTFX.dwSize must be %zu, got %u", sizeof(DDBLTFX), fx->dwSize);
     }
     if (keyed && (source == nullptr || fx != nullptr)) {
         call.Unsupported("a keyed copy takes a source surface and no DDBLTFX");
@@ -127,8 +126,7 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT source
 
     Surface* from = AsSurface(source);
     from->CheckAlive(call);
-    if (from == this)
-        call.Unsupported("copies within one surface are not supported");
+    if (from == this) call.Unsupported("copies within one surface are not supported");
     Box src = sourceRect != nullptr ? FromRect(*sourceRect) : Box{0, 0, from->width, from->height};
     if (src.left < 0 || src.top < 0 || src.right > from->width || src.bottom > from->height ||
         src.left > src.right || src.top > src.bottom) {
@@ -137,8 +135,8 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT source
     if (src.right - src.left != dest.right - dest.left ||
         src.bottom - src.top != dest.bottom - dest.top) {
         call.Unsupported("stretching is not supported: source %dx%d, destination %dx%d",
-                    src.right - src.left, src.bottom - src.top, dest.right - dest.left,
-                    dest.bottom - dest.top);
+                         src.right - src.left, src.bottom - src.top, dest.right - dest.left,
+                         dest.bottom - dest.top);
     }
     // A keyed copy needs the source's colour key, as on the system.
     if (!from->hasKey) return DDERR_INVALIDPARAMS;
@@ -164,7 +162,7 @@ HRESULT Surface::Flip(LPDIRECTDRAWSURFACE7 targetOverride, DWORD flags) {
     CheckAlive(call);
     if (targetOverride != nullptr || (flags & ~DDFLIP_WAIT) != 0) {
         call.Unsupported("only Flip(NULL, DDFLIP_WAIT) is supported, got target %p, flags 0x%X",
-                    static_cast<void*>(targetOverride), flags);
+                         static_cast<void*>(targetOverride), flags);
     }
     HRESULT failure;
     if (call.Fails(DDERR_SURFACELOST, &failure)) return failure;
@@ -228,13 +226,14 @@ HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE ev
     const ApiCall call(Entry::Lock);
     CheckAlive(call);
     if (rect != nullptr || event != nullptr || (flags & ~DDLOCK_WAIT) != 0) {
-        call.Unsupported("only Lock(NULL, desc, DDLOCK_WAIT, NULL) of the whole surface is supported, got "
+        call.Unsupported(
+            "only Lock(NULL, desc, DDLOCK_WAIT, NULL) of the whole surface is supported, got "
             "flags 0x%X",
             flags);
     }
     if (desc == nullptr || desc->dwSize != sizeof(DDSURFACEDESC2)) {
-        call.Unsupported("DDSURFACEDESC2.dwSize must be %zu, got %u",
-                    sizeof(DDSURFACEDESC2), desc != nullptr ? desc->dwSize : 0);
+        call.Unsupported("DDSURFACEDESC2.dwSize must be %zu, got %u", sizeof(DDSURFACEDESC2),
+                         desc != nullptr ? desc->dwSize : 0);
     }
     HRESULT failure;
     if (call.Fails(DDERR_SURFACELOST, &failure)) return failure;
@@ -254,8 +253,7 @@ HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE ev
 HRESULT Surface::Unlock(LPRECT rect) {
     const ApiCall call(Entry::Unlock);
     CheckAlive(call);
-    if (rect != nullptr)
-        call.Unsupported("only Unlock(NULL) is supported");
+    if (rect != nullptr) call.Unsupported("only Unlock(NULL) is supported");
     if (!locked) return DDERR_NOTLOCKED;
     locked = false;
     return DD_OK;
@@ -286,8 +284,7 @@ HRESULT Surface::SetColorKey(DWORD flags, LPDDCOLORKEY colourKey) {
     const ApiCall call(Entry::SetColorKey);
     CheckAlive(call);
     if (flags != DDCKEY_SRCBLT) {
-        call.Unsupported("only DDCKEY_SRCBLT is supported, got 0x%X",
-                    flags);
+        call.Unsupported("only DDCKEY_SRCBLT is supported, got 0x%X", flags);
     }
     HRESULT failure;
     if (call.Fails(DDERR_GENERIC, &failure)) return failure;

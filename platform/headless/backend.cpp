@@ -2,12 +2,13 @@
 // display nobody sees whose pictures are kept (their checksum and colours),
 // no input but what the tests script through the seam, beeps kept by type,
 // and the machine's own clock for the tests that run on it.
+#include "platform/backend.h"
+
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
 
-#include "platform/backend.h"
 #include "platform/core/core.h"
 #include "platform/headless/captures.h"
 

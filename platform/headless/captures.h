@@ -12,11 +12,11 @@
 namespace headless {
 
 struct Captures {
-    bool textsOnly = false;             // keep neither checksums nor colours
-    std::uint32_t checksum = 0;         // of the last presented picture's indices
-    std::vector<std::uint32_t> argb;    // its colours; empty before the first
-    std::vector<UINT> beeps;            // MessageBeep types, as their tones started
-    std::string programDir;             // "" = the executable's own folder
+    bool textsOnly = false;           // keep neither checksums nor colours
+    std::uint32_t checksum = 0;       // of the last presented picture's indices
+    std::vector<std::uint32_t> argb;  // its colours; empty before the first
+    std::vector<UINT> beeps;          // MessageBeep types, as their tones started
+    std::string programDir;           // "" = the executable's own folder
 };
 extern Captures captures;
 

@@ -17,14 +17,15 @@ extern "C" {
 int vn_seam_fail_allocs = 0;
 long vn_seam_alloc_skip = 0;  // allocations let through before the failures
 long vn_seam_alloc_uses = 0;  // allocations counted since the last Reset
+long vn_seam_new_uses = 0;    // operator new's, since the last Reset
 }
 
 namespace headless {
 Captures captures;
 }  // namespace headless
 
-using standin::Entry;
 using headless::captures;
+using standin::Entry;
 
 namespace seam {
 
@@ -37,27 +38,48 @@ constexpr long kPollsWithoutProgress = 20000000;
 // The entries whose failure can be injected, by their seam name.
 Call InjectableCall(Entry entry) {
     switch (entry) {
-        case Entry::RegisterClassA: return Call::RegisterClassA;
-        case Entry::CreateWindowExA: return Call::CreateWindowExA;
-        case Entry::DirectDrawCreateEx: return Call::DirectDrawCreateEx;
-        case Entry::SetCooperativeLevel: return Call::SetCooperativeLevel;
-        case Entry::SetDisplayMode: return Call::SetDisplayMode;
-        case Entry::CreateSurface: return Call::CreateSurface;
-        case Entry::GetAttachedSurface: return Call::GetAttachedSurface;
-        case Entry::CreatePalette: return Call::CreatePalette;
-        case Entry::SetPalette: return Call::SetPalette;
-        case Entry::CreateClipper: return Call::CreateClipper;
-        case Entry::SetClipList: return Call::SetClipList;
-        case Entry::SetClipper: return Call::SetClipper;
-        case Entry::SetColorKey: return Call::SetColorKey;
-        case Entry::GetDC: return Call::GetDC;
-        case Entry::Blt: return Call::Blt;
-        case Entry::Flip: return Call::Flip;
-        case Entry::SetEntries: return Call::SetEntries;
-        case Entry::Lock: return Call::Lock;
-        case Entry::OpenFile: return Call::OpenFile;
-        case Entry::RestoreAllSurfaces: return Call::RestoreAllSurfaces;
-        default: return Call::Count;
+        case Entry::RegisterClassA:
+            return Call::RegisterClassA;
+        case Entry::CreateWindowExA:
+            return Call::CreateWindowExA;
+        case Entry::DirectDrawCreateEx:
+            return Call::DirectDrawCreateEx;
+        case Entry::SetCooperativeLevel:
+            return Call::SetCooperativeLevel;
+        case Entry::SetDisplayMode:
+            return Call::SetDisplayMode;
+        case Entry::CreateSurface:
+            return Call::CreateSurface;
+        case Entry::GetAttachedSurface:
+            return Call::GetAttachedSurface;
+        case Entry::CreatePalette:
+            return Call::CreatePalette;
+        case Entry::SetPalette:
+            return Call::SetPalette;
+        case Entry::CreateClipper:
+            return Call::CreateClipper;
+        case Entry::SetClipList:
+            return Call::SetClipList;
+        case Entry::SetClipper:
+            return Call::SetClipper;
+        case Entry::SetColorKey:
+            return Call::SetColorKey;
+        case Entry::GetDC:
+            return Call::GetDC;
+        case Entry::Blt:
+            return Call::Blt;
+        case Entry::Flip:
+            return Call::Flip;
+        case Entry::SetEntries:
+            return Call::SetEntries;
+        case Entry::Lock:
+            return Call::Lock;
+        case Entry::OpenFile:
+            return Call::OpenFile;
+        case Entry::RestoreAllSurfaces:
+            return Call::RestoreAllSurfaces;
+        default:
+            return Call::Count;
     }
 }
 
@@ -177,6 +199,7 @@ void Reset() {
     vn_seam_fail_allocs = 0;
     vn_seam_alloc_skip = 0;
     vn_seam_alloc_uses = 0;
+    vn_seam_new_uses = 0;
 }
 
 void UseRealClock(bool real) {
@@ -252,6 +275,9 @@ void FailUse(Call call, int use, bool forever, HRESULT result) {
 }
 long AllocUses() {
     return vn_seam_alloc_uses;
+}
+long HeapAllocations() {
+    return vn_seam_alloc_uses + vn_seam_new_uses;
 }
 void FailAllocUse(long use, bool forever) {
     vn_seam_alloc_skip = use > 1 ? use - 1 : 0;
