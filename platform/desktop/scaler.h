@@ -25,10 +25,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/backend.h"
+
 namespace desktop {
 
-constexpr int kPictureWidth = 640;
-constexpr int kPictureHeight = 480;
+constexpr int kPictureWidth = backend::kPictureWidth;
+constexpr int kPictureHeight = backend::kPictureHeight;
 
 enum class Scaling { Sharp, Nearest };
 

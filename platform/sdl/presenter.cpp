@@ -111,9 +111,9 @@ void PresentToRenderer(Presenter& p, const std::uint8_t* pixels, int pitch) {
         const std::uint8_t* in = pixels + static_cast<size_t>(y) * pitch;
         std::uint8_t* kept = p.shown.data() + static_cast<size_t>(y) * kWidth;
         if (in != kept) std::memcpy(kept, in, kWidth);
-        auto* row = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(texels) +
-                                                     static_cast<size_t>(y) * texturePitch);
-        for (int x = 0; x < kWidth; ++x) row[x] = p.lookup[in[x]];
+        backend::LookUpRow(in, p.lookup,
+                           reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(texels) +
+                                                            static_cast<size_t>(y) * texturePitch));
     }
     SDL_UnlockTexture(p.texture);
     int w = 0, h = 0;
@@ -146,14 +146,7 @@ void PresentToRenderer(Presenter& p, const std::uint8_t* pixels, int pitch) {
 
 bool SameAsShown(const Presenter& p, const std::uint8_t* pixels, int pitch,
                  const std::uint32_t lookup[256]) {
-    if (!p.valid || std::memcmp(p.lookup, lookup, sizeof p.lookup) != 0) return false;
-    for (int y = 0; y < kHeight; ++y) {
-        if (std::memcmp(p.shown.data() + static_cast<size_t>(y) * kWidth,
-                        pixels + static_cast<size_t>(y) * pitch, kWidth) != 0) {
-            return false;
-        }
-    }
-    return true;
+    return p.valid && backend::SamePicture(p.shown.data(), p.lookup, pixels, pitch, lookup);
 }
 
 }  // namespace
@@ -246,16 +239,6 @@ bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[2
     // only a present that waited a few milliseconds counts as paced.
     const Uint64 took = SDL_GetPerformanceCounter() - start;
     return p.vsync && took * 1000 > SDL_GetPerformanceFrequency() * 3;
-}
-
-std::uint32_t WindowPixel(int x, int y) {
-    SDL_Window* window = sdl::Window();
-    if (window == nullptr || !presenter.windowSurface) return 0;
-    SDL_Surface* surface = SDL_GetWindowSurface(window);
-    if (!IsXrgbSurface(surface) || x < 0 || y < 0 || x >= surface->w || y >= surface->h) return 0;
-    return reinterpret_cast<const std::uint32_t*>(
-        static_cast<const std::uint8_t*>(surface->pixels) +
-        static_cast<size_t>(y) * surface->pitch)[x];
 }
 
 }  // namespace backend

@@ -12,7 +12,6 @@
 namespace {
 
 SDL_Window* window = nullptr;
-bool headless = false;
 
 std::vector<desktop::Rect> UsableScreens() {
     std::vector<desktop::Rect> screens;
@@ -52,7 +51,7 @@ namespace sdl {
 bool EnsureVideo() {
     static bool failedForGood = false;  // no display now means none later
     if (SDL_WasInit(SDL_INIT_VIDEO) != 0) return true;
-    if (failedForGood && !headless) return false;
+    if (failedForGood) return false;
     // The game draws in whole pixels: nearest-neighbour unless asked otherwise.
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0");
     // Without a window manager nothing else would bring the window forward.
@@ -111,13 +110,6 @@ void ToggleFullScreen() {
 }  // namespace sdl
 
 namespace backend {
-
-void UseHeadless() {
-    // Before SDL starts anything; SDL itself stays up across test resets.
-    headless = true;
-    SDL_setenv("SDL_VIDEODRIVER", "dummy", 1);
-    SDL_setenv("SDL_AUDIODRIVER", "dummy", 1);
-}
 
 bool ScreenSize(int* width, int* height) {
     SDL_DisplayMode mode;

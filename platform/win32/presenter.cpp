@@ -125,8 +125,4 @@ bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[2
     return false;
 }
 
-std::uint32_t WindowPixel(int, int) {
-    return 0;
-}
-
 }  // namespace backend

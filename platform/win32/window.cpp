@@ -167,8 +167,6 @@ void ToggleFullScreen() {
 
 namespace backend {
 
-void UseHeadless() {}
-
 bool ScreenSize(int* width, int* height) {
     *width = GetSystemMetrics(SM_CXSCREEN);
     *height = GetSystemMetrics(SM_CYSCREEN);
