@@ -101,6 +101,11 @@ test-windows: windows sheet-tool
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target vornackle
 	scripts/test-windows.sh $(WINDOWS_DIR) $(BUILD_DIR)
 
+# Figures under Wine for docs/PERFORMANCE.md (both programs side by side).
+.PHONY: windows-figures
+windows-figures: test-windows
+	PARTS=figures scripts/test-windows.sh $(WINDOWS_DIR) $(BUILD_DIR)
+
 fuzz:
 	@$(DEPS) build fuzz
 	scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)

@@ -36,12 +36,16 @@ long long MonotonicNs() {
 }
 
 long ResidentKiB() {
+#ifdef _WIN32
+    return -1;  // not asked for under Wine
+#else
     long pages = 0, resident = 0;
     FILE* statm = std::fopen("/proc/self/statm", "r");
     if (statm == nullptr) return -1;
     if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = -1;
     std::fclose(statm);
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
+#endif
 }
 
 // What the bot holds after a presented picture: the advance key of a menu, the
@@ -145,9 +149,12 @@ int Pacing(int frames) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // The desktop backend on a display nobody sees, without sound.
+#ifndef _WIN32
+    // The desktop backend on a display nobody sees, without sound (on
+    // Windows, the Win32 backend in Wine's window).
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
+#endif
     // The game opens its sprite sheet by bare name, from the current folder.
     if (chdir(VN_ASSET_DIR) != 0) {
         std::fprintf(stderr, "vn_bench_probe: cannot enter %s\n", VN_ASSET_DIR);

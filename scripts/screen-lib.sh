@@ -199,6 +199,8 @@ wait_size() {
 # The window's own picture, and the whole screen.
 window_shot() {
     refresh_window
+    # (import with no window waits for a click on one)
+    [[ -n "$window" ]] || return 0
     import -window "$window" "$SHOTS/$1.png" 2>/dev/null || true
 }
 

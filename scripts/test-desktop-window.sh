@@ -28,8 +28,9 @@ mkdir -p "$SHOTS"
 SHEET=$root/assets/playersprite.bmp
 PICTURE_TOOL=$build/vn_sheet_picture
 export SDL_AUDIODRIVER=dummy
-# Settings of the test's own: the defaults at each start, the user's left alone.
+# Settings of the test's own, the user's left alone.
 export XDG_CONFIG_HOME=$SHOTS/config
+SETTINGS=$XDG_CONFIG_HOME/vornackle/settings.txt
 
 GAME_PID= wm_pid=
 cleanup() {
@@ -135,10 +136,12 @@ play_once() {
     echo "test-desktop-window: $label: window, full screen and back, every screen, Esc ends with 0"
 }
 
-# Started full screen (the default): the whole screen, sharp as the window's
-# picture enlarged; Alt+Enter makes it a 640 x 480 window showing the same.
+# Started full screen (the default, with no settings yet): the whole screen,
+# sharp as the window's picture enlarged; Alt+Enter makes it a 640 x 480
+# window showing the same.
 start_full_screen() {
     local label=$1
+    rm -f "$SETTINGS"
     start_game
     wait_size 1024x768
     sleep 2
@@ -160,8 +163,37 @@ start_full_screen() {
     echo "test-desktop-window: $label: started full screen, sharp; Alt+Enter made it a window"
 }
 
+end_game() {
+    press Escape
+    local deadline=$((SECONDS + 20))
+    while kill -0 "$GAME_PID" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.2; done
+    wait "$GAME_PID" || fail "the game did not end with 0 after Esc"
+    GAME_PID=
+}
+
+# The next start, with no options, is a window again where the last one was;
+# a window placed where no screen is comes back on the screen.
+remembered() {
+    local label=$1 place
+    start_game
+    wait_size 640x480
+    place=$(xdotool getwindowgeometry "$window" | sed -n 's/ *Position: \([0-9-]*,[0-9-]*\).*/\1/p')
+    end_game
+    grep -qx 'window=1' "$SETTINGS" || fail "$label: the window was not remembered"
+    printf 'version=1\nwindow=1\nwindow_x=-5000\nwindow_y=4000\nwindow_width=640\nwindow_height=480\n' \
+        >"$SETTINGS"
+    start_game
+    wait_size 640x480
+    place=$(xdotool getwindowgeometry "$window" | sed -n 's/ *Position: \([0-9-]*,[0-9-]*\).*/\1/p')
+    local x=${place%,*} y=${place#*,}
+    ((x >= 0 && y >= 0 && x < 1024 && y < 768)) || fail "$label: a window off the screen stayed at $place"
+    end_game
+    echo "test-desktop-window: $label: the window remembered; one off the screen came back at $place"
+}
+
 play_once "no window manager"
 start_full_screen "no window manager"
+remembered "no window manager"
 if command -v openbox >/dev/null; then
     openbox >"$SHOTS/openbox.log" 2>&1 &
     wm_pid=$!
