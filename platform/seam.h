@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/winapi.h"
 
 namespace seam {
@@ -129,7 +130,7 @@ void SetFrameHook(std::function<void()> hook);
 void SetPollHook(std::function<void()> hook);
 
 // --- what the game produced --------------------------------------------
-constexpr int kWidth = 640, kHeight = 480;
+constexpr int kWidth = backend::kPictureWidth, kHeight = backend::kPictureHeight;
 const BYTE* PrimaryPixels();  // 640 x 480 indices, pitch 640; null if none
 const BYTE* BackPixels();
 const BYTE* SurfacePixels(IDirectDrawSurface7* surface, int* width, int* height, int* pitch);
