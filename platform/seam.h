@@ -119,6 +119,9 @@ void FailAllocUse(long use, bool forever);
 // for checks that something allocates nothing (in the test executables that
 // wrap malloc; operator new is counted but never failed).
 long HeapAllocations();
+// The blocks of malloc and operator new not yet freed, counted from the
+// process's start (not from Reset): what the program holds on to.
+long HeapBlocksHeld();
 
 // --- hooks --------------------------------------------------------------
 // Called after every successful Flip (one presented picture) and on every
