@@ -1,7 +1,8 @@
 // The one way a test harness reaches into the core (the tests' own is
 // platform/headless/seam.cpp). The program installs none, and then the core
-// runs exactly the lines the player runs: these four calls are the only
-// places where a harness can change what happens.
+// runs exactly the lines the player runs: these four calls, and the clock
+// record a harness may put in the backend's place (core.h: UseClock), are the
+// only places where a harness can change what happens.
 #pragma once
 
 #include "platform/core/entries.h"
