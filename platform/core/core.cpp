@@ -98,7 +98,6 @@ void ForgetEverything() {
     ForgetWaits();
     ForgetDirectDraw();
     ForgetWindow();
-    ForgetTexts();
     ForgetKeys();
     ForgetFiles();
 }

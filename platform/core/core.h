@@ -113,32 +113,15 @@ void TapKey(int vk);
 // Opens the audio device and makes the tones ahead of the first beep, so
 // that the first catch does not stall a frame.
 void PrepareSound();
-// The MessageBeep type whose tone starts at `samples`; 0 for none.
-UINT BeepOfSamples(const std::int16_t* samples);
+// The MessageBeep type whose tone starts at `samples`; false for none (0 is
+// MB_OK's type).
+bool BeepOfSamples(const std::int16_t* samples, UINT* type);
 
 // --- files -------------------------------------------------------------------
 // Where a data file of the program may be: beside the program, then in
 // ../share/vornackle from there (an installed copy).
 std::vector<std::string> DataFileCandidates(const char* name);
 int OpenFileCount();
-
-// --- text --------------------------------------------------------------------
-// The texts drawn on the back buffer since the last flip, and those of the
-// picture last presented. Records are reused from picture to picture, so
-// that a steady frame allocates nothing for them.
-struct TextRecord {
-    int x, y;
-    std::string text;
-    COLORREF colour;
-    BYTE index;  // the display palette entry it was drawn in
-};
-struct TextLog {
-    std::vector<TextRecord> records;
-    size_t count = 0;
-    void Add(int x, int y, const char* text, int length, COLORREF colour, BYTE index);
-};
-extern TextLog textsSinceFlip;
-extern TextLog textsOfLastPresent;
 
 // --- a fresh process, for a test harness ---------------------------------------
 // Every record of the core back to its start: objects and the window
@@ -149,7 +132,6 @@ void ForgetEverything();
 void ForgetWaits();
 void ForgetDirectDraw();
 void ForgetWindow();
-void ForgetTexts();
 void ForgetKeys();
 void ForgetFiles();
 

@@ -172,8 +172,6 @@ HRESULT Surface::Flip(LPDIRECTDRAWSURFACE7 targetOverride, DWORD flags) {
     WaitForFlip();
     // The interfaces stay where they are; their pictures change places.
     std::swap(pixels, back->pixels);
-    std::swap(textsOfLastPresent, textsSinceFlip);
-    textsSinceFlip.count = 0;
     Present(device);
     if (harness != nullptr) harness->Flipped();
     PumpEvents();

@@ -15,9 +15,10 @@ extern "C" {
 // Armed by FailNextAlloc and FailAllocUse, consumed by __wrap_malloc
 // (seam_malloc.cpp, in the test executables that wrap malloc).
 int vn_seam_fail_allocs = 0;
-long vn_seam_alloc_skip = 0;  // allocations let through before the failures
-long vn_seam_alloc_uses = 0;  // allocations counted since the last Reset
-long vn_seam_new_uses = 0;    // operator new's, since the last Reset
+long vn_seam_alloc_skip = 0;   // allocations let through before the failures
+long vn_seam_alloc_uses = 0;   // allocations counted since the last Reset
+long vn_seam_new_uses = 0;     // operator new's, since the last Reset
+long vn_seam_blocks_held = 0;  // blocks of those and of malloc not yet given back
 }
 
 namespace headless {
@@ -83,6 +84,25 @@ Call InjectableCall(Entry entry) {
     }
 }
 
+// The texts of one picture. Records are reused from picture to picture, so
+// that a steady frame allocates nothing for them.
+struct TextLog {
+    std::vector<TextDraw> records;
+    size_t count = 0;
+    void Add(int x, int y, const char* text, int length, COLORREF colour, BYTE index) {
+        if (count == records.size()) records.emplace_back();
+        TextDraw& record = records[count++];
+        record.x = x;
+        record.y = y;
+        record.text.assign(text, static_cast<size_t>(length));  // in the record's own room
+        record.colour = colour;
+        record.index = index;
+    }
+    std::vector<TextDraw> Texts() const {
+        return std::vector<TextDraw>(records.begin(), records.begin() + static_cast<long>(count));
+    }
+};
+
 struct Failure {
     int skip = 0;   // reaches to let through first
     int count = 0;  // then this many fail
@@ -102,6 +122,7 @@ class Seam final : public standin::Harness {
     int uses[static_cast<int>(Call::Count)] = {};
     std::function<void()> frameHook;
     std::function<void()> pollHook;
+    TextLog textsSinceFlip, textsOfLastPresent;
 
     void Entered(Entry entry) override {
         if (entry != Entry::GetAsyncKeyState) return;
@@ -130,7 +151,14 @@ class Seam final : public standin::Harness {
         return true;
     }
 
+    void DrewText(int x, int y, const char* text, int length, COLORREF colour,
+                  BYTE index) override {
+        textsSinceFlip.Add(x, y, text, length, colour, index);
+    }
+
     void Flipped() override {
+        std::swap(textsOfLastPresent, textsSinceFlip);
+        textsSinceFlip.count = 0;
         ++flips;
         pollsWithoutProgress = 0;
         if (frameHook) frameHook();
@@ -163,15 +191,6 @@ Seam seamState;
 // Under the virtual counter the clock stands still: nothing waits.
 standin::Clock FrozenClock() {
     return standin::Clock{[] { return std::uint64_t{0}; }, [](std::uint64_t) {}, [](int) {}};
-}
-
-std::vector<TextDraw> Convert(const standin::TextLog& log) {
-    std::vector<TextDraw> texts;
-    for (size_t i = 0; i < log.count; ++i) {
-        const standin::TextRecord& r = log.records[i];
-        texts.push_back(TextDraw{r.x, r.y, r.text, r.colour, r.index});
-    }
-    return texts;
 }
 
 standin::Surface* Front() {
@@ -279,6 +298,9 @@ long AllocUses() {
 long HeapAllocations() {
     return vn_seam_alloc_uses + vn_seam_new_uses;
 }
+long HeapBlocksHeld() {
+    return vn_seam_blocks_held;
+}
 void FailAllocUse(long use, bool forever) {
     vn_seam_alloc_skip = use > 1 ? use - 1 : 0;
     vn_seam_fail_allocs = forever ? 1 << 30 : 1;
@@ -335,10 +357,10 @@ void ClearBeeps() {
 }
 
 std::vector<TextDraw> TextsSinceFlip() {
-    return Convert(standin::textsSinceFlip);
+    return seamState.textsSinceFlip.Texts();
 }
 std::vector<TextDraw> TextsOfLastPresent() {
-    return Convert(standin::textsOfLastPresent);
+    return seamState.textsOfLastPresent.Texts();
 }
 
 bool FontLoaded() {
