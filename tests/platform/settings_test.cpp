@@ -80,6 +80,10 @@ TEST_F(SettingsFile, KeepsEverySettingAndLinesOfLaterVersionsAcrossARun) {
               desktop::ParseSettings("version=1\r\n\r\n# mine\r\nwindow=1\r\n", &edited));
     EXPECT_TRUE(edited.window);
     EXPECT_EQ(0, edited.place.w);  // never placed: the window goes where it fits
+    // A size no window can have is no place.
+    ASSERT_EQ(SettingsRead::Read,
+              desktop::ParseSettings("version=1\nwindow_width=640\nwindow_height=-5\n", &edited));
+    EXPECT_EQ(0, edited.place.w);
 }
 
 TEST_F(SettingsFile, AFileThatCannotBeReadChangesNothingAndANewerOneIsLeftAlone) {
@@ -217,10 +221,20 @@ TEST(SpanScaler, ChangedSpansGiveTheWholePicture) {
                 }
             }
             EXPECT_EQ(0x12345678u, spans[size.w]) << at;  // nothing past a row's end
+            // A new palette alone recolours all of it.
+            std::uint32_t dimmed[256];
+            for (int i = 0; i < 256; ++i) dimmed[i] = lookup[i] & 0xFF7F7F7Fu;
+            std::vector<std::uint32_t> fresh(spans.size(), 0x12345678u);
+            desktop::SpanPresenter().Present(
+                desktop::Surface{fresh.data(), pitch * 4, size.w, size.h}, second.data(), kW,
+                dimmed, scaling, false);
+            a.Present(onSpans, second.data(), kW, dimmed, scaling, false);
+            ASSERT_TRUE(spans == fresh) << at;
+            a.Present(onSpans, second.data(), kW, lookup, scaling, false);
             // The same picture again writes nothing; a lost one comes back whole.
             EXPECT_EQ(0, a.Present(onSpans, second.data(), kW, lookup, scaling, false).w);
             std::fill(spans.begin(), spans.end(), 0x12345678u);
-            a.Redraw(onSpans, scaling);
+            EXPECT_TRUE(a.Redraw(onSpans, scaling) == (Rect{0, 0, size.w, size.h})) << at;
             EXPECT_TRUE(spans == whole) << at;
         }
     }
