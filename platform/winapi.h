@@ -2,11 +2,12 @@
 //
 // Game code (shell/, graphics/, game/) includes this header and nothing
 // platform-specific: on Windows it gets the real Win32 and DirectDraw 7
-// headers, everywhere else the small SDL2-based stand-in under platform/,
-// which declares exactly the subset the game calls.
+// headers, everywhere else the stand-in under platform/, which declares
+// exactly the subset the game calls.
 #pragma once
 
-#ifdef _WIN32
+// VORNACKLE_STANDIN: the stand-in on Windows too (the program on our own core).
+#if defined(_WIN32) && !defined(VORNACKLE_STANDIN)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif

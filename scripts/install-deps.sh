@@ -12,7 +12,8 @@ packages_of() {
     # Screenshot checks drive the real program in a virtual X server.
     test) echo libgtest-dev libbenchmark-dev zlib1g-dev xvfb xauth xdotool imagemagick file dpkg-dev ;;
     windows) echo mingw-w64 zip ;;
-    wine) echo wine wine64 xvfb xauth xdotool imagemagick ;;
+    # make test-windows also cross-builds the suites with GoogleTest's sources.
+    wine) echo wine wine64 xvfb xauth xdotool imagemagick googletest ;;
     # clang alone lacks libFuzzer's and the sanitizers' runtimes.
     fuzz) echo clang libclang-rt-14-dev ;;
     format) echo clang-format ;;

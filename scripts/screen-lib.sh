@@ -2,7 +2,8 @@
 # pixel tests. Sourced, not run. Needs Xvfb, xdotool and ImageMagick.
 #
 # The X server is 640 x 480 x 24, the game's own size, so a screenshot of the
-# root window is the game's picture pixel for pixel.
+# root window is the game's picture pixel for pixel (SCREEN_SIZE sets
+# another).
 
 SHOTS=${SHOTS:-$(mktemp -d)}
 XVFB_PID=
@@ -11,8 +12,9 @@ XVFB_PID=
 # exports DISPLAY.
 start_xvfb() {
     local fifo="$SHOTS/displayfd"
+    rm -f "$fifo"
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$fifo" >"$SHOTS/xvfb.log" 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${SCREEN_SIZE:-640x480x24}" -nolisten tcp 3>"$fifo" >"$SHOTS/xvfb.log" 2>&1 &
     XVFB_PID=$!
     local number
     if ! read -r -t 30 number <"$fifo"; then
@@ -162,3 +164,72 @@ play_through() {
     fi
     echo "screen: story, title, briefing and play shown; Esc ended the game with 0"
 }
+
+# --- a program's own window on a larger screen -------------------------------
+# GAME_PID is the program's process, `window` its window (the inside it draws
+# into) and `fail` says what went wrong and stops.
+CPU_LIMIT=${CPU_LIMIT:-5}  # per cent of one core, on any screen
+
+fail() {
+    echo "screen: $*" >&2
+    exit 1
+}
+
+# A program may make its X window anew (SDL does when it picks a renderer),
+# and a window being switched is unmapped for a moment: the last one seen
+# mapped is kept.
+game_window() { xdotool search --onlyvisible --pid "$GAME_PID" 2>/dev/null | tail -1 || true; }
+refresh_window() {
+    local seen
+    seen=$(game_window)
+    if [[ -n "$seen" ]]; then window=$seen; fi
+}
+window_size() {
+    xdotool getwindowgeometry "$window" 2>/dev/null | sed -n 's/ *Geometry: //p' || true
+}
+wait_size() {
+    local want=$1 deadline=$((SECONDS + 10))
+    while ((SECONDS < deadline)); do
+        refresh_window
+        [[ $(window_size) == "$want" ]] && return 0
+        sleep 0.2
+    done
+    fail "the window is $(window_size), not $want"
+}
+# The window's own picture, and the whole screen.
+window_shot() {
+    refresh_window
+    # (import with no window waits for a click on one)
+    [[ -n "$window" ]] || return 0
+    import -window "$window" "$SHOTS/$1.png" 2>/dev/null || true
+}
+
+# Per cent of one core the game used over three seconds (all its threads).
+cpu_ticks() {
+    local total=0 stat fields
+    for stat in /proc/"$GAME_PID"/task/*/stat; do
+        read -r -a fields < <(sed 's/.*) //' "$stat")
+        total=$((total + fields[11] + fields[12]))
+    done
+    echo "$total"
+}
+check_cpu() {
+    local before after percent
+    before=$(cpu_ticks)
+    sleep 3
+    after=$(cpu_ticks)
+    percent=$(((after - before) * 100 / 3 / $(getconf CLK_TCK)))
+    echo "screen: $1: $percent % of a core"
+    ((percent < CPU_LIMIT)) || fail "$1 used $percent % of a core (limit $CPU_LIMIT %)"
+}
+
+# RMSE (0 to 1) between screenshot NAME's full screen and picture REFERENCE.
+difference() {
+    { compare -metric RMSE "$SHOTS/$1.png" "$2" null: 2>&1 || true; } | sed 's/.*(\(.*\))/\1/'
+}
+
+# As wait_for, with screenshots of the window alone (the picture at 1:1).
+wait_for_window() {
+    wait_for "$1" "$2" "$3" window_shot || fail "'$1' not seen in the window"
+}
+

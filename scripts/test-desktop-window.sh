@@ -28,12 +28,14 @@ mkdir -p "$SHOTS"
 SHEET=$root/assets/playersprite.bmp
 PICTURE_TOOL=$build/vn_sheet_picture
 export SDL_AUDIODRIVER=dummy
-CPU_LIMIT=5  # per cent of one core
+# Settings of the test's own, the user's left alone.
+export XDG_CONFIG_HOME=$SHOTS/config
+SETTINGS=$XDG_CONFIG_HOME/vornackle/settings.txt
 
-game_pid= wm_pid=
+GAME_PID= wm_pid=
 cleanup() {
     local status=$?
-    [[ -n "$game_pid" ]] && kill "$game_pid" 2>/dev/null || true
+    [[ -n "$GAME_PID" ]] && kill "$GAME_PID" 2>/dev/null || true
     [[ -n "$wm_pid" ]] && kill "$wm_pid" 2>/dev/null || true
     if ((status != 0)); then
         mkdir -p "$build/screenshots-desktop"
@@ -61,61 +63,10 @@ echo "test-desktop-window: --help, --version and an unknown option answer as the
 
 prepare_references
 
-# The program's window (the client area SDL draws into) and its size. SDL
-# makes its X window anew when the renderer is chosen, and a window being
-# switched is unmapped for a moment: the last one seen mapped is kept.
-game_window() { xdotool search --onlyvisible --pid "$game_pid" 2>/dev/null | tail -1 || true; }
-refresh_window() {
-    local seen
-    seen=$(game_window)
-    if [[ -n "$seen" ]]; then window=$seen; fi
-}
-window_size() {
-    xdotool getwindowgeometry "$window" 2>/dev/null | sed -n 's/ *Geometry: //p' || true
-}
-wait_size() {
-    local want=$1 deadline=$((SECONDS + 10))
-    while ((SECONDS < deadline)); do
-        refresh_window
-        [[ $(window_size) == "$want" ]] && return 0
-        sleep 0.2
-    done
-    fail "the window is $(window_size), not $want"
-}
-# The window's own picture, and the whole screen.
-window_shot() {
-    refresh_window
-    import -window "$window" "$SHOTS/$1.png" 2>/dev/null || true
-}
-
-# Per cent of one core the game used over three seconds (all its threads).
-cpu_ticks() {
-    local total=0 stat fields
-    for stat in /proc/"$game_pid"/task/*/stat; do
-        read -r -a fields < <(sed 's/.*) //' "$stat")
-        total=$((total + fields[11] + fields[12]))
-    done
-    echo "$total"
-}
-check_cpu() {
-    local before after percent
-    before=$(cpu_ticks)
-    sleep 3
-    after=$(cpu_ticks)
-    percent=$(((after - before) * 100 / 3 / $(getconf CLK_TCK)))
-    echo "test-desktop-window: $1: $percent % of a core"
-    ((percent < CPU_LIMIT)) || fail "$1 used $percent % of a core (limit $CPU_LIMIT %)"
-}
-
-# RMSE (0 to 1) between screenshot NAME's full screen and picture REFERENCE.
-difference() {
-    { compare -metric RMSE "$SHOTS/$1.png" "$2" null: 2>&1 || true; } | sed 's/.*(\(.*\))/\1/'
-}
-
 # Starts the program with ARGS and waits for its window (30 s at most).
 start_game() {
     "$build/vornackle" "$@" &
-    game_pid=$!
+    GAME_PID=$!
     local deadline=$((SECONDS + 30))
     window=
     until [[ -n "$window" ]]; do
@@ -176,24 +127,21 @@ play_once() {
 
     press Escape
     deadline=$((SECONDS + 20))
-    while kill -0 "$game_pid" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.2; done
-    kill -0 "$game_pid" 2>/dev/null && fail "the game is still running 20 s after Esc"
+    while kill -0 "$GAME_PID" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.2; done
+    kill -0 "$GAME_PID" 2>/dev/null && fail "the game is still running 20 s after Esc"
     status=0
-    wait "$game_pid" || status=$?
-    game_pid=
+    wait "$GAME_PID" || status=$?
+    GAME_PID=
     ((status == 0)) || fail "the game exited with $status after Esc"
     echo "test-desktop-window: $label: window, full screen and back, every screen, Esc ends with 0"
 }
 
-# As wait_for, with screenshots of the window alone (the picture at 1:1).
-wait_for_window() {
-    wait_for "$1" "$2" "$3" window_shot || fail "'$1' not seen in the window"
-}
-
-# Started full screen (the default): the whole screen, sharp as the window's
-# picture enlarged; Alt+Enter makes it a 640 x 480 window showing the same.
+# Started full screen (the default, with no settings yet): the whole screen,
+# sharp as the window's picture enlarged; Alt+Enter makes it a 640 x 480
+# window showing the same.
 start_full_screen() {
     local label=$1
+    rm -f "$SETTINGS"
     start_game
     wait_size 1024x768
     sleep 2
@@ -207,16 +155,45 @@ start_full_screen() {
     wait_for_window story 10 check_story
     press Escape
     deadline=$((SECONDS + 20))
-    while kill -0 "$game_pid" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.2; done
+    while kill -0 "$GAME_PID" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.2; done
     status=0
-    wait "$game_pid" || status=$?
-    game_pid=
+    wait "$GAME_PID" || status=$?
+    GAME_PID=
     ((status == 0)) || fail "the game exited with $status after Esc"
     echo "test-desktop-window: $label: started full screen, sharp; Alt+Enter made it a window"
 }
 
+end_game() {
+    press Escape
+    local deadline=$((SECONDS + 20))
+    while kill -0 "$GAME_PID" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.2; done
+    wait "$GAME_PID" || fail "the game did not end with 0 after Esc"
+    GAME_PID=
+}
+
+# The next start, with no options, is a window again where the last one was;
+# a window placed where no screen is comes back on the screen.
+remembered() {
+    local label=$1 place
+    start_game
+    wait_size 640x480
+    place=$(xdotool getwindowgeometry "$window" | sed -n 's/ *Position: \([0-9-]*,[0-9-]*\).*/\1/p')
+    end_game
+    grep -qx 'window=1' "$SETTINGS" || fail "$label: the window was not remembered"
+    printf 'version=1\nwindow=1\nwindow_x=-5000\nwindow_y=4000\nwindow_width=640\nwindow_height=480\n' \
+        >"$SETTINGS"
+    start_game
+    wait_size 640x480
+    place=$(xdotool getwindowgeometry "$window" | sed -n 's/ *Position: \([0-9-]*,[0-9-]*\).*/\1/p')
+    local x=${place%,*} y=${place#*,}
+    ((x >= 0 && y >= 0 && x < 1024 && y < 768)) || fail "$label: a window off the screen stayed at $place"
+    end_game
+    echo "test-desktop-window: $label: the window remembered; one off the screen came back at $place"
+}
+
 play_once "no window manager"
 start_full_screen "no window manager"
+remembered "no window manager"
 if command -v openbox >/dev/null; then
     openbox >"$SHOTS/openbox.log" 2>&1 &
     wm_pid=$!

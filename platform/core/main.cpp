@@ -1,8 +1,8 @@
 // The entry point away from Windows: reads the command line as command-line programs do
 // (--help, --version, the backend's options), then hands over to the game's
 // WinMain as the system would.
-#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/backend.h"
 #include "platform/winapi.h"
@@ -13,29 +13,26 @@
 
 namespace {
 
-void Usage(std::FILE* out) {
-    std::fputs(
-        "Usage: vornackle [OPTION]...\n"
-        "Catch the jewels that rain on Jewel Town: move the basket left and right.\n"
-        "\n"
-        "Keys:\n"
-        "  Left, Right             move the basket\n"
-        "  Enter, Space, Backspace go from one screen to the next, as each screen says\n"
-        "  Esc                     quit\n"
-        "  Alt+Enter, F11          switch between full screen and a window\n"
-        "  M                       show or hide the jewels' marks (briefing and play)\n"
-        "A game controller plays too: d-pad or left stick move, A goes on (as Enter or\n"
-        "Space), B is Backspace, Back is Esc.\n"
-        "\n"
-        "Options:\n",
-        out);
-    std::fputs(backend::OptionsHelp(), out);
-    std::fputs(
-        "  --marks           mark each jewel with a shape of its own, for players who do\n"
-        "                    not tell every colour apart (M switches them while playing)\n"
-        "  --help            show this and exit\n"
-        "  --version         show the version and exit\n",
-        out);
+std::string Usage() {
+    return std::string(
+               "Usage: vornackle [OPTION]...\n"
+               "Catch the jewels that rain on Jewel Town: move the basket left and right.\n"
+               "\n"
+               "Keys:\n"
+               "  Left, Right             move the basket\n"
+               "  Enter, Space, Backspace go from one screen to the next, as each screen says\n"
+               "  Esc                     quit\n"
+               "  Alt+Enter, F11          switch between full screen and a window\n"
+               "  M                       show or hide the jewels' marks (briefing and play)\n"
+               "A game controller plays too: d-pad or left stick move, A goes on (as Enter or\n"
+               "Space), B is Backspace, Back is Esc.\n"
+               "\n"
+               "Options:\n") +
+           backend::OptionsHelp() +
+           "  --marks           mark each jewel with a shape of its own, for players who do\n"
+           "                    not tell every colour apart (M switches them while playing)\n"
+           "  --help            show this and exit\n"
+           "  --version         show the version and exit\n";
 }
 
 }  // namespace
@@ -43,11 +40,11 @@ void Usage(std::FILE* out) {
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            Usage(stdout);
+            backend::Say(Usage().c_str(), false);
             return 0;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("vornackle %s\n", VORNACKLE_VERSION);
+            backend::Say("vornackle " VORNACKLE_VERSION "\n", false);
             return 0;
         }
     }
@@ -66,8 +63,10 @@ int main(int argc, char** argv) {
     options = kept;
     const char* error = nullptr;
     if (!backend::TakeOptions(options, option, &error)) {
-        std::fprintf(stderr, "vornackle: unknown option '%s' (try 'vornackle --help')\n",
-                     error != nullptr ? error : "");
+        const std::string message = std::string("vornackle: unknown option '") +
+                                    (error != nullptr ? error : "") +
+                                    "' (try 'vornackle --help')\n";
+        backend::Say(message.c_str(), true);
         return 2;
     }
     // The instance handle only identifies the program; any non-null value does.

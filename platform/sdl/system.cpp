@@ -1,5 +1,6 @@
-// The SDL2 backend's clock, sound and program folder.
+// The SDL2 backend's clock, sound, program folder and messages.
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "platform/backend.h"
@@ -76,6 +77,14 @@ void PlaySound(const std::int16_t* samples, std::size_t count) {
 const char* ProgramDirectory() {
     static char* base = SDL_GetBasePath();  // ends in '/', or null
     return base != nullptr ? base : "";
+}
+
+}  // namespace backend
+
+namespace backend {
+
+void Say(const char* text, bool problem) {
+    std::fputs(text, problem ? stderr : stdout);
 }
 
 }  // namespace backend

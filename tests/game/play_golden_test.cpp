@@ -30,13 +30,12 @@ void MatchesRecording(const char* file, const std::vector<std::string>& lines) {
         return;
     }
     std::ifstream in(file);
-    size_t i = 0;
-    for (std::string line; std::getline(in, line) && i < lines.size(); ++i) {
-        ASSERT_EQ(lines[i], line) << "differs from the recording; if intended, record anew";
+    std::vector<std::string> recorded;
+    for (std::string line; std::getline(in, line);) recorded.push_back(line);
+    for (size_t i = 0; i < std::min(lines.size(), recorded.size()); ++i) {
+        ASSERT_EQ(lines[i], recorded[i]) << "differs from the recording; if intended, record anew";
     }
-    EXPECT_EQ(i, lines.size()) << "fewer lines recorded";
-    std::string more;
-    EXPECT_FALSE(std::getline(in, more)) << "more lines recorded";
+    EXPECT_EQ(recorded.size(), lines.size()) << "a recording of another length";
 }
 
 // A few pictures on each menu; in play, sweeps of 130 frames (right 50, rest
@@ -193,7 +192,11 @@ TEST(GoldenReplay, EachOutcomeScreenAndEscTappedThere) {
 // first, holding `sheet` under the sheet's name unless it is empty.
 void UseFolderWith(const std::string& sheet) {
     char folder[] = "/tmp/vornackle-game-test-XXXXXX";
+#ifdef _WIN32  // under Wine, /tmp is the Linux one
+    if (mktemp(folder) == nullptr || mkdir(folder) != 0 || chdir(folder) != 0) abort();
+#else
     if (mkdtemp(folder) == nullptr || chdir(folder) != 0) abort();
+#endif
     seam::SetProgramDirectory(folder);
     if (sheet.empty()) return;
     FILE* file = fopen("playersprite.bmp", "wb");

@@ -20,7 +20,7 @@ class FilesTest : public PlatformTest {
         for (const char* dir : {"bin", "share/vornackle", "work/sub"})
             fs::create_directories(root / dir);
         fs::current_path(root / "work");
-        seam::SetProgramDirectory(root / "bin");
+        seam::SetProgramDirectory((root / "bin").string());
     }
     void TearDown() override {
         fs::current_path(oldDir);

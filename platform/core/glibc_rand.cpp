@@ -1,12 +1,15 @@
-// rand() and srand() as the GNU C library makes them, for the browser build.
+// rand() and srand() as the GNU C library makes them, for every build on the
+// core: Linux, the browser and Windows.
 //
 // The game starts its jewels from rand(), seeded from the tick count at each
 // level. Any generator plays the game as it should, but a given seed must
-// make the same rain as on the Linux build, or the browser build could not be
-// checked against the same recorded replay. Emscripten's C library has
-// another generator; this one replaces it: glibc's additive feedback
-// generator of degree 31 (x[i] = x[i-3] + x[i-31], the low bit dropped),
-// whose state starts from a multiplicative one and is run 310 steps in.
+// make the same rain everywhere, or the builds could not be checked against
+// the same recorded replay. Emscripten's and Windows' C libraries have other
+// generators; this one replaces them (and stands in for the Linux C
+// library's own): glibc's additive feedback generator of degree 31
+// (x[i] = x[i-3] + x[i-31], the low bit dropped), whose state starts from a
+// multiplicative one and is run 310 steps in. The program on the real
+// DirectDraw keeps its own C library's rand.
 #include <cstdint>
 #include <cstdlib>
 

@@ -1,0 +1,75 @@
+// What the desktop program remembers between runs, and the options it
+// takes: in a window or on the whole screen, the window's size and place,
+// and the scaling.
+//
+// The settings file is small key=value text in the user's configuration
+// folder ($XDG_CONFIG_HOME or ~/.config on Linux, %APPDATA% on Windows),
+// under vornackle/settings.txt:
+//     version=1
+//     window=1
+//     window_x=100 ...
+// A file that is missing, damaged or from a newer version is ignored (a
+// newer one is also left as it is); one that cannot be written is skipped.
+// Each says so in at most one line on stderr and the game goes on. Lines
+// this version does not know are kept as they are. The command line wins
+// over the file. A new setting is one field of Settings and one line of the
+// key table in settings.cpp.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/desktop/scaler.h"
+
+namespace desktop {
+
+struct Settings {
+    bool window = false;  // in a window rather than on the whole screen
+    Scaling scaling = Scaling::Sharp;
+    // The window's inside, in screen pixels, when it has been placed (w > 0).
+    Rect place;
+
+    // Not settings: lines of later versions' keys, written back as read;
+    // and a file of a newer version, which is never written over.
+    std::vector<std::string> unknown;
+    bool newerFile = false;
+};
+
+// The settings in force: the file's, then the command line's.
+extern Settings settings;
+// The program took its options (so read the file): it writes them back when
+// the player switches and when it ends. Tests that never take options leave
+// the file alone.
+extern bool remember;
+// The backend's: notes where its window is now in settings.place, while it
+// is a window (null before there is one).
+extern void (*notePlace)();
+// Writes `settings` (the window's place noted first) to the file when
+// `remember` says so.
+void KeepSettings();
+
+enum class SettingsRead { Read, Missing, Damaged, Newer };
+// Reads `text` into `out`, which changes only when the text is read whole
+// (and, for a newer version, only to say so).
+SettingsRead ParseSettings(const std::string& text, Settings* out);
+std::string FormatSettings(const Settings& in);
+
+// vornackle/settings.txt in the user's configuration folder; "" when there is
+// none.
+std::string SettingsPath();
+// Reads the file at `path` into `settings`, saying on stderr in one line why
+// a file that is there was not read.
+SettingsRead LoadSettings(const std::string& path, Settings* settings);
+// Writes them whole or not at all (a new file renamed over the old); false,
+// with one line on stderr, when it cannot.
+bool SaveSettings(const std::string& path, const Settings& settings);
+
+// A window of the largest whole multiple of the picture's size that fits the
+// usable part of a screen (at least 1x), centred on it.
+Rect WindowedPlace(const Rect& usable);
+// `place` if enough of it is on one of the screens to take hold of it;
+// otherwise the window comes back, at its size if that fits, centred on the
+// first screen.
+Rect PlaceOnScreens(const Rect& place, const std::vector<Rect>& screens);
+
+}  // namespace desktop

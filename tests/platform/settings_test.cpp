@@ -1,0 +1,243 @@
+// The desktop program's settings file and the window's place, and the span
+// scaler both desktop backends present through. Built for Linux and for
+// Windows (run under Wine), where the file's folder, its replacement and the
+// path's separators differ.
+#include "platform/desktop/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <vector>
+
+#include "platform/backend.h"
+#include "platform/desktop/scaler.h"
+
+namespace {
+
+using desktop::Rect;
+using desktop::Settings;
+using desktop::SettingsRead;
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "<missing>";
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Windows takes either separator.
+std::string Slashes(std::string path) {
+    for (char& c : path) {
+        if (c == '\\') c = '/';
+    }
+    return path;
+}
+
+void Spill(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+bool operator==(const Rect& a, const Rect& b) {
+    return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h;
+}
+
+// A folder of the test's own under the system's temporary folder.
+class SettingsFile : public testing::Test {
+  protected:
+    void SetUp() override {
+        folder = testing::TempDir() + "vn_settings_" +
+                 testing::UnitTest::GetInstance()->current_test_info()->name();
+        path = folder + "/vornackle/settings.txt";
+        std::remove(path.c_str());
+    }
+    std::string folder, path;
+};
+
+TEST_F(SettingsFile, KeepsEverySettingAndLinesOfLaterVersionsAcrossARun) {
+    Settings made;
+    made.window = true;
+    made.scaling = desktop::Scaling::Nearest;
+    made.place = Rect{-1200, 40, 1280, 960};  // a monitor left of the first
+    made.unknown = {"jewel_marks=1"};
+    ASSERT_TRUE(desktop::SaveSettings(path, made));  // the folders made on the way
+    EXPECT_EQ("<missing>", Slurp(path + ".new"));
+
+    Settings read;
+    ASSERT_EQ(SettingsRead::Read, desktop::LoadSettings(path, &read));
+    EXPECT_TRUE(read.window);
+    EXPECT_EQ(desktop::Scaling::Nearest, read.scaling);
+    EXPECT_TRUE(read.place == made.place);
+    EXPECT_EQ(made.unknown, read.unknown);
+    // Written back unchanged, and as lines a person can read and edit (CRLF too).
+    EXPECT_EQ(desktop::FormatSettings(made), desktop::FormatSettings(read));
+    Settings edited;
+    ASSERT_EQ(SettingsRead::Read,
+              desktop::ParseSettings("version=1\r\n\r\n# mine\r\nwindow=1\r\n", &edited));
+    EXPECT_TRUE(edited.window);
+    EXPECT_EQ(0, edited.place.w);  // never placed: the window goes where it fits
+    // A size no window can have is no place.
+    ASSERT_EQ(SettingsRead::Read,
+              desktop::ParseSettings("version=1\nwindow_width=640\nwindow_height=-5\n", &edited));
+    EXPECT_EQ(0, edited.place.w);
+}
+
+TEST_F(SettingsFile, AFileThatCannotBeReadChangesNothingAndANewerOneIsLeftAlone) {
+    Settings kept;
+    kept.window = true;
+    kept.place = Rect{10, 20, 640, 480};
+    const std::string before = desktop::FormatSettings(kept);
+
+    Settings s = kept;
+    EXPECT_EQ(SettingsRead::Missing, desktop::LoadSettings(path, &s));
+    EXPECT_EQ(before, desktop::FormatSettings(s));
+
+    ASSERT_TRUE(desktop::SaveSettings(path, Settings{}));
+    const char* damaged[] = {
+        "window=1\n",                         // no version first
+        "version=1\nwindow=2\n",              // not a flag
+        "version=1\nwindow_x=99999999999\n",  // far off any screen, and past an int
+        "version=1\nscale=blurry\n",          // no such scaling
+        "version=1\nwindow\n",                // no value
+        "version=x\n",                        // no version number
+        "\x89PNG\r\n\x1a\n\0\0\0\rIHDR",      // another file altogether
+        "",                                   // empty
+    };
+    for (const char* text : damaged) {
+        Spill(path, text);
+        s = kept;
+        EXPECT_EQ(SettingsRead::Damaged, desktop::LoadSettings(path, &s)) << text;
+        EXPECT_EQ(before, desktop::FormatSettings(s)) << text;
+    }
+    Spill(path, "version=1\n" + std::string(5000, '#') + "\n");  // no settings file is this long
+    EXPECT_EQ(SettingsRead::Damaged, desktop::LoadSettings(path, &s));
+
+    // A newer version's file: not read, and never written over by this one.
+    const std::string newer = "version=2\nwindow=1\nwindow_size=huge\n";
+    Spill(path, newer);
+    s = kept;
+    EXPECT_EQ(SettingsRead::Newer, desktop::LoadSettings(path, &s));
+    EXPECT_EQ(before, desktop::FormatSettings(s));
+    EXPECT_FALSE(desktop::SaveSettings(path, s));
+    EXPECT_EQ(newer, Slurp(path));
+}
+
+TEST_F(SettingsFile, AnUnwritableFileIsSkippedAndTheOldOneKept) {
+    ASSERT_TRUE(desktop::SaveSettings(path, Settings{}));
+    const std::string old = Slurp(path);
+    // Its folder is a file: nothing can be made there.
+    const std::string blocked = path + "/settings.txt";
+    Settings s;
+    s.window = true;
+    EXPECT_FALSE(desktop::SaveSettings(blocked, s));
+    EXPECT_EQ(old, Slurp(path));
+    // No folder known at all (no HOME, no APPDATA).
+    EXPECT_FALSE(desktop::SaveSettings("", s));
+}
+
+TEST_F(SettingsFile, TheCommandLineWinsOverTheFile) {
+    const std::string config = folder;
+#ifdef _WIN32
+    _putenv_s("APPDATA", config.c_str());
+#else
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+#endif
+    ASSERT_EQ(Slashes(path), Slashes(desktop::SettingsPath()));
+    Settings file;
+    file.window = false;
+    file.scaling = desktop::Scaling::Nearest;
+    ASSERT_TRUE(desktop::SaveSettings(desktop::SettingsPath(), file));
+    char window[] = "--window";
+    char* argv[] = {window};
+    const char* error = nullptr;
+    ASSERT_TRUE(backend::TakeOptions(1, argv, &error));
+    EXPECT_TRUE(desktop::settings.window);
+    EXPECT_EQ(desktop::Scaling::Nearest, desktop::settings.scaling);  // the file's, not asked
+}
+
+TEST(WindowPlace, ComesBackOnAScreenWhenItsMonitorIsGone) {
+    const std::vector<Rect> screens = {{0, 0, 1920, 1040}, {1920, 0, 1280, 1024}};
+    // The largest whole multiple that fits, centred; 1x on a small screen.
+    EXPECT_TRUE(desktop::WindowedPlace(screens[0]) == (Rect{320, 40, 1280, 960}));
+    EXPECT_TRUE(desktop::WindowedPlace(Rect{0, 0, 1024, 740}) == (Rect{192, 130, 640, 480}));
+    EXPECT_TRUE(desktop::WindowedPlace(Rect{0, 0, 600, 400}) == (Rect{-20, -40, 640, 480}));
+    // On the second monitor, or mostly off the first: kept.
+    const Rect second{2000, 100, 640, 480}, hanging{1900, -400, 640, 480};
+    EXPECT_TRUE(desktop::PlaceOnScreens(second, screens) == second);
+    EXPECT_TRUE(desktop::PlaceOnScreens(hanging, screens) == hanging);
+    // On a monitor that is gone, or with too little showing to take hold of.
+    EXPECT_TRUE(desktop::PlaceOnScreens(Rect{-2000, 0, 640, 480}, screens) ==
+                (Rect{640, 280, 640, 480}));
+    EXPECT_TRUE(desktop::PlaceOnScreens(Rect{3150, 1000, 640, 480}, screens) ==
+                (Rect{640, 280, 640, 480}));
+    // Larger than the first monitor: the size that fits it.
+    EXPECT_TRUE(desktop::PlaceOnScreens(Rect{5000, 0, 2560, 1920}, screens) ==
+                desktop::WindowedPlace(screens[0]));
+}
+
+// Presenting only what changed leaves the window as presenting the whole
+// picture anew would, at every size and scaling, and says where it wrote.
+TEST(SpanScaler, ChangedSpansGiveTheWholePicture) {
+    constexpr int kW = desktop::kPictureWidth, kH = desktop::kPictureHeight;
+    std::mt19937 random(7);
+    std::uint32_t lookup[256];
+    for (std::uint32_t& colour : lookup) colour = 0xFF000000u | (random() & 0xFFFFFFu);
+    std::vector<std::uint8_t> first(kW * kH), second;
+    for (auto& pixel : first) pixel = static_cast<std::uint8_t>(random() % 4);
+    second = first;
+    // A jewel's box, a lone pixel at each corner, the numbers' row.
+    for (int y = 100; y < 120; ++y)
+        for (int x = 300; x < 331; ++x) second[y * kW + x] = 200;
+    second[0] = second[kW - 1] = second[(kH - 1) * kW] = second[kH * kW - 1] = 201;
+    for (int x = 8; x < 600; ++x) second[470 * kW + x] = 202;
+
+    const struct {
+        int w, h;
+    } sizes[] = {{640, 480}, {1024, 768}, {1366, 768}, {800, 600}, {320, 240}};
+    for (auto scaling : {desktop::Scaling::Sharp, desktop::Scaling::Nearest}) {
+        for (const auto& size : sizes) {
+            const int pitch = size.w + 3;  // rows farther apart than they are wide
+            std::vector<std::uint32_t> spans(pitch * size.h, 0x12345678u), whole = spans;
+            desktop::Surface onSpans{spans.data(), pitch * 4, size.w, size.h};
+            desktop::Surface onWhole{whole.data(), pitch * 4, size.w, size.h};
+            desktop::SpanPresenter a, b;
+            a.Present(onSpans, first.data(), kW, lookup, scaling, false);
+            const std::vector<std::uint32_t> before = spans;
+            const Rect changed = a.Present(onSpans, second.data(), kW, lookup, scaling, false);
+            b.Present(onWhole, second.data(), kW, lookup, scaling, false);
+            const std::string at = std::to_string(size.w) + "x" + std::to_string(size.h);
+            ASSERT_TRUE(spans == whole) << at;
+            for (int y = 0; y < size.h; ++y) {
+                for (int x = 0; x < size.w; ++x) {
+                    const bool inside = x >= changed.x && x < changed.x + changed.w &&
+                                        y >= changed.y && y < changed.y + changed.h;
+                    if (!inside) {
+                        ASSERT_EQ(before[y * pitch + x], spans[y * pitch + x]) << at;
+                    }
+                }
+            }
+            EXPECT_EQ(0x12345678u, spans[size.w]) << at;  // nothing past a row's end
+            // A new palette alone recolours all of it.
+            std::uint32_t dimmed[256];
+            for (int i = 0; i < 256; ++i) dimmed[i] = lookup[i] & 0xFF7F7F7Fu;
+            std::vector<std::uint32_t> fresh(spans.size(), 0x12345678u);
+            desktop::SpanPresenter().Present(
+                desktop::Surface{fresh.data(), pitch * 4, size.w, size.h}, second.data(), kW,
+                dimmed, scaling, false);
+            a.Present(onSpans, second.data(), kW, dimmed, scaling, false);
+            ASSERT_TRUE(spans == fresh) << at;
+            a.Present(onSpans, second.data(), kW, lookup, scaling, false);
+            // The same picture again writes nothing; a lost one comes back whole.
+            EXPECT_EQ(0, a.Present(onSpans, second.data(), kW, lookup, scaling, false).w);
+            std::fill(spans.begin(), spans.end(), 0x12345678u);
+            EXPECT_TRUE(a.Redraw(onSpans, scaling) == (Rect{0, 0, size.w, size.h})) << at;
+            EXPECT_TRUE(spans == whole) << at;
+        }
+    }
+}
+
+}  // namespace
