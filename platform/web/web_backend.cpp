@@ -217,7 +217,7 @@ struct Page {
     int unchanged = 0;  // presents in a row of the picture already shown
 } page;
 
-constexpr int kUnchangedBeforeRest = 40;
+constexpr int kUnchangedBeforeRest = 12;
 constexpr int kRestMilliseconds = 100;
 
 const double kStart = emscripten_get_now();
@@ -305,12 +305,12 @@ void ClosePresenter() {
 // was paced to the display's 60 Hz by the clock.
 //
 // A menu screen presents one picture again and again, changing only when its
-// prompt blinks or a key is pressed. After 40 presents of the same picture
-// (two thirds of a second at 60 a second) each present waits for input,
-// 100 ms at most: the page wakes ten times a second instead of sixty, a key
-// is seen at once, and a blink is at most a tenth of a second late. Play
-// never waits here: its head-up line counts the seconds down, so no 40 of its
-// 32 pictures a second are the same.
+// prompt blinks or a key is pressed. After 12 presents of the same picture
+// (a fifth of a second at 60 a second) each present waits for input, 100 ms
+// at most: the page wakes ten times a second instead of sixty, a key is seen
+// at once, and a blink is at most a tenth of a second late. Play does not
+// wait here: its pictures stay the same only while no jewel falls and the
+// basket stands, and with no jewel falling one starts within four frames.
 bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[256]) {
     if (!page.presenterOpen || !OnPage()) return false;
     bool same = page.valid && std::memcmp(page.lookup, lookup, sizeof page.lookup) == 0;
