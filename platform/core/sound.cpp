@@ -7,8 +7,6 @@
 
 namespace standin {
 
-std::vector<UINT> beeps;
-
 namespace {
 
 constexpr int kRate = 22050;
@@ -74,23 +72,31 @@ void PrepareSound() {
     OpenAudio();
 }
 
+bool BeepOfSamples(const std::int16_t* samples, UINT* type) {
+    for (int i = 0; i < kToneCount; ++i) {
+        if (samples == nullptr || audio.samples[i].data() != samples) continue;
+        *type = kTones[i].type;
+        return true;
+    }
+    return false;
+}
+
 }  // namespace standin
 
 using namespace standin;
 
 BOOL WINAPI MessageBeep(UINT type) {
+    const ApiCall call(Entry::MessageBeep);
     int tone = -1;
     for (int i = 0; i < kToneCount; ++i) {
         if (kTones[i].type == type) tone = i;
     }
     if (tone < 0) {
-        Unsupported("MessageBeep",
-                    "only MB_OK, MB_ICONASTERISK, MB_ICONEXCLAMATION and MB_ICONHAND are "
-                    "supported, got 0x%X",
-                    type);
+        call.Unsupported(
+            "only MB_OK, MB_ICONASTERISK, MB_ICONEXCLAMATION and MB_ICONHAND are "
+            "supported, got 0x%X",
+            type);
     }
-    NoteCall();
-    if (seamState.active) beeps.push_back(type);
     // A new beep cuts the one still sounding, so beeps never pile up.
     if (OpenAudio()) backend::PlaySound(audio.samples[tone].data(), audio.samples[tone].size());
     return TRUE;
