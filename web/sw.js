@@ -5,16 +5,40 @@
 'use strict';
 const VERSION = '@VN_VERSION@';
 const CACHE = 'vornackle-' + VERSION;
-const FILES = [@VN_FILES@];
+// Each file with the SHA-256 of its contents.
+const FILES = [@VN_FILES@
+];
 const PAGE = 'index.html?v=' + VERSION;
 
-// The new version's files are all fetched before it replaces the old one; if
-// any fails the install fails and the old version stays as it was.
+function hex(buffer) {
+  return Array.from(new Uint8Array(buffer), (b) => b.toString(16).padStart(2, '0')).join('');
+}
+
+// The new version's files are all fetched, and each checked against its
+// hash (a server may have been given a later build meanwhile), before any is
+// kept. If one fails the install fails, the old version stays as it was, and
+// the next visit tries again.
+async function keepAll() {
+  const fetched = await Promise.all(FILES.map(async ([name, hash]) => {
+    const response = await fetch(name + '?v=' + VERSION, {cache: 'reload'});
+    const contents = await response.clone().arrayBuffer();
+    if (!response.ok || hex(await crypto.subtle.digest('SHA-256', contents)) !== hash) {
+      throw new Error(name + ' is not the one of version ' + VERSION);
+    }
+    return [name, response];
+  }));
+  const cache = await caches.open(CACHE);
+  try {
+    await Promise.all(fetched.map(([name, response]) =>
+      cache.put(name + '?v=' + VERSION, response)));
+  } catch (e) {
+    await caches.delete(CACHE);
+    throw e;
+  }
+}
+
 self.addEventListener('install', (event) => {
-  event.waitUntil(caches.open(CACHE)
-    .then((cache) => cache.addAll(FILES.map((name) =>
-      new Request(name + '?v=' + VERSION, {cache: 'reload'}))))
-    .then(() => self.skipWaiting()));
+  event.waitUntil(keepAll().then(() => self.skipWaiting()));
 });
 
 // Once it is complete, the copies of earlier versions go.
@@ -49,8 +73,9 @@ self.addEventListener('fetch', (event) => {
     event.respondWith(page(request));
     return;
   }
-  // Files of another version than this one are not kept: the network.
+  // Files of another version than this one are not kept: the network, asked
+  // afresh rather than trusting a copy the browser may hold under that name.
   event.respondWith(caches.open(CACHE)
     .then((cache) => cache.match(request))
-    .then((kept) => kept || fetch(request)));
+    .then((kept) => kept || fetch(request, {cache: 'reload'})));
 });

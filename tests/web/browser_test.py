@@ -454,6 +454,24 @@ def install_and_offline(chromium, site):
         subprocess.run(["cmake", "-DSITE=" + changed, "-DTEMPLATES=" + os.path.join(TOP, "web"),
                         "-P", os.path.join(TOP, "web", "make_site.cmake")],
                        check=True, stdout=subprocess.DEVNULL)
+        # The server changes again while the worker fetches that build: one
+        # file is not the one the build's worker names. Nothing of it is kept.
+        torn = tempfile.mkdtemp(prefix="vn-site-")
+        shutil.copytree(changed, torn, dirs_exist_ok=True)
+        with open(os.path.join(torn, "vornackle.js"), "a") as f:
+            f.write("\nwindow.vnBuild = 'torn';\n")
+        server, _ = serve(torn, port)
+        page.reload()
+        page.eval("navigator.serviceWorker.getRegistration().then((r) => r.update())"
+                  ".then(() => 1, () => 0)")
+        check(page.wait_for("navigator.serviceWorker.getRegistration().then((r) => "
+                            "!r.installing && !r.waiting)", 15) and
+              page.eval("caches.keys()") == ["vornackle-" + old],
+              "a build that changes while it is fetched is not kept")
+        server.shutdown()
+        server.server_close()
+        shutil.rmtree(torn, ignore_errors=True)
+
         server, _ = serve(changed, port)
         check(page.reload() and page.eval("window.vnBuild") == "later" and
               page.eval("vnVersion") != old, "the next visit shows the new build")
