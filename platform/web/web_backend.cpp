@@ -1,12 +1,13 @@
 // The web backend: the game compiled to WebAssembly and played in a page.
 // The page (web/index.html) holds a 640 x 480 canvas; this file shows the
-// core's pictures in it, takes the keyboard and the page's on-screen buttons,
-// tells the browser's time and plays beeps through WebAudio.
+// core's pictures in it, takes the keyboard, the page's on-screen buttons and
+// game controllers, tells the browser's time and plays beeps through WebAudio.
 //
 // The game keeps its blocking loops. The program is built with ASYNCIFY, and
-// each wait here (the counter's next step, the next animation frame, a key
-// poll with nothing to do) hands control back to the browser until it is
-// over, so the page draws, takes input and plays sound meanwhile.
+// each wait here (the counter's next step, the next 60 Hz blank, a screen
+// that does not change, a key poll with nothing to do) hands control back to
+// the browser until it is over, so the page draws, takes input and plays
+// sound meanwhile.
 //
 // Without a page nothing is shown or heard and the waits keep time on the
 // spot. (The tests under node link the headless backend instead.)
@@ -29,8 +30,8 @@ constexpr double kMaxBusyMilliseconds = 50;
 
 // --- the page's side -----------------------------------------------------------
 // Events travel from the page's listeners to PollEvent through a queue of
-// numbers: the kind times 2^20 plus the key. The kinds' values come from
-// Event::Kind when the listeners are attached.
+// numbers: the kind times 2^20 plus the key. The kinds' values and that
+// factor come from here when the listeners are attached.
 constexpr int kKindShift = 20;
 
 // clang-format off
@@ -38,7 +39,8 @@ EM_JS(int, vn_page_present, (), {
     return typeof document !== 'undefined' && !!Module['canvas'] ? 1 : 0;
 });
 
-EM_JS(void, vn_attach_input, (int keyDown, int keyUp, int focusLost, int advanceKey), {
+EM_JS(void, vn_attach_input, (int keyDown, int keyUp, int focusLost, int advanceKey,
+                              int kindFactor), {
     const VK_BACK = 0x08, VK_RETURN = 0x0D, VK_SPACE = 0x20, VK_ESCAPE = 0x1B,
           VK_LEFT = 0x25, VK_RIGHT = 0x27;
     const keys = {ArrowLeft: VK_LEFT, ArrowRight: VK_RIGHT, Enter: VK_RETURN,
@@ -46,7 +48,7 @@ EM_JS(void, vn_attach_input, (int keyDown, int keyUp, int focusLost, int advance
                   Escape: VK_ESCAPE};
     const events = Module['vnEvents'] = [];
     const push = (kind, key) => {
-        events.push(kind * (1 << 20) + key);
+        events.push(kind * kindFactor + key);
         const wake = Module['vnWake'];
         Module['vnWake'] = null;
         if (wake) wake();
@@ -264,7 +266,8 @@ bool ScreenSize(int* width, int* height) {
 
 bool OpenWindow(const char* /*title*/) {
     if (OnPage() && !page.inputAttached) {
-        vn_attach_input(Event::KeyDown, Event::KeyUp, Event::FocusLost, kAdvanceKey);
+        vn_attach_input(Event::KeyDown, Event::KeyUp, Event::FocusLost, kAdvanceKey,
+                        1 << kKindShift);
         page.inputAttached = true;
     }
     return true;
