@@ -1,12 +1,13 @@
 // The web backend: the game compiled to WebAssembly and played in a page.
 // The page (web/index.html) holds a 640 x 480 canvas; this file shows the
-// core's pictures in it, takes the keyboard and the page's on-screen buttons,
-// tells the browser's time and plays beeps through WebAudio.
+// core's pictures in it, takes the keyboard, the page's on-screen buttons and
+// game controllers, tells the browser's time and plays beeps through WebAudio.
 //
 // The game keeps its blocking loops. The program is built with ASYNCIFY, and
-// each wait here (the counter's next step, the next animation frame, a key
-// poll with nothing to do) hands control back to the browser until it is
-// over, so the page draws, takes input and plays sound meanwhile.
+// each wait here (the counter's next step, the next 60 Hz blank, a screen
+// that does not change, a key poll with nothing to do) hands control back to
+// the browser until it is over, so the page draws, takes input and plays
+// sound meanwhile.
 //
 // Without a page nothing is shown or heard and the waits keep time on the
 // spot. (The tests under node link the headless backend instead.)
@@ -30,40 +31,82 @@ constexpr double kMaxBusyMilliseconds = 50;
 
 // --- the page's side -----------------------------------------------------------
 // Events travel from the page's listeners to PollEvent through a queue of
-// numbers: the kind times 2^20 plus the key.
+// numbers: the kind times 2^20 plus the key. The kinds' values and that
+// factor come from here when the listeners are attached.
+constexpr int kKindShift = 20;
 
 // clang-format off
 EM_JS(int, vn_page_present, (), {
     return typeof document !== 'undefined' && !!Module['canvas'] ? 1 : 0;
 });
 
-EM_JS(void, vn_attach_input, (), {
-    const keys = {ArrowLeft: 0x25, ArrowRight: 0x27, Enter: 0x0D, NumpadEnter: 0x0D,
-                  Space: 0x20, Backspace: 0x08, Escape: 0x1B, KeyM: 0x4D};
+EM_JS(void, vn_attach_input, (int keyDown, int keyUp, int focusLost, int advanceKey,
+                              int kindFactor), {
+    const VK_BACK = 0x08, VK_RETURN = 0x0D, VK_SPACE = 0x20, VK_ESCAPE = 0x1B,
+          VK_LEFT = 0x25, VK_RIGHT = 0x27, VK_M = 0x4D;
+    const keys = {ArrowLeft: VK_LEFT, ArrowRight: VK_RIGHT, Enter: VK_RETURN,
+                  NumpadEnter: VK_RETURN, Space: VK_SPACE, Backspace: VK_BACK,
+                  Escape: VK_ESCAPE, KeyM: VK_M};
     const events = Module['vnEvents'] = [];
     const push = (kind, key) => {
-        events.push(kind * 1048576 + key);
+        events.push(kind * kindFactor + key);
         const wake = Module['vnWake'];
         Module['vnWake'] = null;
         if (wake) wake();
     };
     // The page's on-screen buttons press keys through this.
-    Module['vnKey'] = (vk, down) => push(down ? 0 : 1, vk);
+    Module['vnKey'] = (vk, down) => push(down ? keyDown : keyUp, vk);
     const onKey = (down) => (e) => {
-        const vk = keys[e.code] || (e.key === ' ' ? 0x20 : keys[e.key]);
+        const vk = keys[e.code] || (e.key === ' ' ? VK_SPACE : keys[e.key]);
         if (!vk) return;
         // Arrows and Space must not scroll the page, Backspace must not go
         // back, and Enter or Space must not press a focused button.
         e.preventDefault();
         if (down && e.repeat) return;
-        push(down ? 0 : 1, vk);
+        push(down ? keyDown : keyUp, vk);
     };
     window.addEventListener('keydown', onKey(true), true);
     window.addEventListener('keyup', onKey(false), true);
+
+    // Game controllers with the standard mapping, as on the desktop: the
+    // d-pad and the left stick move, A goes on as the screen asks, B is
+    // Backspace, Back (Select) is Esc. The browser reports no presses, so the
+    // page reads the controllers 60 times a second while one is plugged in
+    // and the page is in front, and not at all otherwise.
+    const pressed = (pad, button) => !!pad.buttons[button] && pad.buttons[button].pressed;
+    const padKeys = [
+        [VK_LEFT, (pad) => pressed(pad, 14) || pad.axes[0] < -0.5],
+        [VK_RIGHT, (pad) => pressed(pad, 15) || pad.axes[0] > 0.5],
+        [advanceKey, (pad) => pressed(pad, 0)],
+        [VK_BACK, (pad) => pressed(pad, 1)],
+        [VK_ESCAPE, (pad) => pressed(pad, 8)],
+    ];
+    const padHeld = padKeys.map(() => false);
+    let padTimer = 0;
+    const pollPads = () => {
+        const all = (!document.hidden && navigator.getGamepads && navigator.getGamepads()) || [];
+        const pads = Array.from(all).filter((pad) => pad && pad.connected &&
+                                                     pad.mapping === 'standard');
+        // A controller unplugged, or a page hidden, lets go of its keys.
+        padKeys.forEach(([vk, held], i) => {
+            const now = pads.some(held);
+            if (now !== padHeld[i]) {
+                padHeld[i] = now;
+                push(now ? keyDown : keyUp, vk);
+            }
+        });
+        padTimer = pads.length ? setTimeout(pollPads, 16) : 0;
+    };
+    const watchPads = () => { if (!padTimer) pollPads(); };
+    window.addEventListener('gamepadconnected', watchPads);
+    window.addEventListener('gamepaddisconnected', watchPads);
+    watchPads();
+
     // A key let go while the page is not in front is never reported.
-    window.addEventListener('blur', () => push(3, 0));
+    window.addEventListener('blur', () => push(focusLost, 0));
     document.addEventListener('visibilitychange', () => {
-        if (document.hidden) push(3, 0);
+        if (document.hidden) push(focusLost, 0);
+        watchPads();
     });
 });
 
@@ -72,12 +115,16 @@ EM_JS(int, vn_next_event, (), {
     return events && events.length ? events.shift() : -1;
 });
 
-EM_JS(void, vn_draw, (const void* rgba), {
+// The page learns how many pictures were drawn and how long the program
+// worked between its waits (for the figures of docs/PERFORMANCE.md).
+EM_JS(void, vn_draw, (const void* rgba, int frames, double busyMilliseconds), {
     const canvas = Module['canvas'];
     const context = Module['vnContext'] || (Module['vnContext'] = canvas.getContext('2d'));
-    const image = Module['vnImage'] || (Module['vnImage'] = context.createImageData(640, 480));
-    image.data.set(HEAPU8.subarray(rgba, rgba + 640 * 480 * 4));
-    context.putImageData(image, 0, 0);
+    // Straight from the program's memory (which may have moved since the
+    // last picture): no copy of its own.
+    const pixels = new Uint8ClampedArray(HEAPU8.buffer, rgba, 640 * 480 * 4);
+    context.putImageData(new ImageData(pixels, 640, 480), 0, 0);
+    Module['vnWork'] = {frames: frames, busy: busyMilliseconds};
     if (Module['onPicture']) Module['onPicture']();
 });
 
@@ -85,41 +132,42 @@ EM_JS(void, vn_set_cursor, (int shown), {
     Module['canvas'].style.cursor = shown ? 'default' : 'none';
 });
 
-// Returns at the page's next animation frame; a hidden page has none, so a
-// timer ends the wait too. The page learns how many pictures were presented
-// and how long the program worked between its waits (for the figures of
-// docs/PERFORMANCE.md).
-EM_ASYNC_JS(void, vn_wait_frame, (int frames, double busyMilliseconds), {
-    Module['vnWork'] = {frames: frames, busy: busyMilliseconds};
-    await new Promise((resolve) => {
-        const timer = setTimeout(resolve, 100);
-        requestAnimationFrame(() => { clearTimeout(timer); resolve(); });
-    });
-});
-
 EM_ASYNC_JS(void, vn_wait, (int milliseconds), {
     await new Promise((resolve) => setTimeout(resolve, milliseconds));
 });
 
-// Returns when the page queues an event or after `milliseconds`.
+// Returns when the page queues an event, or after `milliseconds` when that
+// is not negative.
 EM_ASYNC_JS(void, vn_wait_event, (int milliseconds), {
     await new Promise((resolve) => {
-        const timer = setTimeout(() => { Module['vnWake'] = null; resolve(); }, milliseconds);
+        const timer = milliseconds < 0 ? 0 : setTimeout(() => {
+            Module['vnWake'] = null;
+            resolve();
+        }, milliseconds);
         Module['vnWake'] = () => { clearTimeout(timer); resolve(); };
     });
 });
 
 // Browsers keep sound off until the player touches a key or the screen: the
-// context is made at once and started by the first such gesture.
+// context is made at once and allowed to run by the first such gesture. It
+// runs only while a beep plays: a running context keeps the machine's sound
+// going (silence included) and costs a few per cent of a core.
 EM_JS(int, vn_open_audio, (int rate), {
     const Context = window.AudioContext || window.webkitAudioContext;
     if (!Context) return 0;
     let context;
     try { context = new Context(); } catch (e) { return 0; }
-    Module['vnAudio'] = {context: context, rate: rate, buffers: new Map(), playing: null};
-    const start = () => { if (context.state !== 'running') context.resume(); };
+    const audio = Module['vnAudio'] =
+        {context: context, rate: rate, buffers: new Map(), playing: null, allowed: false};
+    const allow = () => {
+        if (audio.allowed) return;
+        context.resume().then(() => {
+            audio.allowed = true;
+            if (!audio.playing) context.suspend();
+        }, () => {});
+    };
     for (const name of ['keydown', 'pointerdown', 'touchstart']) {
-        window.addEventListener(name, start, true);
+        window.addEventListener(name, allow, true);
     }
     return 1;
 });
@@ -128,10 +176,11 @@ EM_JS(int, vn_open_audio, (int rate), {
 // made once, on its first play.
 EM_JS(void, vn_play, (const int16_t* samples, int count), {
     const audio = Module['vnAudio'];
-    if (!audio || audio.context.state !== 'running') return;
+    if (!audio || !audio.allowed || Module['soundOff']) return;
+    const context = audio.context;
     let buffer = audio.buffers.get(samples);
     if (!buffer) {
-        buffer = audio.context.createBuffer(1, count, audio.rate);
+        buffer = context.createBuffer(1, count, audio.rate);
         const out = buffer.getChannelData(0);
         const first = samples >> 1;
         for (let i = 0; i < count; ++i) out[i] = HEAP16[first + i] / 32768;
@@ -140,11 +189,17 @@ EM_JS(void, vn_play, (const int16_t* samples, int count), {
     if (audio.playing) {
         try { audio.playing.stop(); } catch (e) {}
     }
-    const source = audio.context.createBufferSource();
+    const source = context.createBufferSource();
     source.buffer = buffer;
-    source.connect(audio.context.destination);
-    source.start();
+    source.connect(context.destination);
+    source.onended = () => {
+        if (audio.playing !== source) return;
+        audio.playing = null;
+        context.suspend();
+    };
     audio.playing = source;
+    source.start();
+    if (context.state !== 'running') context.resume();
 });
 // clang-format on
 
@@ -160,7 +215,11 @@ struct Page {
     std::vector<std::uint8_t> shown;
     std::uint32_t lookup[256] = {};
     bool valid = false;
+    int unchanged = 0;  // presents in a row of the picture already shown
 } page;
+
+constexpr int kUnchangedBeforeRest = 12;
+constexpr int kRestMilliseconds = 100;
 
 const double kStart = emscripten_get_now();
 
@@ -208,7 +267,8 @@ bool ScreenSize(int* width, int* height) {
 
 bool OpenWindow(const char* /*title*/) {
     if (OnPage() && !page.inputAttached) {
-        vn_attach_input();
+        vn_attach_input(Event::KeyDown, Event::KeyUp, Event::FocusLost, kAdvanceKey,
+                        1 << kKindShift);
         page.inputAttached = true;
     }
     return true;
@@ -237,34 +297,45 @@ void ClosePresenter() {
     page.valid = false;
 }
 
+// A new picture goes to the canvas at once; the page shows it at its next
+// animation frame. Nothing waits for that frame: asking the browser for
+// frames keeps it drawing them, and the core paces a picture it is not told
+// was paced to the display's 60 Hz by the clock.
+//
+// A menu screen presents one picture again and again, changing only when its
+// prompt blinks or a key is pressed. After 12 presents of the same picture
+// (a fifth of a second at 60 a second) each present waits for input, 100 ms
+// at most: the page wakes ten times a second instead of sixty, a key is seen
+// at once, and a blink is at most a tenth of a second late. Play does not
+// wait here: its pictures stay the same only while no jewel falls and the
+// basket stands, and with no jewel falling one starts within four frames.
 bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[256]) {
     if (!page.presenterOpen || !OnPage()) return false;
     const bool same =
         page.valid && SamePicture(page.shown.data(), page.lookup, pixels, pitch, lookup);
-    // The menu screens present one picture again and again: it is sent to the
-    // canvas once, though every present still waits for the frame.
-    if (!same) {
-        // 0xFFRRGGBB becomes the bytes R, G, B, A of a little-endian word.
-        std::uint32_t bytes[256];
-        for (int i = 0; i < 256; ++i) {
-            const std::uint32_t c = lookup[i];
-            bytes[i] = 0xFF000000u | ((c & 0xFFu) << 16) | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
-        }
-        for (int y = 0; y < kHeight; ++y) {
-            const std::uint8_t* in = pixels + static_cast<size_t>(y) * pitch;
-            LookUpRow(in, bytes, page.rgba.data() + static_cast<size_t>(y) * kWidth);
-            std::memcpy(page.shown.data() + static_cast<size_t>(y) * kWidth, in, kWidth);
-        }
-        std::memcpy(page.lookup, lookup, sizeof page.lookup);
-        page.valid = true;
-        vn_draw(page.rgba.data());
+    if (same) {
+        if (++page.unchanged < kUnchangedBeforeRest) return false;
+        NoteWaitStart();
+        vn_wait_event(kRestMilliseconds);
+        NoteYield();
+        return true;
     }
-    // The page shows the canvas at its next animation frame: that is this
-    // display's vertical blank.
-    NoteWaitStart();
-    vn_wait_frame(++page.frames, page.busy);
-    NoteYield();
-    return true;
+    page.unchanged = 0;
+    // 0xFFRRGGBB becomes the bytes R, G, B, A of a little-endian word.
+    std::uint32_t bytes[256];
+    for (int i = 0; i < 256; ++i) {
+        const std::uint32_t c = lookup[i];
+        bytes[i] = 0xFF000000u | ((c & 0xFFu) << 16) | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
+    }
+    for (int y = 0; y < kHeight; ++y) {
+        const std::uint8_t* in = pixels + static_cast<size_t>(y) * pitch;
+        LookUpRow(in, bytes, page.rgba.data() + static_cast<size_t>(y) * kWidth);
+        std::memcpy(page.shown.data() + static_cast<size_t>(y) * kWidth, in, kWidth);
+    }
+    std::memcpy(page.lookup, lookup, sizeof page.lookup);
+    page.valid = true;
+    vn_draw(page.rgba.data(), ++page.frames, page.busy + (emscripten_get_now() - page.lastYield));
+    return false;
 }
 
 bool PollEvent(Event* event) {
@@ -278,8 +349,8 @@ bool PollEvent(Event* event) {
     }
     const int next = vn_next_event();
     if (next < 0) return false;
-    event->kind = static_cast<Event::Kind>(next >> 20);
-    event->key = next & 0xFFFFF;
+    event->kind = static_cast<Event::Kind>(next >> kKindShift);
+    event->key = next & ((1 << kKindShift) - 1);
     return true;
 }
 
@@ -288,8 +359,15 @@ void WaitForEvent(int milliseconds) {
         SpinFor(milliseconds);
         return;
     }
+    // Only a loop that polls keys and does nothing else waits here, and in a
+    // page everything that could change its keys arrives as an event (keys,
+    // buttons, the controllers' readings, the page losing focus). The core
+    // asks to be woken after `milliseconds` for the sake of a desktop's
+    // window; here the timer would only wake the page for nothing, so an
+    // outcome screen waits for the player without a timer.
+    (void)milliseconds;
     NoteWaitStart();
-    vn_wait_event(milliseconds);
+    vn_wait_event(-1);
     NoteYield();
 }
 
