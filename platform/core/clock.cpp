@@ -10,6 +10,7 @@
 // loop would have seen first, so nothing the game sees changes.
 #include "platform/backend.h"
 #include "platform/core/core.h"
+#include "platform/core/run.h"
 
 namespace standin {
 
@@ -42,7 +43,8 @@ RealClock realClock{backend::Microseconds, backend::SleepUntil, backend::WaitFor
 LastCall lastCall = LastCall::Other;
 
 bool RealTime() {
-    return !seamState.active || seamState.realClock;
+    // A verification replays as fast as it goes.
+    return (!seamState.active && !runs::Headless()) || seamState.realClock;
 }
 
 DWORD CurrentTick() {
@@ -102,11 +104,23 @@ static DWORD ReadRealTick() {
 using namespace standin;
 
 DWORD WINAPI GetTickCount(void) {
-    if (RealTime()) return ReadRealTick();
-    lastCall = LastCall::TickRead;
-    DWORD now = seamState.tick;
-    seamState.tick += seamState.tickStep;
-    seamState.pollsWithoutProgress = 0;
-    CheckTickBudget();
+    if (runs::mode == runs::Mode::Replaying) {
+        // The recorded counter, at the recorded pace.
+        runs::BeforeRead();
+        lastCall = LastCall::TickRead;
+        seamState.pollsWithoutProgress = 0;
+        return runs::Tick(0);
+    }
+    DWORD now;
+    if (RealTime()) {
+        now = ReadRealTick();
+    } else {
+        lastCall = LastCall::TickRead;
+        now = seamState.tick;
+        seamState.tick += seamState.tickStep;
+        seamState.pollsWithoutProgress = 0;
+        CheckTickBudget();
+    }
+    if (runs::mode == runs::Mode::Recording) runs::Tick(now);
     return now;
 }

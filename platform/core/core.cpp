@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "platform/backend.h"
+#include "platform/core/run.h"
 
 // Armed by seam::FailNextAlloc, consumed by __wrap_malloc (vn_seam_malloc).
 extern "C" {
@@ -67,9 +68,15 @@ constexpr std::uint64_t kUnresponsiveMicroseconds = 1000000;
 void PumpEvents() {
     // Tests drive keys and close requests through the seam alone, unless a
     // test of the backend's own input asks for its events.
-    if (seamState.active && !seamState.backendInput) return;
+    if ((seamState.active && !seamState.backendInput) || runs::Headless()) return;
     backend::Event event;
     while (backend::PollEvent(&event)) {
+        // A run being played stops at the player's Esc or close.
+        if (runs::mode == runs::Mode::Replaying &&
+            (event.kind == backend::Event::Close ||
+             (event.kind == backend::Event::KeyDown && event.key == VK_ESCAPE))) {
+            runs::LiveEscape();
+        }
         switch (event.kind) {
             case backend::Event::Close:
                 RequestClose();

@@ -14,6 +14,7 @@
 
 #include "platform/backend.h"
 #include "platform/core/core.h"
+#include "platform/core/run.h"
 
 const IID IID_IDirectDraw7 = {
     0x15e65ec0, 0x3b9c, 0x11d2, {0xb9, 0x2f, 0x00, 0x60, 0x97, 0x97, 0xea, 0x5b}};
@@ -475,6 +476,7 @@ HRESULT Surface::Flip(LPDIRECTDRAWSURFACE7 targetOverride, DWORD flags) {
     std::swap(pixels, back->pixels);
     Present(device);
     ++flips;
+    if (runs::mode != runs::Mode::Off) runs::NotePicture();
     if (SeamMode()) {
         // Presenting as the program does leaves out the test records.
         if (!seamState.presentLikeProgram) {
@@ -914,6 +916,7 @@ BOOL WINAPI TextOutA(HDC hdc, int x, int y, LPCSTR text, int length) {
     if (SeamMode() && !seamState.presentLikeProgram && surface->primary != nullptr) {
         textsSinceFlip.Add(x, y, text, length, surface->textColour, index);
     }
+    if (runs::mode != runs::Mode::Off && surface->primary != nullptr) runs::NoteText(text, length);
     return TRUE;
 }
 

@@ -6,6 +6,7 @@
 
 #include "platform/backend.h"
 #include "platform/core/core.h"
+#include "platform/core/run.h"
 
 namespace standin {
 
@@ -128,6 +129,7 @@ SHORT WINAPI GetAsyncKeyState(int vk) {
             "got 0x%X",
             vk);
     }
+    if (runs::mode != runs::Mode::Off) runs::BeforeRead();
     // The game polls keys in long loops without taking messages, so every
     // poll brings the event queue up to date.
     PumpEvents();
@@ -148,5 +150,6 @@ SHORT WINAPI GetAsyncKeyState(int vk) {
     KeyState& key = keys[slot];
     bool held = key.held || key.pressedSincePoll || scripted;
     key.pressedSincePoll = false;
+    if (runs::mode != runs::Mode::Off) held = runs::Key(vk, held);
     return static_cast<SHORT>(held ? 0x8000 : 0);
 }

@@ -1,10 +1,12 @@
 // The entry point away from Windows: reads the command line as command-line programs do
-// (--help, --version, the backend's options), then hands over to the game's
-// WinMain as the system would.
+// (--help, --version, recorded runs, the backend's options), then hands over to the
+// game's WinMain as the system would.
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "platform/backend.h"
+#include "platform/core/run.h"
 #include "platform/winapi.h"
 
 #ifndef VORNACKLE_VERSION
@@ -30,6 +32,11 @@ void Usage(std::FILE* out) {
         out);
     std::fputs(backend::OptionsHelp(), out);
     std::fputs(
+        "  --record FILE     record the session to FILE as it is played\n"
+        "  --play FILE       show the run recorded in FILE at its pace (Esc stops)\n"
+        "  --verify FILE     replay FILE unseen, as fast as it goes: each level attempt,\n"
+        "                    the totals and the picture rate; exit 0 when it matches the\n"
+        "                    recording, 1 when not, 2 when FILE is not a whole run\n"
         "  --help            show this and exit\n"
         "  --version         show the version and exit\n",
         out);
@@ -48,16 +55,52 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    // A page starts the program with no arguments at all, not even its name.
-    const int options = argc > 0 ? argc - 1 : 0;
+    // The recorded-run options; the rest are the backend's.
+    enum { None, Record, Play, Verify } run = None;
+    const char* runPath = nullptr;
+    std::vector<char*> rest;
+    for (int i = 1; i < argc; ++i) {
+        static const char* const kRunOptions[] = {"--record", "--play", "--verify"};
+        int which = -1;
+        const char* value = nullptr;
+        for (int k = 0; k < 3; ++k) {
+            const size_t length = std::strlen(kRunOptions[k]);
+            if (std::strcmp(argv[i], kRunOptions[k]) == 0) {
+                which = k;
+                value = i + 1 < argc ? argv[++i] : nullptr;
+            } else if (std::strncmp(argv[i], kRunOptions[k], length) == 0 &&
+                       argv[i][length] == '=') {
+                which = k;
+                value = argv[i] + length + 1;
+            }
+        }
+        if (which < 0) {
+            rest.push_back(argv[i]);
+            continue;
+        }
+        if (value == nullptr || *value == '\0') {
+            std::fprintf(stderr, "vornackle: %s needs a file name\n", kRunOptions[which]);
+            return 2;
+        }
+        if (run != None) {
+            std::fprintf(stderr, "vornackle: only one of --record, --play, --verify at a time\n");
+            return 2;
+        }
+        run = which == 0 ? Record : which == 1 ? Play : Verify;
+        runPath = value;
+    }
     const char* error = nullptr;
-    if (!backend::TakeOptions(options, argv + (argc > 0 ? 1 : 0), &error)) {
+    if (!backend::TakeOptions(static_cast<int>(rest.size()), rest.data(), &error)) {
         std::fprintf(stderr, "vornackle: unknown option '%s' (try 'vornackle --help')\n",
                      error != nullptr ? error : "");
         return 2;
     }
+    if (run == Record) runs::Record(runPath, VORNACKLE_VERSION);
+    if ((run == Play || run == Verify) && !runs::Replay(runPath, run == Verify)) return 2;
+    // A verification shows nothing and plays nothing.
+    if (run == Verify) backend::UseHeadless();
     static char commandLine[] = "";
     // The instance handle only identifies the program; any non-null value does.
     static HINSTANCE__ instance;
-    return WinMain(&instance, nullptr, commandLine, SW_SHOWNORMAL);
+    return runs::Finish(WinMain(&instance, nullptr, commandLine, SW_SHOWNORMAL));
 }

@@ -5,6 +5,7 @@
 
 #include "platform/backend.h"
 #include "platform/core/core.h"
+#include "platform/core/run.h"
 
 extern "C" {
 extern int vn_seam_fail_allocs;
@@ -32,6 +33,7 @@ std::vector<TextDraw> Convert(const TextLog& log) {
 void Reset() {
     // Headless before the backend opens anything; it stays up across resets.
     backend::UseHeadless();
+    runs::Forget();
     ForgetWaits();
     ForgetDirectDraw();
     ForgetWindow();

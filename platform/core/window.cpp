@@ -5,6 +5,7 @@
 
 #include "platform/backend.h"
 #include "platform/core/core.h"
+#include "platform/core/run.h"
 
 namespace standin {
 
@@ -40,6 +41,7 @@ void RequestClose() {
     windowState.closePending = true;
     windowState.closeSince = realClock.microseconds();
     Post(&mainWindowHandle, WM_CLOSE, 0, 0);
+    if (runs::mode != runs::Mode::Off) runs::NoteCloseRequest();
 }
 
 static void DestroyMainWindow() {
@@ -176,7 +178,9 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
                     static_cast<void*>(window), filterMin, filterMax, remove);
     }
     NoteCall();
+    if (runs::mode != runs::Mode::Off) runs::BeforeRead();
     PumpEvents();
+    if (runs::mode != runs::Mode::Off) runs::MessageRead();
     if (!windowState.queue.empty()) {
         *msg = windowState.queue.front();
         windowState.queue.pop_front();
