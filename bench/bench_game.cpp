@@ -33,6 +33,9 @@ void MakeScene() {
 }  // namespace
 
 void OpenGame() {
+    // The desktop backend on a display nobody sees, without sound.
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
     seam::Reset();
     // The game opens its sprite sheet by bare name, from the current folder.
     if (chdir(VN_ASSET_DIR) != 0) {

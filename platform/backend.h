@@ -3,11 +3,12 @@
 //
 // The core (platform/core/) keeps everything Win32 and DirectDraw mean:
 // objects and their reference counts, clip lists, the palette, GDI text,
-// messages, key state, the tick counter and the test seam. A backend only
-// opens a display and shows 640 x 480 pictures, hands over input, tells the
-// time and waits, plays a sound and says where the program's files are.
-// Each backend folder implements all of this file (platform/sdl/ on the
-// desktop, platform/web/ in a browser); the build links exactly one.
+// messages, key state, the tick counter and its waits. A backend only opens
+// a display and shows 640 x 480 pictures, hands over input, tells the time
+// and waits, plays a sound and says where the program's files are. Each
+// backend folder implements all of this file (platform/sdl/ on the desktop,
+// platform/web/ in a browser, platform/headless/ for the tests); each
+// program links exactly one.
 #pragma once
 
 #include <cstddef>
@@ -15,10 +16,14 @@
 
 namespace backend {
 
+// The picture's size: the game's one display mode.
+constexpr int kPictureWidth = 640;
+constexpr int kPictureHeight = 480;
+
 // --- start-up ------------------------------------------------------------
-// Called by the test seam before anything is opened: a display nobody sees,
-// a silent sound device, and no input but what the tests script.
-void UseHeadless();
+// Before anything is opened, for a run replayed unseen (--verify): a
+// display nobody sees, no sound and no input.
+void ShowNothing();
 
 // The program's command line (after its name), for the backend's own
 // options; false when an option is not one of them (`error` then says which).
@@ -37,7 +42,7 @@ bool OpenWindow(const char* title);
 // The window was destroyed: it disappears, though a picture may still be
 // presented into it until the display device goes.
 void HideWindow();
-// Gone for good (the test seam's reset).
+// Gone for good (a test harness's fresh start).
 void CloseWindow();
 void ShowCursor(bool shown);
 
@@ -47,13 +52,19 @@ bool OpenPresenter();
 void ClosePresenter();
 
 // Shows one 640 x 480 picture of palette indices, rows `pitch` bytes apart,
-// through `lookup` (256 colours, 0xFFRRGGBB). True when it returned at the
-// display's vertical blank; false when the caller must pace itself.
+// through `lookup` (256 colours, 0xFFRRGGBB), at every Flip. True when it
+// returned at the display's vertical blank; false when the caller must pace
+// itself.
 bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[256]);
 
-// What the window shows at (x, y), as 0xAARRGGBB; 0 where the backend cannot
-// tell. For tests of the presenter.
-std::uint32_t WindowPixel(int x, int y);
+// What the core gives every backend for presenting (platform/core/present.cpp):
+// one picture row of kPictureWidth indices looked up into colours, and
+// whether a picture and lookup are those already shown (`shown` is a whole
+// picture, rows kPictureWidth bytes apart), so an unchanged one need not be
+// sent again.
+void LookUpRow(const std::uint8_t* in, const std::uint32_t lookup[256], std::uint32_t* out);
+bool SamePicture(const std::uint8_t* shown, const std::uint32_t shownLookup[256],
+                 const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[256]);
 
 // --- input ---------------------------------------------------------------
 struct Event {

@@ -1,10 +1,13 @@
-// Test seam of the Linux stand-in: used by the tests and by nothing else.
+// Test seam of the stand-in: used by the tests and by nothing else
+// (platform/headless/seam.cpp; the program does not link it).
 //
-// Through it the whole game runs headless (the backend shows nothing and
-// plays nothing) and deterministically: a virtual tick counter, scripted keys,
-// failure injection for every platform call whose result the game tests,
-// and read access to what the game produced (pixels, palette, clip list,
-// posted messages, beeps, texts, cursor, object lifetimes).
+// Through it the whole game runs deterministically: a virtual tick counter,
+// scripted keys, failure injection for every platform call whose result the
+// game tests, and read access to what the game produced (pixels, palette,
+// clip list, posted messages, beeps, texts, cursor, object lifetimes). Over
+// the headless backend (platform/headless/backend.cpp) nothing is shown or
+// heard and each presented picture is kept; the desktop backend's own tests
+// run the seam over that backend instead.
 #pragma once
 
 #include <cstdint>
@@ -41,9 +44,9 @@ enum class Call {
     Count
 };
 
-// Back to a fresh process: headless, virtual clock at 0 stepping 1 ms per
-// read, no keys held or scripted, no failures armed, captures cleared, every
-// stand-in object and the window forgotten (without releasing through them).
+// Back to a fresh process: virtual clock at 0 stepping 1 ms per read, no
+// keys held, no failures armed, captures cleared, every stand-in object and
+// the window forgotten (without releasing through them).
 void Reset();
 
 // --- virtual time -------------------------------------------------------
@@ -55,7 +58,7 @@ void AdvanceTick(DWORD ms);  // wraps at 2^32 like the real counter
 // limit was set; 0 turns it off. Guards tests against a game that never ends.
 void SetTickBudget(DWORD ms);
 // GetTickCount on the real clock instead of the virtual one (for pacing
-// measurements); key scripts still follow the virtual clock. On the real
+// measurements). On the real
 // clock the core waits as the program does: a loop that only reads the
 // counter sleeps until its next step, one that only polls keys waits for
 // input, and a present the display does not pace waits for a 60 Hz blank.
@@ -67,31 +70,17 @@ void UseScriptedClock(std::function<std::uint64_t()> microseconds,
                       std::function<void(std::uint64_t)> sleepUntil,
                       std::function<void(int)> waitForEvent);
 
-// Flip also shows the picture through the backend, as the program does
-// (tests normally stop at the palette lookup).
-void PresentLikeProgram(bool present);
 // Flip records the texts of each picture but neither its checksum nor its
 // looked-up colours (PresentedChecksum and PresentedPixel stay as they were):
 // for runs of thousands of whole sessions that only follow the texts.
 void RecordTextsOnly(bool textsOnly);
-// What the backend's window shows at (x, y) as 0xAARRGGBB; 0 outside the
-// window or where the backend cannot tell (the desktop backend tells when it
-// presents into the window's own surface, as without a GPU).
-std::uint32_t WindowPixel(int x, int y);
 
 // --- keyboard ----------------------------------------------------------
 void HoldKey(int vk, bool held);
-// The key is held while from <= tick < until (ticks compared as unsigned
-// differences from `from`, so a script may straddle the wrap).
-void ScriptKey(int vk, DWORD fromTick, DWORD untilTick);
 // A tap: pressed and released before the next poll; the next poll of that
 // key still reports it held once.
 void TapKey(int vk);
 void ReleaseAllKeys();
-// The backend's input events (keyboard, controller, window) reach the key
-// state as in the program, beside the scripted keys (for tests of the
-// backend's own input).
-void UseBackendInput(bool use);
 
 // --- window system -----------------------------------------------------
 void PushCloseRequest();  // as if the user closed the window (Alt+F4, WM)
@@ -171,8 +160,8 @@ bool WindowExists();
 int FlipCount();
 std::uint32_t PresentedChecksum();  // of the last presented picture's indices
 // The colour shown at (x, y) of the 640 x 480 picture as last presented,
-// 0xAARRGGBB after the palette lookup; 0 before the first present (and
-// when presenting like the program, which hands the picture to the backend).
+// 0xAARRGGBB after the palette lookup; black before the first present, 0
+// without a display mode (and over a backend other than the headless one).
 std::uint32_t PresentedPixel(int x, int y);
 
 // Live DirectDraw objects and the order of final releases, by kind:

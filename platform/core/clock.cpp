@@ -1,6 +1,5 @@
-// The millisecond tick counter (GetTickCount), real or, under the test seam,
-// virtual; and the core's waits, which let a program that is only waiting
-// sleep instead of spinning a core.
+// The millisecond tick counter (GetTickCount) and the core's waits, which
+// let a program that is only waiting sleep instead of spinning a core.
 //
 // The game waits by spinning: a play frame reads the counter until 30 ms have
 // passed, and the outcome screens poll the keyboard until a key is down. The
@@ -10,6 +9,7 @@
 // loop would have seen first, so nothing the game sees changes.
 #include "platform/backend.h"
 #include "platform/core/core.h"
+#include "platform/core/harness.h"
 #include "platform/core/run.h"
 
 namespace standin {
@@ -26,6 +26,7 @@ constexpr std::uint64_t kRefreshMicroseconds = 16667;  // a 60 Hz display
 constexpr int kReadsBeforeWait = 3;
 int sameReads = 0;
 DWORD lastRead = 0;
+std::uint64_t flipDueAt = 0;  // the blank a flip waits for; 0: none pending
 
 DWORD TickAt(std::uint64_t microseconds) {
     // The system's counter is 32 bits of milliseconds and wraps after 49.7
@@ -37,56 +38,17 @@ DWORD TickAt(std::uint64_t microseconds) {
     return static_cast<DWORD>(interrupts * 1000 / 64);
 }
 
-}  // namespace
-
-RealClock realClock{backend::Microseconds, backend::SleepUntil, backend::WaitForEvent};
-LastCall lastCall = LastCall::Other;
-
-bool RealTime() {
-    // A verification replays as fast as it goes.
-    return (!seamState.active && !runs::Headless()) || seamState.realClock;
-}
-
-DWORD CurrentTick() {
-    if (!RealTime()) return seamState.tick;
-    return TickAt(realClock.microseconds());
-}
-
-namespace {
-std::uint64_t flipDueAt = 0;  // the blank a flip waits for; 0: none pending
-}  // namespace
-
-void ScheduleFlip() {
-    const std::uint64_t now = realClock.microseconds();
-    flipDueAt = (now / kRefreshMicroseconds + 1) * kRefreshMicroseconds;
-}
-
-void ForgetWaits() {
-    flipDueAt = 0;
-    sameReads = 0;
-    lastRead = 0;
-    lastCall = LastCall::Other;
-    realClock = RealClock{backend::Microseconds, backend::SleepUntil, backend::WaitForEvent};
-}
-
-void WaitForPendingFlip() {
-    if (flipDueAt == 0) return;
-    const std::uint64_t due = flipDueAt;
-    flipDueAt = 0;
-    if (RealTime() && realClock.microseconds() < due) realClock.sleepUntil(due);
-}
-
-// A real read: the third read in a row of an unchanged value sleeps until the
-// counter's next step.
-static DWORD ReadRealTick() {
-    std::uint64_t now = realClock.microseconds();
+// A read right after a read of the same value: the third in a row sleeps
+// until the counter's next step.
+DWORD ReadTick(bool afterRead) {
+    std::uint64_t now = activeClock.microseconds();
     DWORD tick = TickAt(now);
-    if (lastCall == LastCall::TickRead && tick == lastRead) {
+    if (afterRead && tick == lastRead) {
         if (++sameReads >= kReadsBeforeWait) {
             // A clock may wake early: sleep again until the step is there.
             for (int tries = 0; tries < 4 && TickAt(now) == tick; ++tries) {
-                realClock.sleepUntil((now / kStepMicroseconds + 1) * kStepMicroseconds);
-                now = realClock.microseconds();
+                activeClock.sleepUntil((now / kStepMicroseconds + 1) * kStepMicroseconds);
+                now = activeClock.microseconds();
             }
             tick = TickAt(now);
             sameReads = 1;
@@ -95,8 +57,44 @@ static DWORD ReadRealTick() {
         sameReads = 1;
     }
     lastRead = tick;
-    lastCall = LastCall::TickRead;
     return tick;
+}
+
+}  // namespace
+
+Clock activeClock = MachineClock();
+
+Clock MachineClock() {
+    return Clock{backend::Microseconds, backend::SleepUntil, backend::WaitForEvent};
+}
+
+void UseClock(Clock next) {
+    activeClock = std::move(next);
+    flipDueAt = 0;
+    sameReads = 0;
+    lastRead = 0;
+}
+
+void ForgetWaits() {
+    UseClock(MachineClock());
+}
+
+DWORD CurrentTick() {
+    DWORD tick;
+    if (harness != nullptr && harness->VirtualTick(false, &tick)) return tick;
+    return TickAt(activeClock.microseconds());
+}
+
+void ScheduleFlip() {
+    const std::uint64_t now = activeClock.microseconds();
+    flipDueAt = (now / kRefreshMicroseconds + 1) * kRefreshMicroseconds;
+}
+
+void WaitForPendingFlip() {
+    if (flipDueAt == 0) return;
+    const std::uint64_t due = flipDueAt;
+    flipDueAt = 0;
+    if (activeClock.microseconds() < due) activeClock.sleepUntil(due);
 }
 
 }  // namespace standin
@@ -104,23 +102,12 @@ static DWORD ReadRealTick() {
 using namespace standin;
 
 DWORD WINAPI GetTickCount(void) {
-    if (runs::mode == runs::Mode::Replaying) {
-        // The recorded counter, at the recorded pace.
-        runs::BeforeRead();
-        lastCall = LastCall::TickRead;
-        seamState.pollsWithoutProgress = 0;
-        return runs::Tick(0);
+    const ApiCall call(Entry::GetTickCount);
+    if (runs::mode == runs::Mode::Replaying) return runs::Tick(0);  // as recorded
+    DWORD tick;
+    if (harness == nullptr || !harness->VirtualTick(true, &tick)) {
+        tick = ReadTick(call.Previous() == Entry::GetTickCount);
     }
-    DWORD now;
-    if (RealTime()) {
-        now = ReadRealTick();
-    } else {
-        lastCall = LastCall::TickRead;
-        now = seamState.tick;
-        seamState.tick += seamState.tickStep;
-        seamState.pollsWithoutProgress = 0;
-        CheckTickBudget();
-    }
-    if (runs::mode == runs::Mode::Recording) runs::Tick(now);
-    return now;
+    if (runs::mode == runs::Mode::Recording) runs::Tick(tick);
+    return tick;
 }

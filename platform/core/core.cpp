@@ -1,6 +1,6 @@
-// The platform core's common ground: loud failure, the seam's failure
-// injection, the event pump that every blocking-free call runs, and the
-// unresponsive-program rule.
+// The platform core's common ground: loud failure, how every API entry
+// begins, the event pump that every blocking-free call runs, the
+// unresponsive-program rule, and a fresh start for a test harness.
 #include "platform/core/core.h"
 
 #include <cstdarg>
@@ -8,53 +8,59 @@
 #include <cstdlib>
 
 #include "platform/backend.h"
+#include "platform/core/harness.h"
 #include "platform/core/run.h"
-
-// Armed by seam::FailNextAlloc, consumed by __wrap_malloc (vn_seam_malloc).
-extern "C" {
-int vn_seam_fail_allocs = 0;
-long vn_seam_alloc_skip = 0;  // allocations let through before the failures
-long vn_seam_alloc_uses = 0;  // allocations counted since the last Reset
-}
 
 namespace standin {
 
-SeamState seamState;
+Harness* harness = nullptr;
 
-void Unsupported(const char* call, const char* format, ...) {
+namespace {
+
+constexpr const char* kEntryNames[] = {
+#define VN_ENTRY_NAME(entry, name) name,
+    VN_API_ENTRIES(VN_ENTRY_NAME)
+#undef VN_ENTRY_NAME
+};
+static_assert(sizeof kEntryNames / sizeof kEntryNames[0] == kEntryCount);
+
+Entry lastEntry = Entry::Count;  // none yet
+
+[[noreturn]] void Refuse(const char* call, const char* format, va_list args) {
     std::fprintf(stderr, "platform: %s: ", call);
-    va_list args;
-    va_start(args, format);
     std::vfprintf(stderr, format, args);
-    va_end(args);
     std::fputc('\n', stderr);
     std::fflush(stderr);
     std::abort();
 }
 
-bool InjectedFailure(seam::Call call, HRESULT usual, HRESULT* result) {
-    if (!seamState.active) return false;
-    ++seamState.uses[static_cast<int>(call)];
-    SeamState::Failure& failure = seamState.failures[static_cast<int>(call)];
-    if (failure.count <= 0) return false;
-    if (failure.skip > 0) {
-        --failure.skip;
-        return false;
-    }
-    --failure.count;
-    *result = failure.result != 0 ? failure.result : usual;
-    return true;
+}  // namespace
+
+const char* EntryName(Entry entry) {
+    return kEntryNames[static_cast<int>(entry)];
 }
 
-void CheckTickBudget() {
-    if (seamState.budget != 0 &&
-        static_cast<DWORD>(seamState.tick - seamState.budgetStart) >= seamState.budget) {
-        std::fprintf(stderr,
-                     "seam: tick budget of %u ms used up at tick %u: the game did not finish\n",
-                     seamState.budget, seamState.tick);
-        std::fflush(stderr);
-        std::abort();
-    }
+void Unsupported(const char* call, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Refuse(call, format, args);
+}
+
+ApiCall::ApiCall(Entry entry) : entry_(entry), previous_(lastEntry) {
+    lastEntry = entry;
+    if (harness != nullptr) harness->Entered(entry);
+}
+
+void ApiCall::Unsupported(const char* format, ...) const {
+    va_list args;
+    va_start(args, format);
+    Refuse(EntryName(entry_), format, args);
+}
+
+bool ApiCall::Fails(HRESULT usual, HRESULT* result) const {
+    if (harness == nullptr) return false;
+    *result = usual;
+    return harness->Fails(entry_, result);
 }
 
 // A close request that the message loop has not taken within this time is
@@ -66,12 +72,9 @@ void CheckTickBudget() {
 constexpr std::uint64_t kUnresponsiveMicroseconds = 1000000;
 
 void PumpEvents() {
-    // Tests drive keys and close requests through the seam alone, unless a
-    // test of the backend's own input asks for its events.
-    if ((seamState.active && !seamState.backendInput) || runs::Headless()) return;
     backend::Event event;
     while (backend::PollEvent(&event)) {
-        // A run being played stops at the player's Esc or close.
+        // A run being watched stops at the player's Esc or close.
         if (runs::mode == runs::Mode::Replaying &&
             (event.kind == backend::Event::Close ||
              (event.kind == backend::Event::KeyDown && event.key == VK_ESCAPE))) {
@@ -91,10 +94,20 @@ void PumpEvents() {
         }
     }
     if (windowState.closePending &&
-        realClock.microseconds() - windowState.closeSince > kUnresponsiveMicroseconds) {
+        activeClock.microseconds() - windowState.closeSince > kUnresponsiveMicroseconds) {
         backend::ShowCursor(true);
         std::exit(0);
     }
+}
+
+void ForgetEverything() {
+    lastEntry = Entry::Count;
+    ForgetWaits();
+    ForgetDirectDraw();
+    ForgetWindow();
+    ForgetTexts();
+    ForgetKeys();
+    ForgetFiles();
 }
 
 }  // namespace standin

@@ -1,19 +1,18 @@
 // Internals shared by the platform core's files (never included by the game
-// or a backend): the loud-failure helper, the run mode (real or test seam),
-// the event pump, the clock's waits, and the state records that the test seam
-// reads and resets. Nothing here knows an outside library: what the core needs
-// of the machine it asks of the backend (platform/backend.h).
+// or a backend): how an API entry begins, the machine's clock and the waits,
+// the event pump, and the records of the window, the keys, the sound and the
+// files. Nothing here knows an outside library: what the core needs of the
+// machine it asks of the backend (platform/backend.h).
 #pragma once
 
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/core/entries.h"
 #include "platform/core/glyphs.h"
-#include "platform/seam.h"
 #include "platform/winapi.h"
 
 namespace standin {
@@ -23,61 +22,48 @@ namespace standin {
 [[noreturn]] void Unsupported(const char* call, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 
-// --- run mode and test seam ----------------------------------------------
-struct SeamState {
-    bool active = false;  // set by seam::Reset; headless, virtual time, no exit
-    DWORD tick = 0;
-    DWORD tickStep = 1;
-    DWORD budget = 0;  // 0 = no limit
-    DWORD budgetStart = 0;
-    long pollsWithoutProgress = 0;
-    struct Failure {
-        int skip = 0;   // reaches to let through first
-        int count = 0;  // then this many fail
-        HRESULT result = 0;
-    } failures[static_cast<int>(seam::Call::Count)];
-    int uses[static_cast<int>(seam::Call::Count)] = {};
-    std::function<void()> frameHook;
-    std::function<void()> pollHook;
-    std::string programDir;           // overrides the program's directory for OpenFile
-    bool realClock = false;           // GetTickCount on the real clock
-    bool presentLikeProgram = false;  // Flip presents through the backend
-    bool textsOnly = false;           // Flip keeps the texts, not the picture's records
-    bool backendInput = false;        // the backend's events are taken as the program takes them
+// --- entries -----------------------------------------------------------------
+// An API entry in progress: every entry of the core starts by making one. It
+// notes the call (the waits tell a loop that only reads the counter or only
+// polls keys by the entry before), and it is the only way to refuse the
+// call's arguments by name or to meet a failure a test harness injects, so
+// an entry cannot do its work without it.
+class ApiCall {
+  public:
+    explicit ApiCall(Entry entry);
+    ApiCall(const ApiCall&) = delete;
+    ApiCall& operator=(const ApiCall&) = delete;
+
+    // The entry made before this one (the waits' question).
+    Entry Previous() const { return previous_; }
+    // Aborts: the stand-in does not support these arguments.
+    [[noreturn]] void Unsupported(const char* format, ...) const
+        __attribute__((format(printf, 2, 3)));
+    // True when a test harness fails the call here; `*result` is then its
+    // code, `usual` unless the harness gave another.
+    bool Fails(HRESULT usual, HRESULT* result) const;
+
+  private:
+    Entry entry_;
+    Entry previous_;
 };
-extern SeamState seamState;
-inline bool SeamMode() {
-    return seamState.active;
-}
 
-// True when an armed failure for `call` fires now; `*result` is then the
-// injected result or `usual` when none was given.
-bool InjectedFailure(seam::Call call, HRESULT usual, HRESULT* result);
-
-// The virtual clock's budget check; aborts the test when it ran out.
-void CheckTickBudget();
-
-// --- events and waiting ----------------------------------------------------
-void PumpEvents();  // drains the backend's events: keys, close requests, focus
-
-// The real clock: the backend's, or a script of the tests'. Every wait of the
-// core goes through it.
-struct RealClock {
+// --- the machine's clock and the waits -----------------------------------------
+// Every wait of the core goes through this record: the backend's clock, or a
+// harness's (a frozen one under a virtual tick counter, or a scripted one).
+struct Clock {
     std::function<std::uint64_t()> microseconds;
     std::function<void(std::uint64_t)> sleepUntil;
     std::function<void(int)> waitForEvent;  // milliseconds at most
 };
-extern RealClock realClock;
-// True when the core keeps real time: the program, or a test on the real clock.
-bool RealTime();
+extern Clock activeClock;
+// The backend's clock.
+Clock MachineClock();
+// Takes `next` as the clock, with nothing pending on the old one.
+void UseClock(Clock next);
 
-// What the game called last, for the waits: a loop that only reads the
-// counter, or only polls keys, is waiting and may sleep.
-enum class LastCall { Other, TickRead, KeyPoll };
-extern LastCall lastCall;
-inline void NoteCall() {
-    lastCall = LastCall::Other;
-}
+DWORD CurrentTick();  // the tick count as a message's time, without a read
+
 // A flip the display did not pace itself happens at the next 60 Hz vertical
 // blank. As on the hardware, Flip returns at once and what next touches the
 // flip chain (drawing on it, or another flip) waits until that blank: a
@@ -85,7 +71,9 @@ inline void NoteCall() {
 // play frame, which paces itself, is not held up.
 void ScheduleFlip();
 void WaitForPendingFlip();
-void ForgetWaits();  // seam reset: the backend's clock, nothing pending
+
+// --- events ----------------------------------------------------------------------
+void PumpEvents();  // drains the backend's events: keys, close requests, focus
 
 // --- window and messages -----------------------------------------------------
 struct WindowState {
@@ -99,70 +87,44 @@ struct WindowState {
     int quitCode = 0;
     int cursorCount = 0;           // ShowCursor's display counter
     bool closePending = false;     // a system close request not yet answered
-    std::uint64_t closeSince = 0;  // real microseconds of that request
+    std::uint64_t closeSince = 0;  // microseconds of that request on the clock
 };
 extern WindowState windowState;
 HWND MainWindowHandle();
 void RequestClose();  // a system close request: WM_CLOSE to the window
-void ForgetWindow();  // seam reset: close the backend's window, clear the queue
 
-// --- keyboard and time ------------------------------------------------------
+// --- keyboard ----------------------------------------------------------------
+// The six keys the game polls.
+constexpr int kKeys[] = {VK_LEFT, VK_RIGHT, VK_RETURN, VK_SPACE, VK_BACK, VK_ESCAPE};
+bool IsPolledKey(int vk);
 void KeyEvent(int vk, bool down);  // vk may be backend::kAdvanceKey
-void ReleaseKeys();
-void ResetKeys();
-DWORD CurrentTick();  // the tick count without advancing the virtual clock
-
-struct ScriptedKey {
-    int vk;
-    DWORD from;
-    DWORD until;
-};
-extern std::vector<ScriptedKey> scriptedKeys;
-bool SeamKeyHeld(int vk);
-void SeamHoldKey(int vk, bool held);
-void SeamTapKey(int vk);
+void ReleaseKeys();                // focus lost: nothing held
+// A press that began and ended before the next poll of the key.
+void TapKey(int vk);
 
 // --- sound -------------------------------------------------------------------
-extern std::vector<UINT> beeps;  // recorded in seam mode only
 // Opens the audio device and makes the tones ahead of the first beep, so
 // that the first catch does not stall a frame.
 void PrepareSound();
+// The MessageBeep type whose tone starts at `samples`; 0 for none.
+UINT BeepOfSamples(const std::int16_t* samples);
 
 // --- files -------------------------------------------------------------------
 // Where a data file of the program may be: beside the program, then in
 // ../share/vornackle from there (an installed copy).
 std::vector<std::string> DataFileCandidates(const char* name);
 int OpenFileCount();
-void CloseAllFiles();
 
-// --- DirectDraw and GDI ------------------------------------------------------
-struct Surface;
-struct Palette;
-struct Clipper;
-struct Device;
-
-void ForgetDirectDraw();  // seam reset: drop every object without Release
-int LiveObjectCount();
-extern std::vector<std::string> releaseLog;
-IDirectDrawSurface7* PrimarySurface();
-IDirectDrawSurface7* BackSurface();
-const BYTE* SurfaceData(IDirectDrawSurface7* surface, int* width, int* height, int* pitch);
-PALETTEENTRY DisplayPaletteEntry(int index);
-std::vector<RECT> BackClipRects();
-RECT BackClipBound();
-int FlipCount();
-std::uint32_t PresentedChecksum();
-std::uint32_t PresentedPixel(int x, int y);  // ARGB8888 as last presented
-
-// Text on a surface: the DC font and the texts recorded for the seam.
+// --- text --------------------------------------------------------------------
+// The texts drawn on the back buffer since the last flip, and those of the
+// picture last presented. Records are reused from picture to picture, so
+// that a steady frame allocates nothing for them.
 struct TextRecord {
     int x, y;
     std::string text;
     COLORREF colour;
-    BYTE index;
+    BYTE index;  // the display palette entry it was drawn in
 };
-// The texts of one picture. Records are reused from picture to picture, so
-// that a steady frame allocates nothing for them.
 struct TextLog {
     std::vector<TextRecord> records;
     size_t count = 0;
@@ -170,6 +132,18 @@ struct TextLog {
 };
 extern TextLog textsSinceFlip;
 extern TextLog textsOfLastPresent;
+
+// --- a fresh process, for a test harness ---------------------------------------
+// Every record of the core back to its start: objects and the window
+// forgotten (never released through), keys up, files closed, the
+// backend's clock, nothing pending.
+void ForgetEverything();
+// The same for each file's records.
+void ForgetWaits();
+void ForgetDirectDraw();
+void ForgetWindow();
 void ForgetTexts();
+void ForgetKeys();
+void ForgetFiles();
 
 }  // namespace standin

@@ -19,16 +19,11 @@ std::set<int> openFiles;  // descriptors handed to the game and not yet closed
 
 constexpr WORD kFileNotFound = 2;  // ERROR_FILE_NOT_FOUND
 
-std::string ProgramDirectory() {
-    if (!seamState.programDir.empty()) return seamState.programDir;
-    return backend::ProgramDirectory();
-}
-
 }  // namespace
 
 std::vector<std::string> DataFileCandidates(const char* name) {
     std::vector<std::string> paths;
-    std::string dir = ProgramDirectory();
+    std::string dir = backend::ProgramDirectory();
     if (dir.empty()) return paths;
     if (dir.back() != '/') dir += '/';
     paths.push_back(dir + name);
@@ -42,7 +37,7 @@ int OpenFileCount() {
     return static_cast<int>(openFiles.size());
 }
 
-void CloseAllFiles() {
+void ForgetFiles() {
     for (int fd : openFiles) close(fd);
     openFiles.clear();
 }
@@ -52,20 +47,20 @@ void CloseAllFiles() {
 using namespace standin;
 
 HFILE WINAPI OpenFile(LPCSTR name, LPOFSTRUCT info, UINT style) {
+    const ApiCall call(Entry::OpenFile);
     if (style != OF_READ) {
-        Unsupported("OpenFile", "only OF_READ is supported, got 0x%X", style);
+        call.Unsupported("only OF_READ is supported, got 0x%X", style);
     }
     if (name == nullptr || info == nullptr) {
-        Unsupported("OpenFile", "a file name and an OFSTRUCT are required");
+        call.Unsupported("a file name and an OFSTRUCT are required");
     }
     if (std::strchr(name, '\\') != nullptr) {
-        Unsupported("OpenFile", "backslash paths are not supported, got \"%s\"", name);
+        call.Unsupported("backslash paths are not supported, got \"%s\"", name);
     }
-    NoteCall();
     std::memset(info, 0, sizeof *info);
     info->cBytes = sizeof *info;
     HRESULT ignored;
-    if (InjectedFailure(seam::Call::OpenFile, 0, &ignored)) {
+    if (call.Fails(0, &ignored)) {
         info->nErrCode = kFileNotFound;
         return HFILE_ERROR;
     }
@@ -87,6 +82,7 @@ HFILE WINAPI OpenFile(LPCSTR name, LPOFSTRUCT info, UINT style) {
 }
 
 UINT WINAPI _lread(HFILE file, LPVOID buffer, UINT bytes) {
+    const ApiCall call(Entry::ReadFile);
     if (openFiles.count(file) == 0 || (buffer == nullptr && bytes != 0)) {
         return static_cast<UINT>(HFILE_ERROR);
     }
@@ -103,6 +99,7 @@ UINT WINAPI _lread(HFILE file, LPVOID buffer, UINT bytes) {
 }
 
 HFILE WINAPI _lclose(HFILE file) {
+    const ApiCall call(Entry::CloseFile);
     if (openFiles.erase(file) == 0) return HFILE_ERROR;
     return close(file) == 0 ? 0 : HFILE_ERROR;
 }

@@ -1,9 +1,6 @@
 // The polled keyboard (GetAsyncKeyState): the six keys' state from the
-// backend's events or, under the test seam, from scripts; a controller's
-// advance button; and the wait of a loop that does nothing but poll.
-#include <cstdio>
-#include <cstdlib>
-
+// backend's events, a controller's advance button, and the wait of a loop
+// that does nothing but poll.
 #include "platform/backend.h"
 #include "platform/core/core.h"
 #include "platform/core/run.h"
@@ -12,8 +9,6 @@ namespace standin {
 
 namespace {
 
-// The six keys the game polls.
-constexpr int kKeys[] = {VK_LEFT, VK_RIGHT, VK_RETURN, VK_SPACE, VK_BACK, VK_ESCAPE};
 constexpr int kKeyCount = sizeof kKeys / sizeof kKeys[0];
 
 struct KeyState {
@@ -45,13 +40,24 @@ int KeySlot(int vk) {
     return -1;
 }
 
-// A game that polls keys for ever without the clock moving and without a
-// picture being presented can never be steered by a test: stop it loudly.
-constexpr long kPollsWithoutProgress = 20000000;
+// A poll right after polls that changed nothing: past a while of them, waits
+// for input (brought in at once) instead of spinning.
+void WaitIfOnlyPolling(bool afterPoll) {
+    if (!afterPoll || keysChanged) {
+        idlePolls = 0;
+    } else if (++idlePolls >= kPollsBeforeWait) {
+        activeClock.waitForEvent(kPollWaitMilliseconds);
+        PumpEvents();
+        if (keysChanged) idlePolls = 0;
+    }
+    keysChanged = false;
+}
 
 }  // namespace
 
-std::vector<ScriptedKey> scriptedKeys;
+bool IsPolledKey(int vk) {
+    return KeySlot(vk) >= 0;
+}
 
 void KeyEvent(int vk, bool down) {
     if (vk == backend::kAdvanceKey) {
@@ -66,51 +72,21 @@ void KeyEvent(int vk, bool down) {
     keys[slot].held = down;
 }
 
-void ReleaseKeys() {
-    for (KeyState& key : keys) key.held = false;
-}
-
-void ResetKeys() {
-    for (KeyState& key : keys) key = KeyState{};
-    scriptedKeys.clear();
-    lastAdvancePolled = advanceHeldAs = idlePolls = 0;
-}
-
-// A poll right after polls that changed nothing: past a while of them, waits
-// for input (brought in at once) instead of spinning.
-static void WaitIfOnlyPolling() {
-    if (lastCall != LastCall::KeyPoll || keysChanged) {
-        idlePolls = 0;
-    } else if (++idlePolls >= kPollsBeforeWait) {
-        realClock.waitForEvent(kPollWaitMilliseconds);
-        PumpEvents();
-        if (keysChanged) idlePolls = 0;
-    }
-    keysChanged = false;
-    lastCall = LastCall::KeyPoll;
-}
-
-void SeamHoldKey(int vk, bool held) {
+void TapKey(int vk) {
     int slot = KeySlot(vk);
-    if (slot < 0) Unsupported("seam::HoldKey", "key 0x%X is not one the game polls", vk);
-    KeyEvent(vk, held);
-}
-
-void SeamTapKey(int vk) {
-    int slot = KeySlot(vk);
-    if (slot < 0) Unsupported("seam::TapKey", "key 0x%X is not one the game polls", vk);
+    if (slot < 0) return;
     keys[slot].pressedSincePoll = true;
     keysChanged = true;
 }
 
-bool SeamKeyHeld(int vk) {
-    for (const ScriptedKey& script : scriptedKeys) {
-        if (script.vk == vk && static_cast<DWORD>(seamState.tick - script.from) <
-                                   static_cast<DWORD>(script.until - script.from)) {
-            return true;
-        }
-    }
-    return false;
+void ReleaseKeys() {
+    for (KeyState& key : keys) key.held = false;
+}
+
+void ForgetKeys() {
+    for (KeyState& key : keys) key = KeyState{};
+    lastAdvancePolled = advanceHeldAs = idlePolls = 0;
+    keysChanged = false;
 }
 
 }  // namespace standin
@@ -121,10 +97,10 @@ using namespace standin;
 // reported. The low bit, "pressed since the last call", is never set: it is
 // unreliable on the system too and the game does not read it.
 SHORT WINAPI GetAsyncKeyState(int vk) {
+    const ApiCall call(Entry::GetAsyncKeyState);
     int slot = KeySlot(vk);
     if (slot < 0) {
-        Unsupported(
-            "GetAsyncKeyState",
+        call.Unsupported(
             "only VK_LEFT, VK_RIGHT, VK_RETURN, VK_SPACE, VK_BACK, VK_ESCAPE are supported, "
             "got 0x%X",
             vk);
@@ -133,22 +109,10 @@ SHORT WINAPI GetAsyncKeyState(int vk) {
     // The game polls keys in long loops without taking messages, so every
     // poll brings the event queue up to date.
     PumpEvents();
-    if (RealTime()) WaitIfOnlyPolling();
+    WaitIfOnlyPolling(call.Previous() == Entry::GetAsyncKeyState);
     if (vk == VK_RETURN || vk == VK_SPACE) lastAdvancePolled = vk;
-    bool scripted = false;
-    if (seamState.active) {
-        if (seamState.pollHook) seamState.pollHook();
-        scripted = SeamKeyHeld(vk);
-        if (++seamState.pollsWithoutProgress > kPollsWithoutProgress) {
-            std::fprintf(stderr,
-                         "seam: %ld key polls at tick %u without the clock moving or a frame "
-                         "shown: the game is stuck waiting for a key\n",
-                         seamState.pollsWithoutProgress, seamState.tick);
-            std::abort();
-        }
-    }
     KeyState& key = keys[slot];
-    bool held = key.held || key.pressedSincePoll || scripted;
+    bool held = key.held || key.pressedSincePoll;
     key.pressedSincePoll = false;
     if (runs::mode != runs::Mode::Off) held = runs::Key(vk, held);
     return static_cast<SHORT>(held ? 0x8000 : 0);

@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     if (run == Record) runs::Record(runPath, VORNACKLE_VERSION);
     if ((run == Play || run == Verify) && !runs::Replay(runPath, run == Verify)) return 2;
     // A verification shows nothing and plays nothing.
-    if (run == Verify) backend::UseHeadless();
+    if (run == Verify) backend::ShowNothing();
     static char commandLine[] = "";
     // The instance handle only identifies the program; any non-null value does.
     static HINSTANCE__ instance;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/core/core.h"
+#include "platform/core/ddraw_objects.h"
 #include "platform/core/run_file.h"
 
 namespace runs {
@@ -28,9 +29,8 @@ enum class Stop { No, End, Cut, Parted, Escape };
 // line's level and seconds left, and whether the title was shown (a game
 // begun from there starts its total afresh).
 struct Screen {
-    int level = 0, secondsLeft = kLevelSeconds;  // of the picture being drawn
-    int shownLevel = 0, shownSecondsLeft = kLevelSeconds;
-    bool titleDrawn = false, titleShown = false;
+    int level = 0, secondsLeft = kLevelSeconds;
+    bool titleShown = false;
 };
 
 struct Recorder {
@@ -51,7 +51,7 @@ struct Replayer {
     DWORD tick = 0;
     bool keys[runfile::kKeyCount] = {};
     Stop stop = Stop::No;
-    std::string parted;    // how the replay parted from the recording
+    std::string parted;       // how the replay parted from the recording
     long readsAfterCut = -1;  // >= 0 once the file's events ran out
     long pictures = 0;
     // Pace: the recorded milliseconds since the first read of the counter
@@ -88,17 +88,35 @@ std::uint64_t SheetHash() {
     return 0;
 }
 
+// The picture on the screen: FNV-1a over its palette indices, row by row.
 std::uint32_t ScreenChecksum() {
-    int width = 0, height = 0, pitch = 0;
-    const BYTE* pixels =
-        standin::SurfaceData(standin::PrimarySurface(), &width, &height, &pitch);
-    std::uint32_t hash = 2166136261u;  // FNV-1a, as the tests' picture checksums
-    if (pixels == nullptr) return hash;
-    for (int y = 0; y < height; ++y) {
-        const BYTE* row = pixels + static_cast<std::size_t>(y) * pitch;
-        for (int x = 0; x < width; ++x) hash = (hash ^ row[x]) * 16777619u;
+    std::uint32_t hash = 2166136261u;
+    const standin::Device* device = standin::liveDevice;
+    const standin::Surface* screen = device != nullptr ? device->primary : nullptr;
+    if (screen == nullptr || screen->pixels == nullptr) return hash;
+    for (int y = 0; y < screen->height; ++y) {
+        const BYTE* row = screen->pixels.get() + static_cast<std::size_t>(y) * screen->pitch;
+        for (int x = 0; x < screen->width; ++x) hash = (hash ^ row[x]) * 16777619u;
     }
     return hash;
+}
+
+// What the picture just shown said: the head-up line ("Level 3 ... Time
+// Remaining: 17") and whether it was the title.
+void ReadScreen() {
+    const standin::TextLog& texts = standin::textsOfLastPresent;
+    for (std::size_t i = 0; i < texts.count; ++i) {
+        const char* line = texts.records[i].text.c_str();
+        if (std::strncmp(line, "Level ", 6) == 0) {
+            const char* remaining = std::strstr(line, "Time Remaining: ");
+            if (remaining != nullptr) {
+                screen.level = std::atoi(line + 6);
+                screen.secondsLeft = std::atoi(remaining + 16);
+            }
+        } else if (std::strcmp(line, "PRESS ESC TO EXIT") == 0) {
+            screen.titleShown = true;
+        }
+    }
 }
 
 bool OutcomeOf(UINT type, runfile::Outcome* outcome) {
@@ -197,8 +215,8 @@ void Unexpected(int slot) {
                                      " where the recorded run had ended");
         return;
     }
-    static const char* const kKinds[] = {"reads", "the counter", "a key", "a close request",
-                                         "a level's end", "the run's end"};
+    static const char* const kKinds[] = {"reads",           "the counter",   "a key",
+                                         "a close request", "a level's end", "the run's end"};
     StopReplay(Stop::Parted, Where() + " the game reads " + ReadName(slot) +
                                  " where the recording has " + kKinds[event.kind]);
 }
@@ -206,7 +224,7 @@ void Unexpected(int slot) {
 void Pace(std::uint32_t milliseconds) {
     Replayer& r = *replayer;
     if (r.verify) return;
-    const std::uint64_t now = standin::realClock.microseconds();
+    const std::uint64_t now = standin::activeClock.microseconds();
     if (!r.paceStarted) {
         r.paceStarted = true;
         r.paceStart = now;
@@ -217,7 +235,7 @@ void Pace(std::uint32_t milliseconds) {
     // Behind by more than a moment (a slow machine, a stop in a debugger):
     // the pace picks up from here rather than hurrying.
     if (now > due + 100000) r.paceStart += now - due;
-    if (now < due) standin::realClock.sleepUntil(due);
+    if (now < due) standin::activeClock.sleepUntil(due);
 }
 
 void PrintAttempt(runfile::Outcome outcome, int level, int seconds) {
@@ -239,10 +257,6 @@ void PrintAttempt(runfile::Outcome outcome, int level, int seconds) {
 }
 
 }  // namespace
-
-bool Headless() {
-    return mode == Mode::Replaying && replayer->verify;
-}
 
 // --- starting and finishing ---------------------------------------------------------
 
@@ -279,6 +293,10 @@ bool Replay(const char* path, bool verify) {
     replayer->path = path;
     replayer->verify = verify;
     replayer->started = std::chrono::steady_clock::now();
+    // Unpaced: a clock that stands still, so that no wait of the core waits.
+    if (verify)
+        standin::UseClock(
+            standin::Clock{[] { return std::uint64_t{0}; }, [](std::uint64_t) {}, [](int) {}});
     mode = Mode::Replaying;
     return true;
 }
@@ -435,10 +453,7 @@ void NoteCloseRequest() {
 }
 
 void NotePicture() {
-    screen.shownLevel = screen.level;
-    screen.shownSecondsLeft = screen.secondsLeft;
-    if (screen.titleDrawn) screen.titleShown = true;
-    screen.titleDrawn = false;
+    ReadScreen();
     if (mode == Mode::Recording) {
         Recorder& r = *recorder;
         if (++r.pictures % 64 == 0) r.writer.Checkpoint();
@@ -455,8 +470,8 @@ void NotePicture() {
 void NoteBeep(UINT type) {
     runfile::Outcome outcome;
     if (mode == Mode::Off || !OutcomeOf(type, &outcome)) return;
-    const int level = screen.shownLevel & 0xFF;
-    const int seconds = (kLevelSeconds - screen.shownSecondsLeft) & 0xFF;
+    const int level = screen.level & 0xFF;
+    const int seconds = (kLevelSeconds - screen.secondsLeft) & 0xFF;
     const std::uint32_t checksum = ScreenChecksum();
     if (mode == Mode::Recording) {
         recorder->writer.LevelEnd(outcome, level, seconds, checksum);
@@ -490,24 +505,6 @@ void NoteBeep(UINT type) {
         return;
     }
     if (r.verify) PrintAttempt(outcome, level, seconds);
-}
-
-void NoteText(const char* text, int length) {
-    if (mode == Mode::Off || text == nullptr || length <= 0) return;
-    char line[96];
-    const int n = length < static_cast<int>(sizeof line) - 1 ? length : sizeof line - 1;
-    std::memcpy(line, text, n);
-    line[n] = '\0';
-    // The head-up line: "Level 3 ... Time Remaining: 17".
-    if (std::strncmp(line, "Level ", 6) == 0) {
-        const char* remaining = std::strstr(line, "Time Remaining: ");
-        if (remaining != nullptr) {
-            screen.level = std::atoi(line + 6);
-            screen.secondsLeft = std::atoi(remaining + 16);
-        }
-    } else if (std::strcmp(line, "PRESS ESC TO EXIT") == 0) {
-        screen.titleDrawn = true;
-    }
 }
 
 void LiveEscape() {

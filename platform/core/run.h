@@ -34,7 +34,6 @@ void Forget();
 // --- what the core tells ------------------------------------------------------------
 enum class Mode : std::uint8_t { Off, Recording, Replaying };
 extern Mode mode;
-bool Headless();  // verifying: nothing shown or heard, nothing waited for
 
 // Each read of the game passes here: the live value when recording (noted)
 // or off, the recorded one when replaying. BeforeRead comes first, at the
@@ -47,7 +46,6 @@ void MessageRead();
 void NoteCloseRequest();  // the user asked the window to close
 void NotePicture();       // a picture was presented
 void NoteBeep(UINT type);
-void NoteText(const char* text, int length);  // drawn on the screen's picture
-void LiveEscape();                            // the player's Esc while playing a run
+void LiveEscape();  // the player's Esc or close while watching a run
 
 }  // namespace runs

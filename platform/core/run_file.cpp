@@ -94,7 +94,8 @@ Step ParseToken(Cursor& in, std::uint32_t crc, std::vector<Event>& events, bool*
     bool bad = false;
     std::uint32_t value = 0;
     if (token < 0x80) {
-        if ((token & kShortReads) != 0) events.push_back({Event::Reads, 0, 0, 0, token & kShortReads});
+        if ((token & kShortReads) != 0)
+            events.push_back({Event::Reads, 0, 0, 0, token & kShortReads});
         events.push_back({Event::Tick, 0, 0, 0, (token & 0x40) != 0 ? 16u : 15u});
         return Step::Ok;
     }
@@ -115,8 +116,7 @@ Step ParseToken(Cursor& in, std::uint32_t crc, std::vector<Event>& events, bool*
             return Step::Ok;
         case kLevelEnd: {
             std::uint8_t outcome, level, seconds;
-            if (!in.Byte(&outcome) || !in.Byte(&level) || !in.Byte(&seconds) ||
-                !in.Word(&value)) {
+            if (!in.Byte(&outcome) || !in.Byte(&level) || !in.Byte(&seconds) || !in.Word(&value)) {
                 return Step::Cut;
             }
             if (outcome > static_cast<std::uint8_t>(Outcome::GameComplete)) return Step::Bad;

@@ -78,7 +78,7 @@ std::uint64_t Hash64(const std::uint8_t* data, std::size_t size);
 // when full. A write that fails stops the writer for good; what reached the
 // file stays readable up to there.
 class Writer {
-public:
+  public:
     ~Writer() { Close(); }
     // False when the file cannot be made (errno says why).
     bool Open(const char* path, const char* programVersion, std::uint64_t sheetHash);
@@ -97,7 +97,7 @@ public:
     void End(int exitCode);
     void Close();
 
-private:
+  private:
     void PutReads();
     void Put(std::uint8_t byte);
     void PutVarint(std::uint32_t value);

@@ -8,8 +8,6 @@
 
 namespace standin {
 
-std::vector<UINT> beeps;
-
 namespace {
 
 constexpr int kRate = 22050;
@@ -75,23 +73,29 @@ void PrepareSound() {
     OpenAudio();
 }
 
+UINT BeepOfSamples(const std::int16_t* samples) {
+    for (int i = 0; i < kToneCount; ++i) {
+        if (samples != nullptr && audio.samples[i].data() == samples) return kTones[i].type;
+    }
+    return 0;
+}
+
 }  // namespace standin
 
 using namespace standin;
 
 BOOL WINAPI MessageBeep(UINT type) {
+    const ApiCall call(Entry::MessageBeep);
     int tone = -1;
     for (int i = 0; i < kToneCount; ++i) {
         if (kTones[i].type == type) tone = i;
     }
     if (tone < 0) {
-        Unsupported("MessageBeep",
-                    "only MB_OK, MB_ICONASTERISK, MB_ICONEXCLAMATION and MB_ICONHAND are "
-                    "supported, got 0x%X",
-                    type);
+        call.Unsupported(
+            "only MB_OK, MB_ICONASTERISK, MB_ICONEXCLAMATION and MB_ICONHAND are "
+            "supported, got 0x%X",
+            type);
     }
-    NoteCall();
-    if (seamState.active) beeps.push_back(type);
     if (runs::mode != runs::Mode::Off) runs::NoteBeep(type);
     // A new beep cuts the one still sounding, so beeps never pile up.
     if (OpenAudio()) backend::PlaySound(audio.samples[tone].data(), audio.samples[tone].size());

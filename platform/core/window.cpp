@@ -39,7 +39,7 @@ static void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 void RequestClose() {
     if (!windowState.exists || windowState.closePending) return;
     windowState.closePending = true;
-    windowState.closeSince = realClock.microseconds();
+    windowState.closeSince = activeClock.microseconds();
     Post(&mainWindowHandle, WM_CLOSE, 0, 0);
     if (runs::mode != runs::Mode::Off) runs::NoteCloseRequest();
 }
@@ -64,23 +64,23 @@ void ForgetWindow() {
 using namespace standin;
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass) {
+    const ApiCall call(Entry::RegisterClassA);
     if (windowClass == nullptr || windowClass->lpfnWndProc == nullptr ||
         windowClass->lpszClassName == nullptr) {
-        Unsupported("RegisterClassA", "a class needs a window procedure and a name");
+        call.Unsupported("a class needs a window procedure and a name");
     }
     if (windowClass->cbClsExtra != 0 || windowClass->cbWndExtra != 0 ||
         windowClass->lpszMenuName != nullptr) {
-        Unsupported("RegisterClassA", "extra bytes (%d, %d) and menus are not supported",
-                    windowClass->cbClsExtra, windowClass->cbWndExtra);
+        call.Unsupported("extra bytes (%d, %d) and menus are not supported",
+                         windowClass->cbClsExtra, windowClass->cbWndExtra);
     }
     HRESULT ignored;
-    if (InjectedFailure(seam::Call::RegisterClassA, 0, &ignored)) return 0;
+    if (call.Fails(0, &ignored)) return 0;
     if (windowState.classRegistered) {
         // The system refuses a second class of the same name.
         if (windowState.className == windowClass->lpszClassName) return 0;
-        Unsupported("RegisterClassA",
-                    "only one window class is supported (have \"%s\", got \"%s\")",
-                    windowState.className.c_str(), windowClass->lpszClassName);
+        call.Unsupported("only one window class is supported (have \"%s\", got \"%s\")",
+                         windowState.className.c_str(), windowClass->lpszClassName);
     }
     windowState.classRegistered = true;
     windowState.className = windowClass->lpszClassName;
@@ -89,9 +89,9 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass) {
 }
 
 int WINAPI GetSystemMetrics(int index) {
+    const ApiCall call(Entry::GetSystemMetrics);
     if (index != SM_CXSCREEN && index != SM_CYSCREEN) {
-        Unsupported("GetSystemMetrics", "only SM_CXSCREEN and SM_CYSCREEN are supported, got %d",
-                    index);
+        call.Unsupported("only SM_CXSCREEN and SM_CYSCREEN are supported, got %d", index);
     }
     int width = 0, height = 0;
     if (!backend::ScreenSize(&width, &height)) return 0;
@@ -101,29 +101,30 @@ int WINAPI GetSystemMetrics(int index) {
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x,
                             int y, int width, int height, HWND parent, HMENU menu,
                             HINSTANCE /*instance*/, LPVOID param) {
+    const ApiCall call(Entry::CreateWindowExA);
     if (exStyle != 0 || style != (WS_POPUP | WS_VISIBLE)) {
-        Unsupported("CreateWindowExA",
-                    "only a visible pop-up window (style 0x%X, ex-style 0) is supported, got style "
-                    "0x%X, ex-style 0x%X",
-                    static_cast<unsigned>(WS_POPUP | WS_VISIBLE), style, exStyle);
+        call.Unsupported(
+            "only a visible pop-up window (style 0x%X, ex-style 0) is supported, got style "
+            "0x%X, ex-style 0x%X",
+            static_cast<unsigned>(WS_POPUP | WS_VISIBLE), style, exStyle);
     }
     if (parent != nullptr || menu != nullptr || param != nullptr) {
-        Unsupported("CreateWindowExA", "parent windows, menus and creation data are not supported");
+        call.Unsupported("parent windows, menus and creation data are not supported");
     }
     HRESULT ignored;
-    if (InjectedFailure(seam::Call::CreateWindowExA, 0, &ignored)) return nullptr;
+    if (call.Fails(0, &ignored)) return nullptr;
     if (!windowState.classRegistered || className == nullptr ||
         windowState.className != className) {
         return nullptr;
     }
-    if (windowState.exists) Unsupported("CreateWindowExA", "only one window is supported");
+    if (windowState.exists) call.Unsupported("only one window is supported");
     int screenWidth = 0, screenHeight = 0;
     if (!backend::ScreenSize(&screenWidth, &screenHeight)) return nullptr;
     if (x != 0 || y != 0 || width != screenWidth || height != screenHeight) {
-        Unsupported("CreateWindowExA",
-                    "only a window over the whole desktop (0, 0, %d x %d) is supported, got (%d, "
-                    "%d, %d x %d)",
-                    screenWidth, screenHeight, x, y, width, height);
+        call.Unsupported(
+            "only a window over the whole desktop (0, 0, %d x %d) is supported, got (%d, "
+            "%d, %d x %d)",
+            screenWidth, screenHeight, x, y, width, height);
     }
     if (!backend::OpenWindow(title != nullptr ? title : "")) return nullptr;
     windowState.opened = true;
@@ -142,42 +143,45 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
 }
 
 int WINAPI ShowCursor(BOOL show) {
-    NoteCall();
+    const ApiCall call(Entry::ShowCursor);
     windowState.cursorCount += show ? 1 : -1;
     backend::ShowCursor(windowState.cursorCount >= 0);
     return windowState.cursorCount;
 }
 
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
+    const ApiCall call(Entry::LoadIconA);
     if (instance != nullptr || name != IDI_APPLICATION) {
-        Unsupported("LoadIconA", "only the system's IDI_APPLICATION icon is supported");
+        call.Unsupported("only the system's IDI_APPLICATION icon is supported");
     }
     return &applicationIcon;
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
+    const ApiCall call(Entry::LoadCursorA);
     if (instance != nullptr || name != IDC_ARROW) {
-        Unsupported("LoadCursorA", "only the system's IDC_ARROW cursor is supported");
+        call.Unsupported("only the system's IDC_ARROW cursor is supported");
     }
     return &arrowCursor;
 }
 
 HGDIOBJ WINAPI GetStockObject(int object) {
+    const ApiCall call(Entry::GetStockObject);
     if (object != BLACK_BRUSH) {
-        Unsupported("GetStockObject", "only BLACK_BRUSH is supported, got %d", object);
+        call.Unsupported("only BLACK_BRUSH is supported, got %d", object);
     }
     return &blackBrush;
 }
 
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
+    const ApiCall call(Entry::PeekMessageA);
     if (msg == nullptr || window != nullptr || filterMin != 0 || filterMax != 0 ||
         remove != PM_REMOVE) {
-        Unsupported("PeekMessageA",
-                    "only PM_REMOVE without window or message filter is supported, got window %p, "
-                    "filter %u-%u, flags %u",
-                    static_cast<void*>(window), filterMin, filterMax, remove);
+        call.Unsupported(
+            "only PM_REMOVE without window or message filter is supported, got window %p, "
+            "filter %u-%u, flags %u",
+            static_cast<void*>(window), filterMin, filterMax, remove);
     }
-    NoteCall();
     if (runs::mode != runs::Mode::Off) runs::BeforeRead();
     PumpEvents();
     if (runs::mode != runs::Mode::Off) runs::MessageRead();
@@ -202,11 +206,12 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
 // No keyboard messages are ever queued (keys are polled), so there is
 // nothing to translate.
 BOOL WINAPI TranslateMessage(const MSG* /*msg*/) {
+    const ApiCall call(Entry::TranslateMessage);
     return FALSE;
 }
 
 LRESULT WINAPI DispatchMessageA(const MSG* msg) {
-    NoteCall();
+    const ApiCall call(Entry::DispatchMessageA);
     if (msg == nullptr) return 0;
     // Messages for a window that has gone since they were posted are dropped.
     if (!IsMainWindow(msg->hwnd)) return 0;
@@ -217,25 +222,28 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg) {
 }
 
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM /*wParam*/, LPARAM /*lParam*/) {
+    const ApiCall call(Entry::DefWindowProcA);
     // Closing destroys the window, which sends WM_DESTROY to its procedure.
     if (message == WM_CLOSE && IsMainWindow(window)) DestroyMainWindow();
     return 0;
 }
 
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    NoteCall();
+    const ApiCall call(Entry::PostMessageA);
     if (window != nullptr && !IsMainWindow(window)) return FALSE;
-    if (message == WM_QUIT) Unsupported("PostMessageA", "post WM_QUIT with PostQuitMessage");
+    if (message == WM_QUIT) call.Unsupported("post WM_QUIT with PostQuitMessage");
     Post(window, message, wParam, lParam);
     return TRUE;
 }
 
 void WINAPI PostQuitMessage(int exitCode) {
+    const ApiCall call(Entry::PostQuitMessage);
     windowState.quitPosted = true;
     windowState.quitCode = exitCode;
 }
 
 HDC WINAPI BeginPaint(HWND window, LPPAINTSTRUCT paint) {
+    const ApiCall call(Entry::BeginPaint);
     if (paint == nullptr || !IsMainWindow(window)) return nullptr;
     std::memset(paint, 0, sizeof *paint);
     paint->hdc = &windowDc;
@@ -243,5 +251,6 @@ HDC WINAPI BeginPaint(HWND window, LPPAINTSTRUCT paint) {
 }
 
 BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT* paint) {
+    const ApiCall call(Entry::EndPaint);
     return paint != nullptr && paint->hdc == &windowDc && window == &mainWindowHandle;
 }

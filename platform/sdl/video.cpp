@@ -35,8 +35,8 @@
 
 namespace {
 
-constexpr int kWidth = 640;
-constexpr int kHeight = 480;
+constexpr int kWidth = backend::kPictureWidth;
+constexpr int kHeight = backend::kPictureHeight;
 
 enum class Scaling { Sharp, Nearest };
 
@@ -149,7 +149,7 @@ struct Presenter {
 
 SDL_Window* window = nullptr;
 Presenter presenter;
-bool headless = false;
+bool showNothing = false;  // a run replayed unseen
 
 bool IsXrgbSurface(const SDL_Surface* surface) {
     return surface != nullptr && (surface->format->format == SDL_PIXELFORMAT_RGB888 ||
@@ -322,9 +322,9 @@ void PresentToRenderer(Presenter& p, const std::uint8_t* pixels, int pitch) {
         const std::uint8_t* in = pixels + static_cast<size_t>(y) * pitch;
         std::uint8_t* kept = p.shown.data() + static_cast<size_t>(y) * kWidth;
         if (in != kept) std::memcpy(kept, in, kWidth);
-        auto* row = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(texels) +
-                                                     static_cast<size_t>(y) * texturePitch);
-        for (int x = 0; x < kWidth; ++x) row[x] = p.lookup[in[x]];
+        backend::LookUpRow(in, p.lookup,
+                           reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(texels) +
+                                                            static_cast<size_t>(y) * texturePitch));
     }
     SDL_UnlockTexture(p.texture);
     int w = 0, h = 0;
@@ -356,14 +356,7 @@ void PresentToRenderer(Presenter& p, const std::uint8_t* pixels, int pitch) {
 
 bool SameAsShown(const Presenter& p, const std::uint8_t* pixels, int pitch,
                  const std::uint32_t lookup[256]) {
-    if (!p.valid || std::memcmp(p.lookup, lookup, sizeof p.lookup) != 0) return false;
-    for (int y = 0; y < kHeight; ++y) {
-        if (std::memcmp(p.shown.data() + static_cast<size_t>(y) * kWidth,
-                        pixels + static_cast<size_t>(y) * pitch, kWidth) != 0) {
-            return false;
-        }
-    }
-    return true;
+    return p.valid && backend::SamePicture(p.shown.data(), p.lookup, pixels, pitch, lookup);
 }
 
 // The window's size on the display it is on: the largest whole multiple of
@@ -383,7 +376,7 @@ namespace sdl {
 bool EnsureVideo() {
     static bool failedForGood = false;  // no display now means none later
     if (SDL_WasInit(SDL_INIT_VIDEO) != 0) return true;
-    if (failedForGood && !headless) return false;
+    if (failedForGood) return false;
     // The game draws in whole pixels: nearest-neighbour unless asked otherwise.
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0");
     // Without a window manager nothing else would bring the window forward.
@@ -451,9 +444,9 @@ void ToggleFullScreen() {
 
 namespace backend {
 
-void UseHeadless() {
-    // Before SDL starts anything; SDL itself stays up across test resets.
-    headless = true;
+void ShowNothing() {
+    // SDL's dummy drivers: a window and a sound device that are nowhere.
+    showNothing = true;
     SDL_setenv("SDL_VIDEODRIVER", "dummy", 1);
     SDL_setenv("SDL_AUDIODRIVER", "dummy", 1);
 }
@@ -574,7 +567,7 @@ void ClosePresenter() {
 
 bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[256]) {
     Presenter& p = presenter;
-    if (!p.open) return false;
+    if (!p.open || showNothing) return false;
     // A picture the window already shows is not sent again: the menu screens
     // present the same picture frame after frame.
     if (SameAsShown(p, pixels, pitch, lookup)) return false;
@@ -592,13 +585,6 @@ bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[2
     // only a present that waited a few milliseconds counts as paced.
     const Uint64 took = SDL_GetPerformanceCounter() - start;
     return p.vsync && took * 1000 > SDL_GetPerformanceFrequency() * 3;
-}
-
-std::uint32_t WindowPixel(int x, int y) {
-    if (window == nullptr || !presenter.windowSurface) return 0;
-    SDL_Surface* surface = SDL_GetWindowSurface(window);
-    if (!IsXrgbSurface(surface) || x < 0 || y < 0 || x >= surface->w || y >= surface->h) return 0;
-    return WindowRow(surface, y)[x];
 }
 
 }  // namespace backend

@@ -8,9 +8,8 @@
 // poll with nothing to do) hands control back to the browser until it is
 // over, so the page draws, takes input and plays sound meanwhile.
 //
-// Without a page (the tests under node, or after the test seam asked for a
-// headless backend) nothing is shown or heard and the waits keep time on the
-// spot: the tests are not built with ASYNCIFY.
+// Without a page nothing is shown or heard and the waits keep time on the
+// spot. (The tests under node link the headless backend instead.)
 #include <emscripten.h>
 
 #include <cmath>
@@ -21,8 +20,8 @@
 
 namespace {
 
-constexpr int kWidth = 640;
-constexpr int kHeight = 480;
+constexpr int kWidth = backend::kPictureWidth;
+constexpr int kHeight = backend::kPictureHeight;
 
 // Longest the browser goes without control while the game runs: a loop that
 // neither waits for the counter nor for a key still yields this often.
@@ -149,7 +148,6 @@ EM_JS(void, vn_play, (const int16_t* samples, int count), {
 // clang-format on
 
 struct Page {
-    bool headless = false;
     bool inputAttached = false;
     bool presenterOpen = false;
     double lastYield = 0;  // milliseconds on the browser's clock
@@ -166,7 +164,7 @@ struct Page {
 const double kStart = emscripten_get_now();
 
 bool OnPage() {
-    return !page.headless && vn_page_present() != 0;
+    return vn_page_present() != 0;
 }
 
 // Around each wait: the work since the last one is counted, the wait not.
@@ -188,9 +186,8 @@ void SpinFor(double milliseconds) {
 
 namespace backend {
 
-void UseHeadless() {
-    page.headless = true;
-}
+// The page takes no options, so it never replays a run unseen.
+void ShowNothing() {}
 
 bool TakeOptions(int argc, char** argv, const char** error) {
     if (argc > 0) {
@@ -244,11 +241,8 @@ void ClosePresenter() {
 
 bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[256]) {
     if (!page.presenterOpen || !OnPage()) return false;
-    bool same = page.valid && std::memcmp(page.lookup, lookup, sizeof page.lookup) == 0;
-    for (int y = 0; y < kHeight && same; ++y) {
-        same = std::memcmp(page.shown.data() + static_cast<size_t>(y) * kWidth,
-                           pixels + static_cast<size_t>(y) * pitch, kWidth) == 0;
-    }
+    const bool same =
+        page.valid && SamePicture(page.shown.data(), page.lookup, pixels, pitch, lookup);
     // The menu screens present one picture again and again: it is sent to the
     // canvas once, though every present still waits for the frame.
     if (!same) {
@@ -260,8 +254,7 @@ bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[2
         }
         for (int y = 0; y < kHeight; ++y) {
             const std::uint8_t* in = pixels + static_cast<size_t>(y) * pitch;
-            std::uint32_t* out = page.rgba.data() + static_cast<size_t>(y) * kWidth;
-            for (int x = 0; x < kWidth; ++x) out[x] = bytes[in[x]];
+            LookUpRow(in, bytes, page.rgba.data() + static_cast<size_t>(y) * kWidth);
             std::memcpy(page.shown.data() + static_cast<size_t>(y) * kWidth, in, kWidth);
         }
         std::memcpy(page.lookup, lookup, sizeof page.lookup);
@@ -274,12 +267,6 @@ bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[2
     vn_wait_frame(++page.frames, page.busy);
     NoteYield();
     return true;
-}
-
-std::uint32_t WindowPixel(int x, int y) {
-    if (!page.valid || x < 0 || y < 0 || x >= kWidth || y >= kHeight) return 0;
-    const std::uint32_t c = page.rgba[static_cast<size_t>(y) * kWidth + x];
-    return 0xFF000000u | ((c & 0xFFu) << 16) | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
 }
 
 bool PollEvent(Event* event) {

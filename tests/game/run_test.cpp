@@ -1,5 +1,7 @@
 // Recorded runs: the bot's game recorded through the real core and replayed
 // picture for picture; files that cannot be replayed, each told apart.
+#include "platform/core/run.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/core/run.h"
 #include "platform/core/run_file.h"
 #include "tests/game/replay_bot.h"
 
@@ -86,7 +87,7 @@ Session Verify(const std::string& path, std::string* out,
 }
 
 class RecordedRun : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         path_ = TempPath("bot.vnr");
         recorded_ = RecordBotGame(path_);
@@ -130,7 +131,8 @@ TEST_F(RecordedRun, ReplaysEveryPictureAndTellsEachAttempt) {
             std::snprintf(line, sizeof line, "level %d  %-8s  %2d s", game.level,
                           beep == MB_ICONHAND ? "failed" : "complete", seconds);
             expected += line;
-            if (beep == MB_ICONEXCLAMATION) expected += "  game complete: total " + std::to_string(total) + " s";
+            if (beep == MB_ICONEXCLAMATION)
+                expected += "  game complete: total " + std::to_string(total) + " s";
             expected += "\n";
         }
     }
@@ -192,8 +194,8 @@ TEST(RunFile, BadFilesAreToldApart) {
     EXPECT_EQ(run.sheetHash, 0x1122334455667788ull);
     using E = runfile::Event;
     const std::vector<std::pair<int, std::uint32_t>> events = {
-        {E::Tick, 1000}, {E::Reads, 100}, {E::Tick, 16}, {E::Key, 0}, {E::Close, 0},
-        {E::LevelEnd, 0xDEADBEEF}, {E::Tick, 15}, {E::End, 7}};
+        {E::Tick, 1000}, {E::Reads, 100},           {E::Tick, 16}, {E::Key, 0},
+        {E::Close, 0},   {E::LevelEnd, 0xDEADBEEF}, {E::Tick, 15}, {E::End, 7}};
     ASSERT_EQ(run.events.size(), events.size());
     for (size_t i = 0; i < events.size(); ++i) {
         EXPECT_EQ(run.events[i].kind, events[i].first) << i;
@@ -210,7 +212,9 @@ TEST(RunFile, BadFilesAreToldApart) {
         bytes[at] = value;
         return bytes;
     };
-    auto cut = [&](size_t size) { return std::vector<std::uint8_t>(good.begin(), good.begin() + static_cast<long>(size)); };
+    auto cut = [&](size_t size) {
+        return std::vector<std::uint8_t>(good.begin(), good.begin() + static_cast<long>(size));
+    };
     const struct {
         const char* what;
         std::vector<std::uint8_t> bytes;
@@ -228,7 +232,13 @@ TEST(RunFile, BadFilesAreToldApart) {
         {"cut before the end's check", cut(good.size() - 1), Status::Cut, 7},
         {"unknown token", with(header + 3, 0xFF), Status::Damaged, 0},
         {"stream damaged before a check", with(header + 5, 0x8D), Status::Damaged, 0},
-        {"after the end", [&] { auto b = good; b.push_back(0); return b; }(), Status::Damaged, 0},
+        {"after the end",
+         [&] {
+             auto b = good;
+             b.push_back(0);
+             return b;
+         }(),
+         Status::Damaged, 0},
     };
     for (const auto& c : cases) {
         runfile::Run parsed;

@@ -99,43 +99,4 @@ TEST_F(DirectDrawTest, ReleaseCountsFollowDirectDraw) {
     EXPECT_DEATH(Flip(), "Flip: called on a surface:primary that has been released");
 }
 
-// Flip exchanges the pictures and shows the whole new one through the display
-// palette, black around the centred 4:3 area; a palette change alone recolours
-// the unchanged picture. (Which window pixels a changed span redraws: the
-// desktop backend's tests.)
-TEST_F(DirectDrawTest, FlipExchangesThePicturesAndPresentsThemThroughThePalette) {
-    const BackendOptions nearest({"--scale=nearest"});  // a screen pixel shows one picture pixel
-    ASSERT_EQ(DD_OK, Fill(nullptr, 30, primary));
-    RECT jewel{100, 100, 111, 111};
-    ASSERT_EQ(DD_OK, Fill(&jewel, 200));
-    ASSERT_EQ(DD_OK, Flip());
-    EXPECT_EQ(30, seam::BackPixels()[0]);  // same interfaces, pictures changed places
-    EXPECT_EQ(DDERR_NOTFLIPPABLE, back->Flip(nullptr, DDFLIP_WAIT));
-    ASSERT_EQ(DD_OK, Fill(nullptr, 0));  // both pictures the same from here
-    ASSERT_EQ(DD_OK, Fill(&jewel, 200));
-    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-    const int areaW = std::min(w, h * 640 / 480), areaH = std::min(h, w * 480 / 640);
-    const int left = (w - areaW) / 2, top = (h - areaH) / 2;
-    PALETTEENTRY gold = {255, 215, 0, 0};
-    for (int step = 0; step < 2; ++step) {
-        ASSERT_EQ(DD_OK, step == 1 ? palette->SetEntries(0, 0, 1, &gold) : DD_OK);
-        ASSERT_EQ(DD_OK, Flip());
-        long wrong = 0;
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                std::uint32_t want = 0xFF000000u;
-                if (x >= left && x < left + areaW && y >= top && y < top + areaH) {
-                    const int px = (x - left) * 640 / areaW, py = (y - top) * 480 / areaH;
-                    PALETTEENTRY e = seam::DisplayPalette(
-                        px >= 100 && px <= 110 && py >= 100 && py <= 110 ? 200 : 0);
-                    want |= std::uint32_t(e.peRed) << 16 | e.peGreen << 8 | e.peBlue;
-                }
-                wrong += seam::WindowPixel(x, y) != want;
-            }
-        }
-        EXPECT_EQ(0, wrong) << "wrong window pixels in step " << step;
-    }
-    EXPECT_EQ(0xFFFFD700u, seam::WindowPixel(w / 2, h / 2));
-}
-
 }  // namespace

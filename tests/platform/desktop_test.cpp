@@ -3,6 +3,7 @@
 // spans, --window and the switches, and a game controller.
 #include <SDL.h>
 
+#include <cstdlib>
 #include <tuple>
 
 #include "platform/sdl/sdl_backend.h"
@@ -10,6 +11,20 @@
 #include "tests/platform/platform_test_support.h"
 
 namespace {
+
+// The desktop backend on SDL's display that nobody sees, without sound.
+[[maybe_unused]] const bool kDummyDrivers =
+    setenv("SDL_VIDEODRIVER", "dummy", 1) == 0 && setenv("SDL_AUDIODRIVER", "dummy", 1) == 0;
+
+// What the window shows at (x, y), as 0xAARRGGBB; 0 outside it. Without an
+// accelerated renderer the backend presents into the window's own surface.
+std::uint32_t WindowPixel(int x, int y) {
+    SDL_Window* window = sdl::Window();
+    SDL_Surface* surface = window != nullptr ? SDL_GetWindowSurface(window) : nullptr;
+    if (surface == nullptr || x < 0 || y < 0 || x >= surface->w || y >= surface->h) return 0;
+    const auto* row = static_cast<const std::uint8_t*>(surface->pixels) + y * surface->pitch;
+    return reinterpret_cast<const std::uint32_t*>(row)[x];
+}
 
 void PushKey(SDL_Scancode code, bool down, Uint16 mod = KMOD_NONE) {
     SDL_Event event{Uint32(down ? SDL_KEYDOWN : SDL_KEYUP)};
@@ -20,7 +35,7 @@ void PushKey(SDL_Scancode code, bool down, Uint16 mod = KMOD_NONE) {
 std::vector<std::uint32_t> Window(int width, int height) {
     std::vector<std::uint32_t> pixels;
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) pixels.push_back(seam::WindowPixel(x, y));
+        for (int x = 0; x < width; ++x) pixels.push_back(WindowPixel(x, y));
     return pixels;
 }
 
@@ -40,6 +55,45 @@ struct Pad {
 };
 
 using DesktopTest = DisplayTest;
+
+// Flip exchanges the pictures and shows the whole new one through the display
+// palette, black around the centred 4:3 area; a palette change alone recolours
+// the unchanged picture. (Which window pixels a changed span redraws: the
+// desktop backend's tests.)
+TEST_F(DesktopTest, FlipExchangesThePicturesAndPresentsThemThroughThePalette) {
+    const BackendOptions nearest({"--scale=nearest"});  // a screen pixel shows one picture pixel
+    ASSERT_EQ(DD_OK, Fill(nullptr, 30, primary));
+    RECT jewel{100, 100, 111, 111};
+    ASSERT_EQ(DD_OK, Fill(&jewel, 200));
+    ASSERT_EQ(DD_OK, Flip());
+    EXPECT_EQ(30, seam::BackPixels()[0]);  // same interfaces, pictures changed places
+    EXPECT_EQ(DDERR_NOTFLIPPABLE, back->Flip(nullptr, DDFLIP_WAIT));
+    ASSERT_EQ(DD_OK, Fill(nullptr, 0));  // both pictures the same from here
+    ASSERT_EQ(DD_OK, Fill(&jewel, 200));
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    const int areaW = std::min(w, h * 640 / 480), areaH = std::min(h, w * 480 / 640);
+    const int left = (w - areaW) / 2, top = (h - areaH) / 2;
+    PALETTEENTRY gold = {255, 215, 0, 0};
+    for (int step = 0; step < 2; ++step) {
+        ASSERT_EQ(DD_OK, step == 1 ? palette->SetEntries(0, 0, 1, &gold) : DD_OK);
+        ASSERT_EQ(DD_OK, Flip());
+        long wrong = 0;
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                std::uint32_t want = 0xFF000000u;
+                if (x >= left && x < left + areaW && y >= top && y < top + areaH) {
+                    const int px = (x - left) * 640 / areaW, py = (y - top) * 480 / areaH;
+                    PALETTEENTRY e = seam::DisplayPalette(
+                        px >= 100 && px <= 110 && py >= 100 && py <= 110 ? 200 : 0);
+                    want |= std::uint32_t(e.peRed) << 16 | e.peGreen << 8 | e.peBlue;
+                }
+                wrong += WindowPixel(x, y) != want;
+            }
+        }
+        EXPECT_EQ(0, wrong) << "wrong window pixels in step " << step;
+    }
+    EXPECT_EQ(0xFFFFD700u, WindowPixel(w / 2, h / 2));
+}
 
 // Every fourth picture column (row) lit, moving on by one a frame. Along the
 // screen's middle row (column) each lit line c lights 1.6 screen pixels' worth
@@ -86,7 +140,6 @@ class WindowModeTest : public DisplayTest {
 // is held: the picture is there at each size without a new present, the key
 // stays held, and the Enter of Alt+Enter is not the game's.
 TEST_F(WindowModeTest, StartsAtOneToOneAndSwitchesKeepingThePictureAndTheKeys) {
-    seam::UseBackendInput(true);
     RECT quarter{320, 240, 640, 480};
     ASSERT_EQ(DD_OK, Fill(nullptr, 0));
     ASSERT_EQ(DD_OK, Fill(&quarter, 90));
@@ -95,16 +148,16 @@ TEST_F(WindowModeTest, StartsAtOneToOneAndSwitchesKeepingThePictureAndTheKeys) {
     std::vector<std::uint32_t> picture;
     for (int y = 0; y < 480; ++y)
         for (int x = 0; x < 640; ++x) picture.push_back(colour(x >= 320 && y >= 240 ? 90 : 0));
-    EXPECT_TRUE(picture == Window(640, 480) && seam::WindowPixel(640, 0) == 0);
+    EXPECT_TRUE(picture == Window(640, 480) && WindowPixel(640, 0) == 0);
     PushKey(SDL_SCANCODE_LEFT, true);
     PushKey(SDL_SCANCODE_F11, true);
     PushKey(SDL_SCANCODE_F11, false);
     EXPECT_TRUE(Held(VK_LEFT));  // takes the events
-    EXPECT_NE(0u, seam::WindowPixel(1023, 767));
-    EXPECT_EQ(colour(90), seam::WindowPixel(800, 600));
+    EXPECT_NE(0u, WindowPixel(1023, 767));
+    EXPECT_EQ(colour(90), WindowPixel(800, 600));
     PushKey(SDL_SCANCODE_RETURN, true, KMOD_LALT);
     EXPECT_FALSE(Held(VK_RETURN));
-    EXPECT_TRUE(picture == Window(640, 480) && seam::WindowPixel(640, 0) == 0);
+    EXPECT_TRUE(picture == Window(640, 480) && WindowPixel(640, 0) == 0);
     EXPECT_TRUE(Held(VK_LEFT));
     PushKey(SDL_SCANCODE_RETURN, false, KMOD_LALT);
     PushKey(SDL_SCANCODE_LEFT, false);
@@ -116,7 +169,6 @@ TEST_F(WindowModeTest, StartsAtOneToOneAndSwitchesKeepingThePictureAndTheKeys) {
 // goes up with the last that held it, and a controller's removal lets go of
 // all it held.
 TEST_F(DesktopTest, ControllerHoldsTheKeyboardsKeysUntilTheLastLetsGo) {
-    seam::UseBackendInput(true);
     Pad pad;
     ASSERT_NE(nullptr, pad.joystick) << SDL_GetError();
     enum { Key, Button, Stick, Removed };
@@ -176,7 +228,7 @@ TEST(ControllerGameTest, AGoesOnFromEveryScreenAndBackQuits) {
                                          state == Playing);
             return replay::Decision{{}, 0, false, true};  // the pad's keys stay
         },
-        1, [] { seam::UseBackendInput(true); }, &exitCode);
+        1, nullptr, &exitCode);
     EXPECT_EQ(0, exitCode);
     EXPECT_EQ((std::vector<int>{Story, Title, Briefing, Playing}), screens);
     EXPECT_LT(frames.size(), 300u);  // else stopped by the runner, with Esc

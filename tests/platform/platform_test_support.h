@@ -62,13 +62,11 @@ class PlatformTest : public ::testing::Test {
 };
 
 // The display as the game opens it: 640x480x8, a flip chain with one back
-// buffer, and a palette whose entry i is (i, 255 - i, i / 2). Flips present
-// into the window as the program does without an accelerated renderer.
+// buffer, and a palette whose entry i is (i, 255 - i, i / 2).
 class DisplayTest : public PlatformTest {
   protected:
     void SetUp() override {
         PlatformTest::SetUp();
-        seam::PresentLikeProgram(true);
         ASSERT_NE(nullptr, window = OpenTestWindow());
         ASSERT_EQ(DD_OK, DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&device),
                                             IID_IDirectDraw7, nullptr));

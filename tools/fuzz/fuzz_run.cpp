@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 if (event.a >= runfile::kKeyCount) std::abort();
                 break;
             case runfile::Event::LevelEnd:
-                if (event.a > static_cast<std::uint8_t>(runfile::Outcome::GameComplete)) std::abort();
+                if (event.a > static_cast<std::uint8_t>(runfile::Outcome::GameComplete))
+                    std::abort();
                 break;
             case runfile::Event::End:
                 if (!last || !run.complete) std::abort();
