@@ -1,9 +1,10 @@
-// Counts every heap allocation the process makes, SDL and FreeType included.
+// Counts every heap allocation the process makes, the desktop backend's SDL
+// included.
 //
 // alloc_count.cpp defines malloc and its siblings in the benchmark
 // executable itself; the dynamic linker then binds every shared library's
-// malloc to them too, so allocations made inside the platform layer, SDL and
-// the font renderer are counted, not only those of our own objects.
+// malloc to them too, so allocations made inside SDL and the C++ library
+// (operator new) are counted, not only those of our own objects.
 #pragma once
 
 #include <cstdint>

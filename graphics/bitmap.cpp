@@ -82,19 +82,25 @@ static bool SizesAgree(const BitmapInfoHeader& info) {
     return info.biSizeImage >= needed && info.biSizeImage <= kMaxPixelBytes;
 }
 
+// Reads the whole file into a record of its own and hands it over only when
+// every check passed: a refused file leaves the caller's record, headers,
+// colour table and pixels alike, as it was, so its sizes always describe the
+// buffer it holds.
 int ReadBitmapFile(BitmapFile* bitmap, HFILE file) {
     if (bitmap == nullptr) return Refuse(file);
-    if (!ReadExactly(file, &bitmap->fileHeader, sizeof(BitmapFileHeader))) return Refuse(file);
-    if (bitmap->fileHeader.bfType != 0x4D42) return Refuse(file);  // "BM"
-    if (!ReadExactly(file, &bitmap->infoHeader, sizeof(BitmapInfoHeader))) return Refuse(file);
+    BitmapFile read = *bitmap;  // a file without a colour table keeps the one there
+    read.pixels = nullptr;
+    if (!ReadExactly(file, &read.fileHeader, sizeof(BitmapFileHeader))) return Refuse(file);
+    if (read.fileHeader.bfType != 0x4D42) return Refuse(file);  // "BM"
+    if (!ReadExactly(file, &read.infoHeader, sizeof(BitmapInfoHeader))) return Refuse(file);
 
-    const BitmapInfoHeader& info = bitmap->infoHeader;
+    const BitmapInfoHeader& info = read.infoHeader;
     if (info.biBitCount == 8) {
         // Stored as blue, green, red, reserved; kept as red, green, blue, flags.
         BYTE table[256 * 4];
         if (!ReadExactly(file, table, sizeof(table))) return Refuse(file);
         for (int i = 0; i < 256; ++i) {
-            PALETTEENTRY& entry = bitmap->paletteEntries[i];
+            PALETTEENTRY& entry = read.paletteEntries[i];
             entry.peRed = table[4 * i + 2];
             entry.peGreen = table[4 * i + 1];
             entry.peBlue = table[4 * i];
@@ -104,26 +110,21 @@ int ReadBitmapFile(BitmapFile* bitmap, HFILE file) {
     if (info.biBitCount != 8 && info.biBitCount != 16 && info.biBitCount != 24) {
         return Refuse(file);
     }
-    // Refused before the earlier buffer is touched, like an unknown bit depth.
     if (!SizesAgree(info)) return Refuse(file);
 
-    if (bitmap->pixels != nullptr) {
-        free(bitmap->pixels);
-        bitmap->pixels = nullptr;
-    }
-    bitmap->pixels = static_cast<BYTE*>(malloc(info.biSizeImage));
-    if (bitmap->pixels == nullptr) return Refuse(file);
-    if (!ReadExactly(file, bitmap->pixels, info.biSizeImage)) {
-        // A file that ends early leaves no half-read picture behind.
-        free(bitmap->pixels);
-        bitmap->pixels = nullptr;
+    read.pixels = static_cast<BYTE*>(malloc(info.biSizeImage));
+    if (read.pixels == nullptr) return Refuse(file);
+    if (!ReadExactly(file, read.pixels, info.biSizeImage)) {
+        free(read.pixels);
         return Refuse(file);
     }
     _lclose(file);
 
     // Rows are stored bottom row first; a negative height means top row first,
     // which FlipRows leaves alone. If the flip fails the rows stay as stored.
-    FlipRows(info.biWidth * (info.biBitCount / 8), bitmap->pixels, info.biHeight);
+    FlipRows(info.biWidth * (info.biBitCount / 8), read.pixels, info.biHeight);
+    free(bitmap->pixels);
+    *bitmap = read;
     return 1;
 }
 

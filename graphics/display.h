@@ -85,7 +85,7 @@ struct BitmapFile {
 
 // Takes over and closes `file`. Refuses (0) a file that ends early, or whose
 // stated pixel bytes do not cover its rows, or whose sizes are absurd; such a
-// refusal leaves an earlier pixel buffer as it was.
+// refusal leaves the record (headers, colour table, pixels) as it was.
 int ReadBitmapFile(BitmapFile* bitmap, HFILE file);
 int FlipRows(int rowBytes, BYTE* image, int rowCount);
 IDirectDrawSurface7* MakeFrameSurface();

@@ -114,6 +114,10 @@ void FailUse(Call call, int use, bool forever, HRESULT result = 0);
 // and a failure of the `use`-th from now (and every later one with `forever`).
 long AllocUses();
 void FailAllocUse(long use, bool forever);
+// Every heap allocation since the last Reset, malloc's and operator new's,
+// for checks that something allocates nothing (in the test executables that
+// wrap malloc; operator new is counted but never failed).
+long HeapAllocations();
 
 // --- hooks --------------------------------------------------------------
 // Called after every successful Flip (one presented picture) and on every

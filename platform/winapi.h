@@ -2,8 +2,8 @@
 //
 // Game code (shell/, graphics/, game/) includes this header and nothing
 // platform-specific: on Windows it gets the real Win32 and DirectDraw 7
-// headers, everywhere else the small SDL2-based stand-in under platform/,
-// which declares exactly the subset the game calls.
+// headers, everywhere else the stand-in under platform/, which declares
+// exactly the subset the game calls.
 #pragma once
 
 #ifdef _WIN32

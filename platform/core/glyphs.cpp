@@ -35,7 +35,7 @@ void DrawText(BYTE* pixels, int width, int height, int pitch, int x, int y, cons
               int length, BYTE index) {
     if (length <= 0) return;
     // The whole text starts far enough right for its first character's
-    // overhang, as SDL_ttf laid out a text.
+    // overhang.
     const AtlasGlyph* first = GlyphOf(text[0]);
     int pen = x + (first != nullptr ? first->overhang : 0);
     for (int i = 0; i < length; ++i) {

@@ -1,6 +1,5 @@
 // The device context's default font, drawn from data compiled into the
-// program: DejaVu Sans Bold at 12 pixels, one palette index per pixel, the
-// same pixels the stand-in once rendered through SDL2_ttf at run time. The
+// program: DejaVu Sans Bold at 12 pixels, one palette index per pixel. The
 // data is platform/core/glyph_atlas.inc, made by tools/glyph_atlas.
 #pragma once
 

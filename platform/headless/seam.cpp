@@ -18,6 +18,7 @@ extern "C" {
 int vn_seam_fail_allocs = 0;
 long vn_seam_alloc_skip = 0;  // allocations let through before the failures
 long vn_seam_alloc_uses = 0;  // allocations counted since the last Reset
+long vn_seam_new_uses = 0;    // operator new's, since the last Reset
 }
 
 namespace headless {
@@ -200,6 +201,7 @@ void Reset() {
     vn_seam_fail_allocs = 0;
     vn_seam_alloc_skip = 0;
     vn_seam_alloc_uses = 0;
+    vn_seam_new_uses = 0;
 }
 
 void UseRealClock(bool real) {
@@ -275,6 +277,9 @@ void FailUse(Call call, int use, bool forever, HRESULT result) {
 }
 long AllocUses() {
     return vn_seam_alloc_uses;
+}
+long HeapAllocations() {
+    return vn_seam_alloc_uses + vn_seam_new_uses;
 }
 void FailAllocUse(long use, bool forever) {
     vn_seam_alloc_skip = use > 1 ? use - 1 : 0;

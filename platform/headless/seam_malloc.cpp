@@ -1,11 +1,17 @@
-// malloc for the test executables, which link with -Wl,--wrap=malloc: fails
-// while seam::FailNextAlloc has failures armed, and is the real one otherwise.
+// The heap for the test executables, which link with -Wl,--wrap=malloc:
+// malloc fails while seam::FailNextAlloc has failures armed and is the real
+// one otherwise; operator new, which the C++ library would otherwise take
+// from malloc unseen, is counted too (seam::HeapAllocations), though never
+// failed (the failure sweeps stay those of malloc).
 #include <cstddef>
+#include <cstdlib>
+#include <new>
 
 extern "C" {
 extern int vn_seam_fail_allocs;
 extern long vn_seam_alloc_skip;
 extern long vn_seam_alloc_uses;
+extern long vn_seam_new_uses;
 void* __real_malloc(std::size_t size);
 
 void* __wrap_malloc(std::size_t size) {
@@ -18,4 +24,34 @@ void* __wrap_malloc(std::size_t size) {
     }
     return __real_malloc(size);
 }
+}
+
+namespace {
+
+void* New(std::size_t size) {
+    ++vn_seam_new_uses;
+    void* block = __real_malloc(size != 0 ? size : 1);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    return New(size);
+}
+void* operator new[](std::size_t size) {
+    return New(size);
+}
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+    std::free(block);
 }

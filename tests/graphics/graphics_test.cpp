@@ -6,6 +6,7 @@
 // colour table and the default ramps: the start-up recording; a flip that
 // never succeeds, given up: the fault sweep.)
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -221,9 +222,9 @@ class BitmapTest : public ::testing::Test {
     BitmapFile bitmap = {};
 };
 
-// Every refused file is closed. What the headers give away is refused before
-// the earlier buffer is touched; a file whose pixels end early leaves none,
-// and no read goes past the file's bytes (the sanitizer run reports it).
+// Every refused file is closed and leaves the record (headers, colour table,
+// pixels) as it was; no read goes past the file's bytes (the sanitizer run
+// reports it).
 TEST_F(BitmapTest, RefusesBadHostileAndShortFiles) {
     // Bit depth, width, height and stated pixel bytes of refused headers.
     // clang-format off
@@ -244,30 +245,50 @@ TEST_F(BitmapTest, RefusesBadHostileAndShortFiles) {
     }
     files.push_back({"not BM", good});
     files.back().second[0] = 'M';
-    size_t keeping = 0;  // files before this one are refused before pixels are read
     for (size_t length : {0, 1, 13, 14, 30, 53, 54, 600, 1077, 1078, 1089}) {
-        if (length == 1078) keeping = files.size();
         files.push_back({"cut to " + std::to_string(length),
                          std::vector<uint8_t>(good.begin(), good.begin() + length)});
     }
     files.push_back({"more pixel bytes stated than follow", Rows(4096)});
+    files.push_back({"", good});  // read with no buffer to be had
     for (size_t i = 0; i < files.size(); ++i) {
         ASSERT_EQ(Read(&bitmap, good), 1);
-        BYTE* earlier = bitmap.pixels;
-        EXPECT_EQ(Read(&bitmap, files[i].second), 0) << files[i].first;
-        if (i < keeping) {
-            EXPECT_TRUE(bitmap.pixels == earlier && earlier[0] == 3) << files[i].first;
-        } else {
-            EXPECT_EQ(bitmap.pixels, nullptr) << files[i].first << ": no half-read picture";
-        }
+        const BitmapFile earlier = bitmap;
+        EXPECT_EQ(Read(&bitmap, files[i].second, files[i].first.empty()), 0) << files[i].first;
+        EXPECT_EQ(memcmp(&bitmap, &earlier, sizeof bitmap), 0) << files[i].first;
+        EXPECT_EQ(std::vector<BYTE>(bitmap.pixels, bitmap.pixels + 12),
+                  std::vector<BYTE>({3, 3, 3, 3, 2, 2, 2, 2, 1, 1, 1, 1}))
+            << files[i].first;
     }
-    ASSERT_EQ(Read(&bitmap, good), 1);  // no buffer to be had: none is left
-    EXPECT_EQ(Read(&bitmap, good, true), 0);
-    EXPECT_EQ(bitmap.pixels, nullptr);
     BYTE image[] = {1, 1, 2, 2};  // rows that cannot be turned stay as they were
     seam::FailNextAlloc();
     EXPECT_EQ(FlipRows(2, image, 2) + FlipRows(2, image, -1) + FlipRows(-2, image, 2), 0);
     EXPECT_EQ(std::vector<BYTE>(image, image + 4), std::vector<BYTE>({1, 1, 2, 2}));
+}
+
+// A sheet read again into the same record gives back the pixels it held;
+// after a refused read of a file whose headers told other sizes, frames are
+// cut from the sheet the record still holds, within its buffer.
+TEST_F(BitmapTest, ReadingAgainReplacesTheSheetAndARefusedReadKeepsIt) {
+    OpenDisplay();
+    const std::vector<uint8_t> sheet = MakeSheet(148, 81);
+    ASSERT_EQ(Read(&bitmap, sheet), 1);
+    const size_t inUse = mallinfo2().uordblks + mallinfo2().hblkhd;
+    ASSERT_EQ(Read(&bitmap, sheet), 1);
+    EXPECT_EQ(mallinfo2().uordblks + mallinfo2().hblkhd, inUse) << "the old pixels were kept";
+    for (int width : {296, 72}) {
+        const std::vector<uint8_t> other = MakeSheet(width, 81);
+        EXPECT_EQ(Read(&bitmap, std::vector<uint8_t>(other.begin(), other.end() - 100)), 0);
+        for (int k = 0; k < 2; ++k) {
+            IDirectDrawSurface7* frame = MakeFrameSurface();
+            ASSERT_NE(frame, nullptr);
+            EXPECT_EQ(CopyFrameCell(&bitmap, frame, k), 1);
+            EXPECT_EQ(FrameMismatches(
+                          frame, [&](int r, int c) { return SheetValue(r + 1, 73 * k + c + 1); }),
+                      0)
+                << "frame " << k << " after a refused " << width << "-wide sheet";
+        }
+    }
 }
 
 // Frame k's pixel (r, c) is the top-down sheet's pixel (r + 1, 73k + c + 1);

@@ -52,10 +52,10 @@ TEST(Glyphs, ClippedAtTheEdgesOtherCodesLengthsAndNoAllocation) {
     EXPECT_TRUE(Drawn("AB", 60, 16, 1, 1) == Drawn("A\001\200\377B", 60, 16, 1, 1));
     EXPECT_TRUE(Drawn("J", 60, 16, 1, 1) == Drawn("\177J", 60, 16, 2, 1));
     std::vector<BYTE> picture(63 * 16, kPaper);
-    const long allocations = seam::AllocUses();
+    const long allocations = seam::HeapAllocations();
     for (auto [length, x] : {std::pair{3, 0}, {0, 30}, {-1, 30}})
         standin::DrawText(picture.data(), 60, 16, 63, x, 0, "JEWELS", length, kInk);
-    EXPECT_EQ(seam::AllocUses(), allocations);
+    EXPECT_EQ(seam::HeapAllocations(), allocations);
     EXPECT_TRUE(picture == Drawn("JEW", 60, 16, 0, 0));
 }
 
