@@ -6,7 +6,6 @@
 // the present (palette lookup, texture upload, render) included: the
 // benchmarks link the desktop backend, which presents as the program does.
 #include <benchmark/benchmark.h>
-
 #include <unistd.h>
 
 #include <cstdint>

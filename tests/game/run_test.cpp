@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -170,6 +171,25 @@ TEST_F(RecordedRun, CutOrPartedReplaysFail) {
     const Session parted =
         Verify(path_, &out, [] { seam::FailUse(seam::Call::Blt, 500, true, DDERR_GENERIC); });
     EXPECT_EQ(parted.finished, 1);
+}
+
+// The bot's game kept as a file recorded on the desktop: every build that
+// runs on the core verifies it with the same lines (the web build's suites
+// run this under node).
+TEST(GoldenReplay, KeptRunVerifiesWithTheSameLines) {
+    const std::string run = VORNACKLE_GOLDEN_DIR "/bot_game.vnr";
+    const std::string kept = VORNACKLE_GOLDEN_DIR "/bot_game_verify.txt";
+    const char* update = std::getenv("VORNACKLE_UPDATE_GOLDEN");
+    const bool anew = update != nullptr && *update == '1';
+    if (anew) RecordBotGame(run);
+    std::string out;
+    const Session replayed = Verify(run, &out);
+    EXPECT_EQ(replayed.finished, 0) << out;
+    // All but the picture rate, which is the machine's.
+    out.erase(out.rfind('\n', out.size() - 2) + 1);
+    if (anew) std::ofstream(kept) << out;
+    std::ifstream in(kept);
+    EXPECT_EQ(out, std::string(std::istreambuf_iterator<char>(in), {}));
 }
 
 TEST(RunFile, BadFilesAreToldApart) {
