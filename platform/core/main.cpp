@@ -42,9 +42,7 @@ void Usage(std::FILE* out) {
         out);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunProgram(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             Usage(stdout);
@@ -104,3 +102,19 @@ int main(int argc, char** argv) {
     static HINSTANCE__ instance;
     return runs::Finish(WinMain(&instance, nullptr, commandLine, SW_SHOWNORMAL));
 }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return RunProgram(argc, argv);
+}
+
+#ifdef __EMSCRIPTEN__
+// The page starts the program through this with one option and its file (a
+// run to record, or one to play), as a command line would.
+extern "C" __attribute__((used)) int vn_main_with(const char* option, const char* path) {
+    char name[] = "vornackle";
+    char* argv[] = {name, const_cast<char*>(option), const_cast<char*>(path), nullptr};
+    return RunProgram(3, argv);
+}
+#endif

@@ -69,6 +69,15 @@ struct Replayer {
 Screen screen;
 Recorder* recorder = nullptr;
 Replayer* replayer = nullptr;
+std::FILE* lines = nullptr;       // null: stdout
+std::FILE* complaints = nullptr;  // null: stderr
+
+std::FILE* Lines() {
+    return lines != nullptr ? lines : stdout;
+}
+std::FILE* Complaints() {
+    return complaints != nullptr ? complaints : stderr;
+}
 
 std::uint64_t SheetHash() {
     std::vector<std::string> candidates = standin::DataFileCandidates("playersprite.bmp");
@@ -141,7 +150,7 @@ void TellWriteFailure() {
     Recorder& r = *recorder;
     if (!r.writer.Failed() || r.toldFailure) return;
     r.toldFailure = true;
-    std::fprintf(stderr,
+    std::fprintf(Complaints(),
                  "vornackle: recording to %s stopped: %s; the run up to here stays readable\n",
                  r.path.c_str(), std::strerror(r.writer.Error()));
 }
@@ -241,7 +250,8 @@ void Pace(std::uint32_t milliseconds) {
 void PrintAttempt(runfile::Outcome outcome, int level, int seconds) {
     Replayer& r = *replayer;
     static const char* const kOutcomes[] = {"failed", "complete", "complete"};
-    std::printf("level %d  %-8s  %2d s", level, kOutcomes[static_cast<int>(outcome)], seconds);
+    std::fprintf(Lines(), "level %d  %-8s  %2d s", level, kOutcomes[static_cast<int>(outcome)],
+                 seconds);
     if (!r.gameOpen || screen.titleShown) {
         r.gameOpen = true;
         r.gameTotal = 0;
@@ -249,11 +259,11 @@ void PrintAttempt(runfile::Outcome outcome, int level, int seconds) {
     }
     r.gameTotal += seconds;
     if (outcome == runfile::Outcome::GameComplete) {
-        std::printf("  game complete: total %d s", r.gameTotal);
+        std::fprintf(Lines(), "  game complete: total %d s", r.gameTotal);
         if (r.fastest < 0 || r.gameTotal < r.fastest) r.fastest = r.gameTotal;
         r.gameOpen = false;
     }
-    std::printf("\n");
+    std::fprintf(Lines(), "\n");
 }
 
 }  // namespace
@@ -265,8 +275,9 @@ bool Record(const char* path, const char* programVersion) {
     recorder = new Recorder;
     recorder->path = path;
     if (!recorder->writer.Open(path, programVersion, SheetHash())) {
-        std::fprintf(stderr, "vornackle: cannot record to %s: %s; playing without recording\n",
-                     path, std::strerror(errno));
+        std::fprintf(Complaints(),
+                     "vornackle: cannot record to %s: %s; playing without recording\n", path,
+                     std::strerror(errno));
         Forget();
         return false;
     }
@@ -285,7 +296,7 @@ bool Replay(const char* path, bool verify) {
         status = runfile::Status::OtherSheet;
     }
     if (!runfile::Readable(status)) {
-        std::fprintf(stderr, "vornackle: %s %s\n", path, runfile::Describe(status));
+        std::fprintf(Complaints(), "vornackle: %s %s\n", path, runfile::Describe(status));
         return false;
     }
     replayer = new Replayer;
@@ -329,30 +340,36 @@ int Finish(int exitCode) {
     }
     if (r.verify) {
         if (r.fastest >= 0) {
-            std::printf("fastest total: %d s\n", r.fastest);
+            std::fprintf(Lines(), "fastest total: %d s\n", r.fastest);
         } else {
-            std::printf("fastest total: none (no game completed)\n");
+            std::fprintf(Lines(), "fastest total: none (no game completed)\n");
         }
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - r.started).count();
-        std::printf("%ld pictures in %.2f s: %.0f pictures per second (the game's own pace: 32)\n",
-                    r.pictures, seconds, seconds > 0 ? r.pictures / seconds : 0.0);
+        std::fprintf(Lines(),
+                     "%ld pictures in %.2f s: %.0f pictures per second (the game's own pace: 32)\n",
+                     r.pictures, seconds, seconds > 0 ? r.pictures / seconds : 0.0);
         result = 0;
     }
     if (r.stop == Stop::Parted) {
-        std::fprintf(stderr, "vornackle: %s: the replay differs from the recording: %s\n",
+        std::fprintf(Complaints(), "vornackle: %s: the replay differs from the recording: %s\n",
                      r.path.c_str(), r.parted.c_str());
         result = 1;
     } else if (r.stop == Stop::Cut) {
-        std::fprintf(stderr, "vornackle: %s %s (replayed to the cut, %ld pictures)\n",
+        std::fprintf(Complaints(), "vornackle: %s %s (replayed to the cut, %ld pictures)\n",
                      r.path.c_str(), runfile::Describe(runfile::Status::Cut), r.pictures);
         result = 2;
     } else if (r.stop == Stop::Escape) {
         result = 0;
     }
-    std::fflush(stdout);
+    std::fflush(Lines());
     Forget();
     return result;
+}
+
+void SetOutput(std::FILE* replayLines, std::FILE* oneLineComplaints) {
+    lines = replayLines;
+    complaints = oneLineComplaints;
 }
 
 void Forget() {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "platform/winapi.h"
 
@@ -30,6 +31,9 @@ bool Replay(const char* path, bool verify);
 int Finish(int exitCode);
 // Nothing recorded or replayed (the test seam's reset).
 void Forget();
+// Where a verification's lines and the one-line complaints go instead of
+// stdout and stderr (null: those).
+void SetOutput(std::FILE* lines, std::FILE* complaints);
 
 // --- what the core tells ------------------------------------------------------------
 enum class Mode : std::uint8_t { Off, Recording, Replaying };

@@ -3,13 +3,13 @@
 #include "platform/core/run.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -20,9 +20,40 @@ namespace {
 
 using runfile::Status;
 
+// Unique to the process: the web build's processes all have the same id.
 std::string TempPath(const char* name) {
-    return ::testing::TempDir() + "vn_run_" + std::to_string(getpid()) + "_" + name;
+    static const std::string unique = std::to_string(std::random_device{}());
+    return ::testing::TempDir() + "vn_run_" + unique + "_" + name;
 }
+
+// A replay's lines and complaints, kept in files: the web build's suites
+// cannot capture the streams.
+class Output {
+  public:
+    Output() : lines_(std::tmpfile()), complaints_(std::tmpfile()) {
+        runs::SetOutput(lines_, complaints_);
+    }
+    ~Output() {
+        runs::SetOutput(nullptr, nullptr);
+        std::fclose(lines_);
+        std::fclose(complaints_);
+    }
+    std::string Lines() const { return Read(lines_); }
+    std::string Complaints() const { return Read(complaints_); }
+
+  private:
+    static std::string Read(std::FILE* file) {
+        std::fflush(file);
+        std::rewind(file);
+        std::string text;
+        char chunk[4096];
+        for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+            text.append(chunk, got);
+        return text;
+    }
+    std::FILE* lines_;
+    std::FILE* complaints_;
+};
 
 std::vector<std::uint8_t> Bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -73,7 +104,7 @@ Session Verify(const std::string& path, std::string* out,
                const std::function<void()>& alsoBefore = {}) {
     Session s;
     bool loaded = false;
-    ::testing::internal::CaptureStdout();
+    const Output output;
     s.frames = replay::Play(
         999, 20000, {}, 7,
         [&] {
@@ -82,7 +113,7 @@ Session Verify(const std::string& path, std::string* out,
         },
         &s.exitCode);
     s.finished = loaded ? runs::Finish(s.exitCode) : 2;
-    *out = ::testing::internal::GetCapturedStdout();
+    *out = output.Lines();
     for (const replay::FrameRecord& f : s.frames) s.pictures.push_back(f.checksum);
     return s;
 }
@@ -273,31 +304,29 @@ TEST(RunFile, BadFilesAreToldApart) {
     EXPECT_EQ(runfile::ReadFile((path + ".none").c_str(), &run), Status::Missing);
 
     // The program's answer: one line on stderr, nothing replayed.
+    const Output output;
     Write(path, with(8, 2));
-    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(runs::Replay(path.c_str(), true));
-    const std::string said = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(said, "vornackle: " + path + " " + runfile::Describe(Status::Newer) + "\n");
+    EXPECT_EQ(output.Complaints(),
+              "vornackle: " + path + " " + runfile::Describe(Status::Newer) + "\n");
     EXPECT_EQ(runs::mode, runs::Mode::Off);
     // A whole run played with another sheet.
     Write(path, good);
-    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(runs::Replay(path.c_str(), true));
-    EXPECT_NE(::testing::internal::GetCapturedStderr().find("another sprite sheet"),
-              std::string::npos);
+    EXPECT_NE(output.Complaints().find("another sprite sheet"), std::string::npos);
     std::remove(path.c_str());
 }
 
 // A recording that cannot be made or kept: the game goes on, told once.
 TEST(RunFile, TheGameGoesOnWhenTheRecordingCannot) {
     for (const char* path : {"/nonexistent-folder/run.vnr", "/dev/full"}) {
-        ::testing::internal::CaptureStderr();
+        const Output output;
         int exitCode = -1;
         const std::vector<replay::FrameRecord> frames = replay::Play(
             5000, 400, replay::MakeBotController(0), 1, [&] { runs::Record(path, "test"); },
             &exitCode);
         const int finished = runs::Finish(exitCode);
-        const std::string said = ::testing::internal::GetCapturedStderr();
+        const std::string said = output.Complaints();
         EXPECT_EQ(frames.size(), 400u) << path;
         EXPECT_EQ(finished, 0) << path;
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << path << ": " << said;
