@@ -91,6 +91,8 @@ enum class Step { Ok, Cut, Bad };
 Step ParseToken(Cursor& in, std::uint32_t crc, std::vector<Event>& events, bool* ended) {
     std::uint8_t token;
     if (!in.Byte(&token)) return Step::Cut;
+    // After the end only its check value may come.
+    if (*ended && token != kCheckpoint) return Step::Bad;
     bool bad = false;
     std::uint32_t value = 0;
     if (token < 0x80) {
@@ -99,7 +101,6 @@ Step ParseToken(Cursor& in, std::uint32_t crc, std::vector<Event>& events, bool*
         events.push_back({Event::Tick, 0, 0, 0, (token & 0x40) != 0 ? 16u : 15u});
         return Step::Ok;
     }
-    if (*ended && token != kCheckpoint) return Step::Bad;
     switch (token) {
         case kReads:
             if (!in.Varint(&value, &bad)) return Step::Cut;

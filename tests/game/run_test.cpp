@@ -290,6 +290,13 @@ TEST(RunFile, BadFilesAreToldApart) {
              return b;
          }(),
          Status::Damaged, 0},
+        {"a step after the end, then cut",
+         [&] {
+             auto b = cut(good.size() - 5);
+             b.push_back(0x40);
+             return b;
+         }(),
+         Status::Damaged, 0},
     };
     for (const auto& c : cases) {
         runfile::Run parsed;
