@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/winapi.h"
 
 namespace seam {
@@ -118,6 +119,9 @@ void FailAllocUse(long use, bool forever);
 // for checks that something allocates nothing (in the test executables that
 // wrap malloc; operator new is counted but never failed).
 long HeapAllocations();
+// The blocks of malloc and operator new not yet freed, counted from the
+// process's start (not from Reset): what the program holds on to.
+long HeapBlocksHeld();
 
 // --- hooks --------------------------------------------------------------
 // Called after every successful Flip (one presented picture) and on every
@@ -129,7 +133,7 @@ void SetFrameHook(std::function<void()> hook);
 void SetPollHook(std::function<void()> hook);
 
 // --- what the game produced --------------------------------------------
-constexpr int kWidth = 640, kHeight = 480;
+constexpr int kWidth = backend::kPictureWidth, kHeight = backend::kPictureHeight;
 const BYTE* PrimaryPixels();  // 640 x 480 indices, pitch 640; null if none
 const BYTE* BackPixels();
 const BYTE* SurfacePixels(IDirectDrawSurface7* surface, int* width, int* height, int* pitch);

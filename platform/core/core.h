@@ -106,8 +106,9 @@ void TapKey(int vk);
 // Opens the audio device and makes the tones ahead of the first beep, so
 // that the first catch does not stall a frame.
 void PrepareSound();
-// The MessageBeep type whose tone starts at `samples`; 0 for none.
-UINT BeepOfSamples(const std::int16_t* samples);
+// The MessageBeep type whose tone starts at `samples`; false for none (0 is
+// MB_OK's type).
+bool BeepOfSamples(const std::int16_t* samples, UINT* type);
 
 // --- files -------------------------------------------------------------------
 // Where a data file of the program may be: beside the program, then in

@@ -205,7 +205,7 @@ HRESULT Device::SetCooperativeLevel(HWND window, DWORD flags) {
 HRESULT Device::SetDisplayMode(DWORD width, DWORD height, DWORD bpp, DWORD refresh, DWORD flags) {
     const ApiCall call(Entry::SetDisplayMode);
     CheckAlive(call);
-    if (width != 640 || height != 480 || bpp != 8) {
+    if (width != kScreenWidth || height != kScreenHeight || bpp != 8) {
         call.Unsupported("only 640x480x8 is supported, got %ux%ux%u", width, height, bpp);
     }
     if (refresh != 0 || flags != 0) {

@@ -73,11 +73,13 @@ void PrepareSound() {
     OpenAudio();
 }
 
-UINT BeepOfSamples(const std::int16_t* samples) {
+bool BeepOfSamples(const std::int16_t* samples, UINT* type) {
     for (int i = 0; i < kToneCount; ++i) {
-        if (samples != nullptr && audio.samples[i].data() == samples) return kTones[i].type;
+        if (samples == nullptr || audio.samples[i].data() != samples) continue;
+        *type = kTones[i].type;
+        return true;
     }
-    return 0;
+    return false;
 }
 
 }  // namespace standin

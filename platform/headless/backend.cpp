@@ -107,8 +107,11 @@ bool OpenAudio(int /*samplesPerSecond*/) {
     return true;
 }
 
-void PlaySound(const std::int16_t* samples, std::size_t /*count*/) {
-    captures.beeps.push_back(standin::BeepOfSamples(samples));
+void PlaySound(const std::int16_t* samples, std::size_t count) {
+    // A sound that is none of the beeps' tones, or an empty one, is no beep.
+    UINT type = 0;
+    if (count == 0 || !standin::BeepOfSamples(samples, &type)) type = ~0u;
+    captures.beeps.push_back(type);
 }
 
 const char* ProgramDirectory() {

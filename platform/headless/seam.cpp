@@ -16,9 +16,10 @@ extern "C" {
 // Armed by FailNextAlloc and FailAllocUse, consumed by __wrap_malloc
 // (seam_malloc.cpp, in the test executables that wrap malloc).
 int vn_seam_fail_allocs = 0;
-long vn_seam_alloc_skip = 0;  // allocations let through before the failures
-long vn_seam_alloc_uses = 0;  // allocations counted since the last Reset
-long vn_seam_new_uses = 0;    // operator new's, since the last Reset
+long vn_seam_alloc_skip = 0;   // allocations let through before the failures
+long vn_seam_alloc_uses = 0;   // allocations counted since the last Reset
+long vn_seam_new_uses = 0;     // operator new's, since the last Reset
+long vn_seam_blocks_held = 0;  // blocks of those and of malloc not yet given back
 }
 
 namespace headless {
@@ -280,6 +281,9 @@ long AllocUses() {
 }
 long HeapAllocations() {
     return vn_seam_alloc_uses + vn_seam_new_uses;
+}
+long HeapBlocksHeld() {
+    return vn_seam_blocks_held;
 }
 void FailAllocUse(long use, bool forever) {
     vn_seam_alloc_skip = use > 1 ? use - 1 : 0;

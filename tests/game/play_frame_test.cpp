@@ -130,6 +130,11 @@ TEST(PlayFrame, NewFastestTimeOnlyWhenStrictlyFaster) {
         EXPECT_EQ(frames[0].HasText("YOU ARE THE FASTEST VORNACKLE IN ALL THE LAND"), round != 1);
         EXPECT_EQ(frames[1].beeps, std::vector<UINT>{MB_ICONEXCLAMATION});
         EXPECT_EQ(frames.back().NumberAfter("FASTEST COMPLETION TIME: "), total);
+        for (const seam::TextDraw& text : frames.back().texts) {  // in its place on the title
+            if (text.text.rfind("FASTEST", 0) == 0) {
+                EXPECT_TRUE(text.index == 60 && text.x == 160 && text.y == 176);
+            }
+        }
     }
 }
 

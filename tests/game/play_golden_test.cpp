@@ -157,37 +157,6 @@ TEST(GoldenReplay, EachOutcomeScreenAndEscTappedThere) {
     MatchesRecording(VORNACKLE_GOLDEN_DIR "/outcomes.txt", lines);
 }
 
-// The title after a game completed in record time: its picture and every
-// text in its colour and place, the fastest completion time among them.
-TEST(GoldenReplay, TitleWithTheFastestTime) {
-    std::vector<std::string> lines = {"# checksum, then colour x y text"};
-    bool complete = false;
-    replay::Play(0, 3000, [&](const replay::FrameRecord& frame) {
-        const int state = frame.game.screenState;
-        if (complete && frame.HasText("V O R N A C K L E")) {
-            char head[16];
-            std::snprintf(head, sizeof head, "%08x", frame.checksum);
-            lines.push_back(head);
-            for (const seam::TextDraw& text : frame.texts) {
-                lines.push_back(std::to_string(text.index) + " " + std::to_string(text.x) + " " +
-                                std::to_string(text.y) + " " + text.text);
-            }
-            return replay::Decision{{}, 0, true};
-        }
-        if (state == Briefing) gameData.level = 5;
-        if (state != Playing) return replay::Decision{{replay::MenuKey(state)}};
-        if (replay::IsGameComplete(frame)) {
-            complete = true;
-            return replay::Decision{{VK_BACK}};
-        }
-        gameData.objective = 0;
-        gameData.totalSeconds = 7;
-        return replay::Decision{};
-    });
-    EXPECT_TRUE(complete);
-    MatchesRecording(VORNACKLE_GOLDEN_DIR "/title_fastest.txt", lines);
-}
-
 // Works in an empty scratch folder, where the game looks for its sheet
 // first, holding `sheet` under the sheet's name unless it is empty.
 void UseFolderWith(const std::string& sheet) {

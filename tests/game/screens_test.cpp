@@ -55,6 +55,21 @@ TEST(OutcomeScreen, PictureTheDisplayLostIsDrawnAfreshAndShown) {
     EXPECT_EQ(shown[0], shown[1]);
 }
 
+// A whole session gives back all it took: another one, start-up, menus,
+// play and quit, leaves no more heap blocks held than the one before.
+TEST(Shell, ASessionGivesBackAllItTook) {
+    long held[3] = {};
+    for (long& after : held) {
+        int pictures = 0;
+        replay::Play(0, 200, [&](const FrameRecord& frame) {
+            const int state = frame.game.screenState;
+            return Decision{{replay::MenuKey(state)}, 0, ++pictures == 150};
+        });
+        after = seam::HeapBlocksHeld();
+    }
+    EXPECT_EQ(held[1], held[2]);
+}
+
 // The loop steps the game on every iteration, also before any message
 // arrives (or the story would never appear); Esc quits with exit code 0 and
 // the cursor back.

@@ -1,6 +1,6 @@
 // Window, messages, keys, beeps and time: the loop's plumbing to WM_QUIT,
 // what the window calls refuse, the exact key bit, taps between polls, tones
-// made once, and the tick counter across the 32-bit wrap (its real steps: the waits).
+// made once. (The tick counter's real steps: the waits.)
 #include <malloc.h>
 
 #include <iterator>
@@ -73,17 +73,6 @@ TEST_F(WindowTest, HeldKeysAreExactlyTheTopBitAndTapsAreNotLost) {
     EXPECT_FALSE(Held(VK_SPACE));
     seam::HoldKey(VK_BACK, false);  // let go with no press seen (Enter of a terminal)
     EXPECT_FALSE(Held(VK_BACK));
-}
-
-TEST_F(WindowTest, TicksCrossThe32BitWrap) {
-    seam::SetTick(0xFFFFFFFEu);
-    EXPECT_EQ(0xFFFFFFFEu, GetTickCount());
-    EXPECT_EQ(0xFFFFFFFFu, GetTickCount());
-    EXPECT_EQ(0u, GetTickCount());
-    seam::SetTickStep(30);
-    EXPECT_EQ(1u, GetTickCount());
-    seam::AdvanceTick(0xFFFFFFFFu);  // a full lap less one
-    EXPECT_EQ(30u, seam::PeekTick());
 }
 
 // The tones are made once: later beeps allocate nothing (a tone made anew
