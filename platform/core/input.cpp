@@ -105,7 +105,6 @@ SHORT WINAPI GetAsyncKeyState(int vk) {
             "got 0x%X",
             vk);
     }
-    if (runs::mode != runs::Mode::Off) runs::BeforeRead();
     // The game polls keys in long loops without taking messages, so every
     // poll brings the event queue up to date.
     PumpEvents();

@@ -383,8 +383,8 @@ void Forget() {
 
 // --- the reads ------------------------------------------------------------------------
 
-void BeforeRead() {
-    if (mode != Mode::Replaying) return;
+// A close request the recording has before this read is made now.
+static void BeforeRead() {
     Replayer& r = *replayer;
     const std::vector<runfile::Event>& events = r.run.events;
     while (r.stop == Stop::No) {
@@ -414,6 +414,7 @@ DWORD Tick(DWORD live) {
     }
     if (mode != Mode::Replaying) return live;
     Replayer& r = *replayer;
+    BeforeRead();
     if (r.stop == Stop::No) {
         if (Expected()) return r.tick;
         const runfile::Event& event = r.run.events[r.next];
@@ -443,6 +444,7 @@ bool Key(int vk, bool live) {
     }
     if (mode != Mode::Replaying) return live;
     Replayer& r = *replayer;
+    BeforeRead();
     if (r.stop == Stop::No && !Expected()) {
         const runfile::Event& event = r.run.events[r.next];
         if (event.kind == runfile::Event::Key && event.a == slot) {
@@ -458,8 +460,9 @@ bool Key(int vk, bool live) {
 void MessageRead() {
     if (mode == Mode::Recording) {
         recorder->writer.ExpectedRead();
-    } else if (mode == Mode::Replaying && replayer->stop == Stop::No && !Expected()) {
-        Unexpected(-2);
+    } else if (mode == Mode::Replaying) {
+        BeforeRead();
+        if (replayer->stop == Stop::No && !Expected()) Unexpected(-2);
     }
 }
 

@@ -40,9 +40,8 @@ enum class Mode : std::uint8_t { Off, Recording, Replaying };
 extern Mode mode;
 
 // Each read of the game passes here: the live value when recording (noted)
-// or off, the recorded one when replaying. BeforeRead comes first, at the
-// start of each read call, so that a close request is replayed where it came.
-void BeforeRead();
+// or off, the recorded one when replaying, after a close request the
+// recording has before it (a message read comes before the queue is looked at).
 DWORD Tick(DWORD live);
 bool Key(int vk, bool live);
 void MessageRead();

@@ -182,7 +182,6 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
             "filter %u-%u, flags %u",
             static_cast<void*>(window), filterMin, filterMax, remove);
     }
-    if (runs::mode != runs::Mode::Off) runs::BeforeRead();
     PumpEvents();
     if (runs::mode != runs::Mode::Off) runs::MessageRead();
     if (!windowState.queue.empty()) {

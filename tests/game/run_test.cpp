@@ -113,7 +113,7 @@ Session Verify(const std::string& path, std::string* out,
         },
         &s.exitCode);
     s.finished = loaded ? runs::Finish(s.exitCode) : 2;
-    *out = output.Lines();
+    *out = output.Lines() + output.Complaints();
     for (const replay::FrameRecord& f : s.frames) s.pictures.push_back(f.checksum);
     return s;
 }
@@ -280,6 +280,13 @@ TEST(RunFile, BadFilesAreToldApart) {
         {"header damaged", with(12, '9'), Status::Damaged, 0},
         {"no events yet", cut(header), Status::Cut, 0},
         {"cut inside a varint", cut(header + 2), Status::Cut, 0},
+        {"a varint past 32 bits",
+         [&] {
+             auto b = cut(header);
+             for (std::uint8_t byte : {0x81, 0xFF, 0xFF, 0xFF, 0xFF, 0x1F}) b.push_back(byte);
+             return b;
+         }(),
+         Status::Damaged, 0},
         {"cut before the end's check", cut(good.size() - 1), Status::Cut, 7},
         {"unknown token", with(header + 3, 0xFF), Status::Damaged, 0},
         {"stream damaged before a check", with(header + 5, 0x8D), Status::Damaged, 0},
@@ -325,6 +332,33 @@ TEST(RunFile, BadFilesAreToldApart) {
 }
 
 // A recording that cannot be made or kept: the game goes on, told once.
+// The window closed by the user in the middle of play: the replay closes it
+// at the same read and ends as the recording did.
+TEST(RunFile, ACloseRequestReplaysWhereItCame) {
+    const std::string path = TempPath("closed.vnr");
+    const replay::Controller bot = replay::MakeBotController(0);
+    Session recorded;
+    recorded.frames = replay::Play(
+        5000, 2000,
+        [&](const replay::FrameRecord& frame) {
+            if (frame.game.screenState == Playing && frame.game.secondsLeft == 28) {
+                seam::PushCloseRequest();
+            }
+            return bot(frame);
+        },
+        1, [&] { runs::Record(path.c_str(), "test"); }, &recorded.exitCode);
+    EXPECT_EQ(runs::Finish(recorded.exitCode), 0) << recorded.exitCode;
+    ASSERT_LT(recorded.frames.size(), 2000u);
+    std::string out;
+    const Session replayed = Verify(path, &out);
+    EXPECT_EQ(replayed.finished, 0) << out;
+    ASSERT_EQ(replayed.frames.size(), recorded.frames.size());
+    for (size_t i = 0; i < replayed.frames.size(); ++i) {
+        ASSERT_EQ(replayed.frames[i].checksum, recorded.frames[i].checksum) << i;
+    }
+    std::remove(path.c_str());
+}
+
 TEST(RunFile, TheGameGoesOnWhenTheRecordingCannot) {
     for (const char* path : {"/nonexistent-folder/run.vnr", "/dev/full"}) {
         const Output output;
