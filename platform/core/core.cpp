@@ -105,7 +105,6 @@ void ForgetEverything() {
     ForgetWaits();
     ForgetDirectDraw();
     ForgetWindow();
-    ForgetTexts();
     ForgetKeys();
     ForgetFiles();
 }

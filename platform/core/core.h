@@ -116,24 +116,6 @@ bool BeepOfSamples(const std::int16_t* samples, UINT* type);
 std::vector<std::string> DataFileCandidates(const char* name);
 int OpenFileCount();
 
-// --- text --------------------------------------------------------------------
-// The texts drawn on the back buffer since the last flip, and those of the
-// picture last presented. Records are reused from picture to picture, so
-// that a steady frame allocates nothing for them.
-struct TextRecord {
-    int x, y;
-    std::string text;
-    COLORREF colour;
-    BYTE index;  // the display palette entry it was drawn in
-};
-struct TextLog {
-    std::vector<TextRecord> records;
-    size_t count = 0;
-    void Add(int x, int y, const char* text, int length, COLORREF colour, BYTE index);
-};
-extern TextLog textsSinceFlip;
-extern TextLog textsOfLastPresent;
-
 // --- a fresh process, for a test harness ---------------------------------------
 // Every record of the core back to its start: objects and the window
 // forgotten (never released through), keys up, files closed, the
@@ -143,7 +125,6 @@ void ForgetEverything();
 void ForgetWaits();
 void ForgetDirectDraw();
 void ForgetWindow();
-void ForgetTexts();
 void ForgetKeys();
 void ForgetFiles();
 

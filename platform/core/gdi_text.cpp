@@ -1,27 +1,10 @@
 // GDI on a surface's device context: the text colour, the background mode
 // and TextOutA, in the display palette's entry nearest the colour, from the
-// compiled-in font (glyphs.cpp). The texts of each picture are kept.
+// compiled-in font (glyphs.cpp).
 #include "platform/core/ddraw_objects.h"
+#include "platform/core/harness.h"
 
 namespace standin {
-
-TextLog textsSinceFlip;
-TextLog textsOfLastPresent;
-
-void TextLog::Add(int x, int y, const char* text, int length, COLORREF colour, BYTE index) {
-    if (count == records.size()) records.emplace_back();
-    TextRecord& record = records[count++];
-    record.x = x;
-    record.y = y;
-    record.text.assign(text, static_cast<size_t>(length));
-    record.colour = colour;
-    record.index = index;
-}
-
-void ForgetTexts() {
-    textsSinceFlip = TextLog{};
-    textsOfLastPresent = TextLog{};
-}
 
 namespace {
 
@@ -93,7 +76,8 @@ BOOL WINAPI TextOutA(HDC hdc, int x, int y, LPCSTR text, int length) {
     BYTE index = NearestIndex(surface->textColour);
     DrawText(surface->pixels.get(), surface->width, surface->height, surface->pitch, x, y, text,
              length, index);
-    if (surface->primary != nullptr)
-        textsSinceFlip.Add(x, y, text, length, surface->textColour, index);
+    if (harness != nullptr && surface->primary != nullptr) {
+        harness->DrewText(x, y, text, length, surface->textColour, index);
+    }
     return TRUE;
 }

@@ -173,8 +173,6 @@ HRESULT Surface::Flip(LPDIRECTDRAWSURFACE7 targetOverride, DWORD flags) {
     WaitForFlip();
     // The interfaces stay where they are; their pictures change places.
     std::swap(pixels, back->pixels);
-    std::swap(textsOfLastPresent, textsSinceFlip);
-    textsSinceFlip.count = 0;
     Present(device);
     if (runs::mode != runs::Mode::Off) runs::NotePicture();
     if (harness != nullptr) harness->Flipped();

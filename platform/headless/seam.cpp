@@ -85,6 +85,25 @@ Call InjectableCall(Entry entry) {
     }
 }
 
+// The texts of one picture. Records are reused from picture to picture, so
+// that a steady frame allocates nothing for them.
+struct TextLog {
+    std::vector<TextDraw> records;
+    size_t count = 0;
+    void Add(int x, int y, const char* text, int length, COLORREF colour, BYTE index) {
+        if (count == records.size()) records.emplace_back();
+        TextDraw& record = records[count++];
+        record.x = x;
+        record.y = y;
+        record.text.assign(text, static_cast<size_t>(length));  // in the record's own room
+        record.colour = colour;
+        record.index = index;
+    }
+    std::vector<TextDraw> Texts() const {
+        return std::vector<TextDraw>(records.begin(), records.begin() + static_cast<long>(count));
+    }
+};
+
 struct Failure {
     int skip = 0;   // reaches to let through first
     int count = 0;  // then this many fail
@@ -104,6 +123,7 @@ class Seam final : public standin::Harness {
     int uses[static_cast<int>(Call::Count)] = {};
     std::function<void()> frameHook;
     std::function<void()> pollHook;
+    TextLog textsSinceFlip, textsOfLastPresent;
 
     void Entered(Entry entry) override {
         if (entry != Entry::GetAsyncKeyState) return;
@@ -132,7 +152,14 @@ class Seam final : public standin::Harness {
         return true;
     }
 
+    void DrewText(int x, int y, const char* text, int length, COLORREF colour,
+                  BYTE index) override {
+        textsSinceFlip.Add(x, y, text, length, colour, index);
+    }
+
     void Flipped() override {
+        std::swap(textsOfLastPresent, textsSinceFlip);
+        textsSinceFlip.count = 0;
         ++flips;
         pollsWithoutProgress = 0;
         if (frameHook) frameHook();
@@ -165,15 +192,6 @@ Seam seamState;
 // Under the virtual counter the clock stands still: nothing waits.
 standin::Clock FrozenClock() {
     return standin::Clock{[] { return std::uint64_t{0}; }, [](std::uint64_t) {}, [](int) {}};
-}
-
-std::vector<TextDraw> Convert(const standin::TextLog& log) {
-    std::vector<TextDraw> texts;
-    for (size_t i = 0; i < log.count; ++i) {
-        const standin::TextRecord& r = log.records[i];
-        texts.push_back(TextDraw{r.x, r.y, r.text, r.colour, r.index});
-    }
-    return texts;
 }
 
 standin::Surface* Front() {
@@ -341,10 +359,10 @@ void ClearBeeps() {
 }
 
 std::vector<TextDraw> TextsSinceFlip() {
-    return Convert(standin::textsSinceFlip);
+    return seamState.textsSinceFlip.Texts();
 }
 std::vector<TextDraw> TextsOfLastPresent() {
-    return Convert(standin::textsOfLastPresent);
+    return seamState.textsOfLastPresent.Texts();
 }
 
 bool FontLoaded() {

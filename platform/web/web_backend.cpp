@@ -175,7 +175,7 @@ void NoteYield() {
     page.lastYield = emscripten_get_now();
 }
 
-// Waits without a page: the tests' real-clock cases keep time on the spot.
+// Waits without a page (the program run under node) keep time on the spot.
 void SpinFor(double milliseconds) {
     const double until = emscripten_get_now() + milliseconds;
     while (emscripten_get_now() < until) {

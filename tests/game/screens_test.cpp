@@ -67,7 +67,7 @@ TEST(Shell, ASessionGivesBackAllItTook) {
         });
         after = seam::HeapBlocksHeld();
     }
-    EXPECT_EQ(held[1], held[2]);
+    EXPECT_LE(held[2], held[1]);
 }
 
 // The loop steps the game on every iteration, also before any message

@@ -19,8 +19,8 @@
 namespace {
 
 // The level-complete beep: a rising pair of clean tones (a square wave, the
-// failure buzz, peaks at 0.6 of their height), each fading out so that the
-// beep ends without a click.
+// failure buzz, peaks at 0.6 of their height), each fading in and out so
+// that the beep starts and ends without a click.
 TEST(BeepSound, CleanTonesThatFadeOut) {
     seam::Reset();
     const std::string file = testing::TempDir() + "vn_beep_" + std::to_string(getpid()) + ".raw";
@@ -50,6 +50,7 @@ TEST(BeepSound, CleanTonesThatFadeOut) {
         return most;
     };
     EXPECT_GT(peak(end - 2800, end - 200), 8500) << "the second tone is no clean wave";
+    EXPECT_LT(peak(start, start + 22), 2000) << "the beep starts with a click";
     EXPECT_LT(peak(end - 22, end), 2000) << "the beep ends in a click";
 }
 

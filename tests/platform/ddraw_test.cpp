@@ -71,6 +71,25 @@ TEST_F(DirectDrawTest, UnsupportedUsesStopTheProgramSayingWhy) {
     EXPECT_DEATH(device->SetDisplayMode(640, 480, 8, 60, 0), "got 60 and 0x0");
 }
 
+// Flip exchanges the pictures and shows the new one through the display
+// palette, every column of it; a palette change alone recolours the same one.
+TEST_F(DirectDrawTest, FlipExchangesThePicturesAndShowsThemThroughThePalette) {
+    ASSERT_EQ(DD_OK, Fill(nullptr, 30, primary));
+    ASSERT_EQ(DD_OK, Fill(nullptr, 30));
+    EXPECT_EQ(DDERR_NOTFLIPPABLE, back->Flip(nullptr, DDFLIP_WAIT));
+    PALETTEENTRY gold = {255, 215, 0, 0};
+    for (std::uint32_t jewel : {0xFFC83764u, 0xFFFFD700u}) {  // entry 200, then gold
+        RECT cell{0, 100, 11, 111};
+        ASSERT_EQ(DD_OK, Fill(&cell, 200));
+        ASSERT_EQ(DD_OK, Flip());
+        EXPECT_EQ(30, seam::BackPixels()[0]);  // same interfaces, pictures changed places
+        EXPECT_TRUE(seam::PresentedPixel(0, 110) == jewel &&
+                    seam::PresentedPixel(10, 100) == jewel);
+        EXPECT_EQ(0xFF1EE10Fu, seam::PresentedPixel(11, 100));  // entry 30 around it
+        ASSERT_EQ(DD_OK, palette->SetEntries(0, 200, 1, &gold));
+    }
+}
+
 TEST_F(DirectDrawTest, ReleaseCountsFollowDirectDraw) {
     // GetAttachedSurface added a reference to the back buffer; attaching holds palette and
     // clipper.
