@@ -29,8 +29,9 @@ enum class Stop { No, End, Cut, Parted, Escape };
 // line's level and seconds left, and whether the title was shown (a game
 // begun from there starts its total afresh).
 struct Screen {
-    int level = 0, secondsLeft = kLevelSeconds;
-    bool titleShown = false;
+    int level = 0, secondsLeft = kLevelSeconds;  // of the picture being drawn
+    int shownLevel = 0, shownSecondsLeft = kLevelSeconds;
+    bool titleDrawn = false, titleShown = false;
 };
 
 struct Recorder {
@@ -110,21 +111,21 @@ std::uint32_t ScreenChecksum() {
     return hash;
 }
 
-// What the picture just shown said: the head-up line ("Level 3 ... Time
-// Remaining: 17") and whether it was the title.
-void ReadScreen() {
-    const standin::TextLog& texts = standin::textsOfLastPresent;
-    for (std::size_t i = 0; i < texts.count; ++i) {
-        const char* line = texts.records[i].text.c_str();
-        if (std::strncmp(line, "Level ", 6) == 0) {
-            const char* remaining = std::strstr(line, "Time Remaining: ");
-            if (remaining != nullptr) {
-                screen.level = std::atoi(line + 6);
-                screen.secondsLeft = std::atoi(remaining + 16);
-            }
-        } else if (std::strcmp(line, "PRESS ESC TO EXIT") == 0) {
-            screen.titleShown = true;
+// Remembers what the picture being drawn says: the head-up line ("Level 3
+// ... Time Remaining: 17") and whether it is the title.
+void ReadText(const char* text, int length) {
+    char line[96];
+    const int n = length < static_cast<int>(sizeof line) - 1 ? length : sizeof line - 1;
+    std::memcpy(line, text, n);
+    line[n] = '\0';
+    if (std::strncmp(line, "Level ", 6) == 0) {
+        const char* remaining = std::strstr(line, "Time Remaining: ");
+        if (remaining != nullptr) {
+            screen.level = std::atoi(line + 6);
+            screen.secondsLeft = std::atoi(remaining + 16);
         }
+    } else if (std::strcmp(line, "PRESS ESC TO EXIT") == 0) {
+        screen.titleDrawn = true;
     }
 }
 
@@ -473,7 +474,10 @@ void NoteCloseRequest() {
 }
 
 void NotePicture() {
-    ReadScreen();
+    screen.shownLevel = screen.level;
+    screen.shownSecondsLeft = screen.secondsLeft;
+    if (screen.titleDrawn) screen.titleShown = true;
+    screen.titleDrawn = false;
     if (mode == Mode::Recording) {
         Recorder& r = *recorder;
         if (++r.pictures % 64 == 0) r.writer.Checkpoint();
@@ -490,8 +494,8 @@ void NotePicture() {
 void NoteBeep(UINT type) {
     runfile::Outcome outcome;
     if (mode == Mode::Off || !OutcomeOf(type, &outcome)) return;
-    const int level = screen.level & 0xFF;
-    const int seconds = (kLevelSeconds - screen.secondsLeft) & 0xFF;
+    const int level = screen.shownLevel & 0xFF;
+    const int seconds = (kLevelSeconds - screen.shownSecondsLeft) & 0xFF;
     const std::uint32_t checksum = ScreenChecksum();
     if (mode == Mode::Recording) {
         recorder->writer.LevelEnd(outcome, level, seconds, checksum);
@@ -525,6 +529,10 @@ void NoteBeep(UINT type) {
         return;
     }
     if (r.verify) PrintAttempt(outcome, level, seconds);
+}
+
+void NoteText(const char* text, int length) {
+    if (text != nullptr && length > 0) ReadText(text, length);
 }
 
 void LiveEscape() {

@@ -49,6 +49,7 @@ void MessageRead();
 void NoteCloseRequest();  // the user asked the window to close
 void NotePicture();       // a picture was presented
 void NoteBeep(UINT type);
-void LiveEscape();  // the player's Esc or close while watching a run
+void NoteText(const char* text, int length);  // drawn on the screen's back buffer
+void LiveEscape();                            // the player's Esc or close while watching a run
 
 }  // namespace runs
