@@ -6,13 +6,17 @@
 // the present (palette lookup, texture upload, render) included: the
 // benchmarks link the desktop backend, which presents as the program does.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 #include "bench/alloc_count.h"
 #include "bench/bench_game.h"
 #include "game/game_data.h"
 #include "graphics/display.h"
+#include "platform/core/run.h"
 #include "platform/seam.h"
 
 namespace {
@@ -48,6 +52,26 @@ void BM_PlayFrame(benchmark::State& state) {
     if (gameData.screenState != Playing) state.SkipWithError("the scene left play");
 }
 BENCHMARK(BM_PlayFrame)->Unit(benchmark::kMicrosecond);
+
+// The same frame while the session is recorded (--record): what the frame's
+// reads add, and the file written at its picture.
+void BM_PlayFrameRecording(benchmark::State& state) {
+    SetUpPlay();
+    const std::string path = "/tmp/vn_bench_frame_" + std::to_string(getpid()) + ".vnr";
+    if (!runs::Record(path.c_str(), "bench")) state.SkipWithError("cannot record");
+    const std::uint64_t before = alloc_count::Allocations();
+    for (auto _ : state) {
+        bench::KeepPlaying();
+        PlayFrame();
+    }
+    const std::uint64_t allocations = alloc_count::Allocations() - before;
+    runs::Finish(0);
+    std::remove(path.c_str());
+    state.counters["allocs/frame"] =
+        benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
+    if (gameData.screenState != Playing) state.SkipWithError("the scene left play");
+}
+BENCHMARK(BM_PlayFrameRecording)->Unit(benchmark::kMicrosecond);
 
 void BM_PresentFrame(benchmark::State& state) {
     SetUpPlay();

@@ -14,15 +14,17 @@ fi
 dir=${1:-build-bench}
 
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$dir" -j "${JOBS:-2}" --target vn_bench vn_bench_process vornackle
+cmake --build "$dir" -j "${JOBS:-2}" --target vn_bench vn_bench_process vn_bench_run vornackle
 
 echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg), $(date -u '+%F %H:%M') UTC"
 if [ "$smoke" = 1 ]; then
     "$dir/bench/vn_bench" --benchmark_min_time=0.01
+    "$dir/bench/vn_bench_run"
     "$dir/bench/vn_bench_process" --benchmark_min_time=0.01 --benchmark_filter='-BM_LongRun/100'
     bench/cpu_screens.sh "$dir/vornackle" 1
 else
     "$dir/bench/vn_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+    "$dir/bench/vn_bench_run"
     "$dir/bench/vn_bench_process" --benchmark_filter='StartUp|PeakMemory|Pacing' \
         --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
     "$dir/bench/vn_bench_process" --benchmark_filter='BM_LongRun/100'

@@ -21,6 +21,10 @@ constexpr int kPictureWidth = 640;
 constexpr int kPictureHeight = 480;
 
 // --- start-up ------------------------------------------------------------
+// Before anything is opened, for a run replayed unseen (--verify): a
+// display nobody sees, no sound and no input.
+void ShowNothing();
+
 // The program's command line (after its name), for the backend's own
 // options; false when an option is not one of them (`error` then says which).
 bool TakeOptions(int argc, char** argv, const char** error);

@@ -10,6 +10,7 @@
 #include "platform/backend.h"
 #include "platform/core/core.h"
 #include "platform/core/harness.h"
+#include "platform/core/run.h"
 
 namespace standin {
 
@@ -102,7 +103,11 @@ using namespace standin;
 
 DWORD WINAPI GetTickCount(void) {
     const ApiCall call(Entry::GetTickCount);
+    if (runs::mode == runs::Mode::Replaying) return runs::Tick(0);  // as recorded
     DWORD tick;
-    if (harness != nullptr && harness->VirtualTick(true, &tick)) return tick;
-    return ReadTick(call.Previous() == Entry::GetTickCount);
+    if (harness == nullptr || !harness->VirtualTick(true, &tick)) {
+        tick = ReadTick(call.Previous() == Entry::GetTickCount);
+    }
+    if (runs::mode == runs::Mode::Recording) runs::Tick(tick);
+    return tick;
 }

@@ -9,6 +9,7 @@
 
 #include "platform/backend.h"
 #include "platform/core/harness.h"
+#include "platform/core/run.h"
 
 namespace standin {
 
@@ -73,6 +74,12 @@ constexpr std::uint64_t kUnresponsiveMicroseconds = 1000000;
 void PumpEvents() {
     backend::Event event;
     while (backend::PollEvent(&event)) {
+        // A run being watched stops at the player's Esc or close.
+        if (runs::mode == runs::Mode::Replaying &&
+            (event.kind == backend::Event::Close ||
+             (event.kind == backend::Event::KeyDown && event.key == VK_ESCAPE))) {
+            runs::LiveEscape();
+        }
         switch (event.kind) {
             case backend::Event::Close:
                 RequestClose();

@@ -3,6 +3,7 @@
 // that does nothing but poll.
 #include "platform/backend.h"
 #include "platform/core/core.h"
+#include "platform/core/run.h"
 
 namespace standin {
 
@@ -112,5 +113,6 @@ SHORT WINAPI GetAsyncKeyState(int vk) {
     KeyState& key = keys[slot];
     bool held = key.held || key.pressedSincePoll;
     key.pressedSincePoll = false;
+    if (runs::mode != runs::Mode::Off) held = runs::Key(vk, held);
     return static_cast<SHORT>(held ? 0x8000 : 0);
 }

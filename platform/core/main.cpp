@@ -1,10 +1,12 @@
-// The entry point away from Windows: reads the command line as command-line programs do
-// (--help, --version, the backend's options), then hands over to the game's
-// WinMain as the system would.
+// The entry point away from Windows: reads the command line as command-line
+// programs do (--help, --version, recorded runs, the game's own --marks, the
+// backend's options), then hands over to the game's WinMain as the system would.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/backend.h"
+#include "platform/core/run.h"
 #include "platform/winapi.h"
 
 #ifndef VORNACKLE_VERSION
@@ -31,13 +33,23 @@ std::string Usage() {
            backend::OptionsHelp() +
            "  --marks           mark each jewel with a shape of its own, for players who do\n"
            "                    not tell every colour apart (M switches them while playing)\n"
+           "  --record FILE     record the session to FILE as it is played\n"
+           "  --play FILE       show the run recorded in FILE at its pace (Esc stops)\n"
+           "  --verify FILE     replay FILE unseen, as fast as it goes: each level attempt,\n"
+           "                    the totals and the picture rate; exit 0 when it matches the\n"
+           "                    recording, 1 when not, 2 when FILE is not a whole run\n"
            "  --help            show this and exit\n"
            "  --version         show the version and exit\n";
 }
 
-}  // namespace
+// One line on the error stream (a message box where a program has none);
+// the exit code of a command line the program cannot take.
+int Refuse(const std::string& line) {
+    backend::Say((std::string("vornackle: ") + line + "\n").c_str(), true);
+    return 2;
+}
 
-int main(int argc, char** argv) {
+int RunProgram(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             backend::Say(Usage().c_str(), false);
@@ -48,28 +60,64 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    // A caller may start the program with no arguments at all, not even its name.
-    int options = argc > 0 ? argc - 1 : 0;
-    char** option = argv + (argc > 0 ? 1 : 0);
-    // The game's own option reaches it through WinMain's command line, as on
-    // Windows; the rest are the backend's. (A settings file would keep one
-    // more on/off value for it: marks.)
-    static char commandLine[] = "--marks";
-    int kept = 0;
-    for (int i = 0; i < options; ++i) {
-        if (std::strcmp(option[i], "--marks") != 0) option[kept++] = option[i];
+    // The recorded-run options and the game's own; the rest are the backend's.
+    enum { None, Record, Play, Verify } run = None;
+    const char* runPath = nullptr;
+    bool marks = false;
+    std::vector<char*> rest;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--marks") == 0) {
+            marks = true;
+            continue;
+        }
+        static const char* const kRunOptions[] = {"--record", "--play", "--verify"};
+        int which = -1;
+        const char* value = nullptr;
+        for (int k = 0; k < 3; ++k) {
+            const size_t length = std::strlen(kRunOptions[k]);
+            if (std::strcmp(argv[i], kRunOptions[k]) == 0) {
+                which = k;
+                value = i + 1 < argc ? argv[++i] : nullptr;
+            } else if (std::strncmp(argv[i], kRunOptions[k], length) == 0 &&
+                       argv[i][length] == '=') {
+                which = k;
+                value = argv[i] + length + 1;
+            }
+        }
+        if (which < 0) {
+            rest.push_back(argv[i]);
+            continue;
+        }
+        if (value == nullptr || *value == '\0') {
+            return Refuse(std::string(kRunOptions[which]) + " needs a file name");
+        }
+        if (run != None) return Refuse("only one of --record, --play, --verify at a time");
+        run = which == 0 ? Record : which == 1 ? Play : Verify;
+        runPath = value;
     }
-    if (kept == options) commandLine[0] = '\0';
-    options = kept;
     const char* error = nullptr;
-    if (!backend::TakeOptions(options, option, &error)) {
-        const std::string message = std::string("vornackle: unknown option '") +
-                                    (error != nullptr ? error : "") +
-                                    "' (try 'vornackle --help')\n";
-        backend::Say(message.c_str(), true);
+    if (!backend::TakeOptions(static_cast<int>(rest.size()), rest.data(), &error)) {
+        return Refuse(std::string("unknown option '") + (error != nullptr ? error : "") +
+                      "' (try 'vornackle --help')");
+    }
+    // The game's own option reaches it through WinMain's command line, as on
+    // Windows. A replayed run starts the game with the command line it was
+    // recorded with, whatever this one says.
+    static char commandLine[runs::kCommandLineSize] = "";
+    if (marks) std::strcpy(commandLine, "--marks");
+    if (run == Record) runs::Record(runPath, VORNACKLE_VERSION, commandLine);
+    if ((run == Play || run == Verify) && !runs::Replay(runPath, run == Verify, commandLine)) {
         return 2;
     }
+    // A verification shows nothing and plays nothing.
+    if (run == Verify) backend::ShowNothing();
     // The instance handle only identifies the program; any non-null value does.
     static HINSTANCE__ instance;
-    return WinMain(&instance, nullptr, commandLine, SW_SHOWNORMAL);
+    return runs::Finish(WinMain(&instance, nullptr, commandLine, SW_SHOWNORMAL));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return RunProgram(argc, argv);
 }

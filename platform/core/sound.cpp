@@ -4,6 +4,7 @@
 
 #include "platform/backend.h"
 #include "platform/core/core.h"
+#include "platform/core/run.h"
 
 namespace standin {
 
@@ -97,6 +98,7 @@ BOOL WINAPI MessageBeep(UINT type) {
             "supported, got 0x%X",
             type);
     }
+    if (runs::mode != runs::Mode::Off) runs::NoteBeep(type);
     // A new beep cuts the one still sounding, so beeps never pile up.
     if (OpenAudio()) backend::PlaySound(audio.samples[tone].data(), audio.samples[tone].size());
     return TRUE;

@@ -6,6 +6,7 @@
 
 #include "platform/core/ddraw_objects.h"
 #include "platform/core/harness.h"
+#include "platform/core/run.h"
 
 namespace standin {
 
@@ -173,6 +174,7 @@ HRESULT Surface::Flip(LPDIRECTDRAWSURFACE7 targetOverride, DWORD flags) {
     // The interfaces stay where they are; their pictures change places.
     std::swap(pixels, back->pixels);
     Present(device);
+    if (runs::mode != runs::Mode::Off) runs::NotePicture();
     if (harness != nullptr) harness->Flipped();
     PumpEvents();
     return DD_OK;

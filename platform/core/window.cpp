@@ -5,6 +5,7 @@
 
 #include "platform/backend.h"
 #include "platform/core/core.h"
+#include "platform/core/run.h"
 
 namespace standin {
 
@@ -40,6 +41,7 @@ void RequestClose() {
     windowState.closePending = true;
     windowState.closeSince = activeClock.microseconds();
     Post(&mainWindowHandle, WM_CLOSE, 0, 0);
+    if (runs::mode != runs::Mode::Off) runs::NoteCloseRequest();
 }
 
 static void DestroyMainWindow() {
@@ -181,6 +183,7 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
             static_cast<void*>(window), filterMin, filterMax, remove);
     }
     PumpEvents();
+    if (runs::mode != runs::Mode::Off) runs::MessageRead();
     if (!windowState.queue.empty()) {
         *msg = windowState.queue.front();
         windowState.queue.pop_front();

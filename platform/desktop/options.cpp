@@ -33,6 +33,11 @@ bool TakeOptions(int argc, char** argv, const char** error) {
     return true;
 }
 
+void ShowNothing() {
+    desktop::showNothing = true;
+    desktop::remember = false;
+}
+
 const char* OptionsHelp() {
     return "  --window          start in a window (Alt+Enter or F11 switch while playing)\n"
            "  --fullscreen      start on the whole screen (the default)\n"

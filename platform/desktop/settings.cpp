@@ -20,6 +20,7 @@ namespace desktop {
 
 Settings settings;
 bool remember = false;
+bool showNothing = false;
 void (*notePlace)() = nullptr;
 
 void KeepSettings() {

@@ -41,6 +41,9 @@ extern Settings settings;
 // the player switches and when it ends. Tests that never take options leave
 // the file alone.
 extern bool remember;
+// A run replayed unseen (--verify): no window on the screen, no sound, and
+// the settings left as they are.
+extern bool showNothing;
 // The backend's: notes where its window is now in settings.place, while it
 // is a window (null before there is one).
 extern void (*notePlace)();

@@ -39,6 +39,8 @@ using headless::captures;
 
 namespace backend {
 
+void ShowNothing() {}  // nothing is ever shown here
+
 bool TakeOptions(int argc, char** argv, const char** error) {
     if (argc == 0) return true;
     *error = argv[0];

@@ -9,6 +9,7 @@
 
 #include "platform/core/ddraw_objects.h"
 #include "platform/core/harness.h"
+#include "platform/core/run.h"
 #include "platform/headless/captures.h"
 
 extern "C" {
@@ -210,6 +211,7 @@ void CheckKey(const char* call, int vk) {
 
 void Reset() {
     standin::ForgetEverything();
+    runs::Forget();
     seamState = Seam{};
     standin::harness = &seamState;
     standin::UseClock(FrozenClock());

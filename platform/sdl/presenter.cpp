@@ -218,7 +218,7 @@ void ClosePresenter() {
 
 bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[256]) {
     Presenter& p = presenter;
-    if (!p.open) return false;
+    if (!p.open || desktop::showNothing) return false;
     // A picture the window already shows is not sent again: the menu screens
     // present the same picture frame after frame.
     if (SameAsShown(p, pixels, pitch, lookup)) return false;

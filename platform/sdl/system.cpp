@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "platform/backend.h"
+#include "platform/desktop/settings.h"
 #include "platform/sdl/sdl_backend.h"
 
 namespace {
@@ -52,6 +53,7 @@ void SleepUntil(std::uint64_t microseconds) {
 bool OpenAudio(int samplesPerSecond) {
     if (audio.tried) return audio.device != 0;
     audio.tried = true;
+    if (desktop::showNothing) return false;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
     SDL_AudioSpec want{};
     want.freq = samplesPerSecond;

@@ -52,6 +52,8 @@ bool EnsureVideo() {
     static bool failedForGood = false;  // no display now means none later
     if (SDL_WasInit(SDL_INIT_VIDEO) != 0) return true;
     if (failedForGood) return false;
+    // SDL's dummy driver: a window that is nowhere.
+    if (desktop::showNothing) SDL_setenv("SDL_VIDEODRIVER", "dummy", 1);
     // The game draws in whole pixels: nearest-neighbour unless asked otherwise.
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0");
     // Without a window manager nothing else would bring the window forward.

@@ -246,6 +246,9 @@ void SpinFor(double milliseconds) {
 
 namespace backend {
 
+// The page takes no options, so it never replays a run unseen.
+void ShowNothing() {}
+
 bool TakeOptions(int argc, char** argv, const char** error) {
     if (argc > 0) {
         *error = argv[0];

@@ -116,7 +116,7 @@ void ClosePresenter() {
 
 bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[256]) {
     Presenter& p = presenter;
-    if (!p.open) return false;
+    if (!p.open || desktop::showNothing) return false;
     const bool ready = EnsureBitmap();
     GdiFlush();
     const desktop::Rect changed = spans.Present(ready ? p.surface : desktop::Surface{}, pixels,

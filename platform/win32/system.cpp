@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/backend.h"
+#include "platform/desktop/settings.h"
 
 namespace {
 
@@ -86,6 +87,7 @@ void SleepUntil(std::uint64_t microseconds) {
 bool OpenAudio(int samplesPerSecond) {
     if (audio.tried) return audio.device != nullptr;
     audio.tried = true;
+    if (desktop::showNothing) return false;
     WAVEFORMATEX format{};
     format.wFormatTag = WAVE_FORMAT_PCM;
     format.nChannels = 1;

@@ -197,12 +197,15 @@ bool OpenWindow(const char* title) {
     if (desktop::settings.place.w > 0) monitor = MonitorFromRect(&inside, MONITOR_DEFAULTTOPRIMARY);
     fullScreen = !desktop::settings.window;
     const RECT outer = fullScreen ? MonitorRect(monitor, false) : Outer(place);
-    window = CreateWindowExA(0, kClassName, title, fullScreen ? kFullStyle : kWindowStyle,
-                             outer.left, outer.top, outer.right - outer.left,
-                             outer.bottom - outer.top, nullptr, nullptr, instance, nullptr);
+    // A run replayed unseen gets a window that is never shown.
+    const DWORD hidden = desktop::showNothing ? WS_VISIBLE : 0;
+    window =
+        CreateWindowExA(0, kClassName, title, (fullScreen ? kFullStyle : kWindowStyle) & ~hidden,
+                        outer.left, outer.top, outer.right - outer.left, outer.bottom - outer.top,
+                        nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return false;
     desktop::notePlace = NotePlace;
-    SetForegroundWindow(window);
+    if (!desktop::showNothing) SetForegroundWindow(window);
     UpdateWindow(window);
     return true;
 }

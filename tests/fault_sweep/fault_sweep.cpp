@@ -1,5 +1,6 @@
 // The fault sweep: the bot's whole session (five levels, the first attempt at
-// level 2 thrown, the fastest time on the title, Esc) played once to count
+// level 2 thrown, the fastest time on the title, Esc), recorded as a run,
+// played once to count
 // each injectable call's uses, then again with the k-th use failing, once and
 // from then on, with each failure result. Every run is a process of its own,
 // so that a crash, a sanitizer report or a hang is seen, not suffered.
@@ -24,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/core/run.h"
+#include "platform/core/run_file.h"
 #include "platform/seam.h"
 #include "tests/game/replay_bot.h"
 
@@ -102,7 +105,10 @@ int RunOne(char** argv) {
         if (kind != nullptr && kind->lost && ++pictures + 1 == use) seam::LoseSurfaces();
         return bot(frame);
     };
+    // The session is recorded: a failing call must not cost the run's file.
+    const std::string runPath = "/tmp/fault_sweep_" + std::to_string(getpid()) + ".vnr";
     auto arm = [&] {
+        if (!runs::Record(runPath.c_str(), "sweep")) std::abort();
         // No check looks at the pixels, only at the game's record and the
         // texts: skipping each picture's conversion makes a run far cheaper.
         seam::RecordTextsOnly(true);
@@ -122,6 +128,7 @@ int RunOne(char** argv) {
     const std::vector<replay::FrameRecord> frames =
         replay::Play(4242421, 12000, controller, 1, arm, &exitCode);
     seam::SetPollHook(nullptr);
+    runs::Finish(exitCode);
 
     // Five levels won, and the complete screen's total time kept and shown
     // on the title after it.
@@ -151,7 +158,13 @@ int RunOne(char** argv) {
                      : each.call == Call::Count ? seam::AllocUses()
                                                 : seam::CallUses(each.call));
     }
-    std::fprintf(stderr, " problems%s", seam::OpenFiles() != 0 ? " file-left-open" : "");
+    // Read after the uses are counted, with malloc working again.
+    seam::FailNextAlloc(0);
+    runfile::Run run;
+    const bool runKept = runfile::ReadFile(runPath.c_str(), &run) == runfile::Status::Complete;
+    std::remove(runPath.c_str());
+    std::fprintf(stderr, " problems%s%s", seam::OpenFiles() != 0 ? " file-left-open" : "",
+                 runKept ? "" : " run-file-lost");
     if (int left = seam::LiveObjects()) std::fprintf(stderr, " %d-objects-unreferenced", left);
     std::fprintf(stderr, "\n");
     return 0;

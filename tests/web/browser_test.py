@@ -11,7 +11,8 @@ story, title and briefing screens equal the desktop build's pictures of them
 basket, jewels fall, the head-up lines show, and a key held when the page loses
 focus is let go; arrows, Space and Backspace neither scroll nor leave the page;
 marks remembered by the page show on the briefing and its button switches them;
-the touch buttons steer like keys; Esc ends the game and the page says so. A
+the touch buttons steer like keys; Esc ends the game and the page says so, and
+offers the recorded run, which the page then plays to its end. A
 page without its sprite sheet still plays, and a browser without WebAssembly
 gets a message. The page installs (a manifest Chromium finds no fault
 with), plays with the server gone after a first visit, and shows a new build
@@ -399,6 +400,17 @@ def play_through(page, screenshot):
           "ended" in page.eval("document.getElementById('note').textContent") and
           not page.eval("document.getElementById('note').hidden"),
           "Esc ends the game and the page says so")
+
+    # The game was recorded as it went: the page offers the run, and watching
+    # it (as a file chosen or dropped does) plays it through to its end.
+    check(page.eval("!!document.getElementById('save')"), "the page offers to save the run")
+    run = page.eval("btoa(String.fromCharCode(...Module.FS.readFile('/run.vnr')))")
+    page.eval("sessionStorage.setItem('vnWatch', %s), location.reload(), 1" % json.dumps(run))
+    check(page.wait_for("window.vnTiming && vnTiming.pictures > 0 && !window.vnEnded"),
+          "the saved run plays in the page")
+    check(page.wait_for("!!window.vnEnded && /run has ended/.test("
+                        "document.getElementById('note').textContent)", 60),
+          "the run plays to its end (%s)" % page.eval("document.getElementById('note').textContent"))
 
 
 def wait_for_worker(page):
