@@ -1,8 +1,10 @@
 // The Win32 backend's clock and waits, sound, the program's folder, and
 // messages to the person who started it.
 
-// windows.h before the header that builds on it.
+// The desktop's settings before windows.h, whose near and far macros would
+// take their names; windows.h before the header that builds on it.
 // clang-format off
+#include "platform/desktop/settings.h"
 #include "platform/win32/win32_backend.h"
 #include <mmsystem.h>
 // clang-format on
@@ -11,7 +13,6 @@
 #include <string>
 
 #include "platform/backend.h"
-#include "platform/desktop/settings.h"
 
 namespace {
 
