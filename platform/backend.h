@@ -31,6 +31,10 @@ bool TakeOptions(int argc, char** argv, const char** error);
 // The backend's options for the program's --help: lines of "  --option  what
 // it does", each ending in a newline; "" when it has none.
 const char* OptionsHelp();
+// Whether the game starts with its jewels' marks shown, after the command
+// line asked for them (1: --marks), asked for none (0: --no-marks) or said
+// nothing (-1). A backend that keeps settings remembers the last choice.
+bool MarksShown(int asked);
 
 // Tells the person who started the program `text` (its help, its version,
 // or with `problem` set why it cannot start), as programs of the system do:

@@ -33,6 +33,8 @@ std::string Usage() {
            backend::OptionsHelp() +
            "  --marks           mark each jewel with a shape of its own, for players who do\n"
            "                    not tell every colour apart (M switches them while playing)\n"
+           "  --no-marks        no marks (the default); the desktop program remembers the\n"
+           "                    last of the two\n"
            "  --record FILE     record the session to FILE as it is played\n"
            "  --play FILE       show the run recorded in FILE at its pace (Esc stops)\n"
            "  --verify FILE     replay FILE unseen, as fast as it goes: each level attempt,\n"
@@ -63,11 +65,11 @@ int RunProgram(int argc, char** argv) {
     // The recorded-run options and the game's own; the rest are the backend's.
     enum { None, Record, Play, Verify } run = None;
     const char* runPath = nullptr;
-    bool marks = false;
+    int marks = -1;  // neither --marks nor --no-marks
     std::vector<char*> rest;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--marks") == 0) {
-            marks = true;
+        if (std::strcmp(argv[i], "--marks") == 0 || std::strcmp(argv[i], "--no-marks") == 0) {
+            marks = argv[i][2] == 'm' ? 1 : 0;
             continue;
         }
         static const char* const kRunOptions[] = {"--record", "--play", "--verify"};
@@ -104,7 +106,7 @@ int RunProgram(int argc, char** argv) {
     // Windows. A replayed run starts the game with the command line it was
     // recorded with, whatever this one says.
     static char commandLine[runs::kCommandLineSize] = "";
-    if (marks) std::strcpy(commandLine, "--marks");
+    if (backend::MarksShown(marks)) std::strcpy(commandLine, "--marks");
     if (run == Record) runs::Record(runPath, VORNACKLE_VERSION, commandLine);
     if ((run == Play || run == Verify) && !runs::Replay(runPath, run == Verify, commandLine)) {
         return 2;

@@ -33,6 +33,11 @@ bool TakeOptions(int argc, char** argv, const char** error) {
     return true;
 }
 
+bool MarksShown(int asked) {
+    if (asked >= 0) desktop::settings.marks = asked == 1;
+    return desktop::settings.marks;
+}
+
 void ShowNothing() {
     desktop::showNothing = true;
     desktop::remember = false;

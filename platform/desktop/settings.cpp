@@ -46,6 +46,7 @@ struct Key {
 const Key kKeys[] = {
     {"window", &Settings::window, nullptr, nullptr},
     {"scale", nullptr, nullptr, &Settings::scaling},
+    {"marks", &Settings::marks, nullptr, nullptr},
     {"window_x", nullptr, &Rect::x, nullptr},
     {"window_y", nullptr, &Rect::y, nullptr},
     {"window_width", nullptr, &Rect::w, nullptr},

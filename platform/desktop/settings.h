@@ -1,6 +1,6 @@
 // What the desktop program remembers between runs, and the options it
 // takes: in a window or on the whole screen, the window's size and place,
-// and the scaling.
+// the scaling, and whether the jewels carry their marks.
 //
 // The settings file is small key=value text in the user's configuration
 // folder ($XDG_CONFIG_HOME or ~/.config on Linux, %APPDATA% on Windows),
@@ -26,6 +26,7 @@ namespace desktop {
 struct Settings {
     bool window = false;  // in a window rather than on the whole screen
     Scaling scaling = Scaling::Sharp;
+    bool marks = false;  // the jewels' marks (--marks, --no-marks)
     // The window's inside, in screen pixels, when it has been placed (w > 0).
     Rect place;
 

@@ -51,6 +51,10 @@ const char* OptionsHelp() {
     return "";
 }
 
+bool MarksShown(int asked) {
+    return asked == 1;
+}
+
 bool ScreenSize(int* width, int* height) {
     *width = headless::kScreenWidth;
     *height = headless::kScreenHeight;

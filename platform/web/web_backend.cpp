@@ -261,6 +261,10 @@ const char* OptionsHelp() {
     return "";
 }
 
+bool MarksShown(int asked) {
+    return asked == 1;  // the page remembers its own choice
+}
+
 // The page scales the picture itself: the "screen" is the picture's size.
 bool ScreenSize(int* width, int* height) {
     *width = kWidth;

@@ -62,8 +62,9 @@ TEST_F(SettingsFile, KeepsEverySettingAndLinesOfLaterVersionsAcrossARun) {
     Settings made;
     made.window = true;
     made.scaling = desktop::Scaling::Nearest;
+    made.marks = true;
     made.place = Rect{-1200, 40, 1280, 960};  // a monitor left of the first
-    made.unknown = {"jewel_marks=1"};
+    made.unknown = {"later_key=1"};
     ASSERT_TRUE(desktop::SaveSettings(path, made));  // the folders made on the way
     EXPECT_EQ("<missing>", Slurp(path + ".new"));
 
@@ -71,6 +72,7 @@ TEST_F(SettingsFile, KeepsEverySettingAndLinesOfLaterVersionsAcrossARun) {
     ASSERT_EQ(SettingsRead::Read, desktop::LoadSettings(path, &read));
     EXPECT_TRUE(read.window);
     EXPECT_EQ(desktop::Scaling::Nearest, read.scaling);
+    EXPECT_TRUE(read.marks);
     EXPECT_TRUE(read.place == made.place);
     EXPECT_EQ(made.unknown, read.unknown);
     // Written back unchanged, and as lines a person can read and edit (CRLF too).
@@ -150,6 +152,7 @@ TEST_F(SettingsFile, TheCommandLineWinsOverTheFile) {
     Settings file;
     file.window = false;
     file.scaling = desktop::Scaling::Nearest;
+    file.marks = true;
     ASSERT_TRUE(desktop::SaveSettings(desktop::SettingsPath(), file));
     char window[] = "--window";
     char* argv[] = {window};
@@ -157,6 +160,11 @@ TEST_F(SettingsFile, TheCommandLineWinsOverTheFile) {
     ASSERT_TRUE(backend::TakeOptions(1, argv, &error));
     EXPECT_TRUE(desktop::settings.window);
     EXPECT_EQ(desktop::Scaling::Nearest, desktop::settings.scaling);  // the file's, not asked
+    // The marks: the file's until the command line chooses, then the choice.
+    EXPECT_TRUE(backend::MarksShown(-1));
+    EXPECT_FALSE(backend::MarksShown(0));
+    EXPECT_FALSE(backend::MarksShown(-1));
+    EXPECT_TRUE(backend::MarksShown(1));
 }
 
 TEST(WindowPlace, ComesBackOnAScreenWhenItsMonitorIsGone) {
