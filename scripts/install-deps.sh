@@ -10,7 +10,8 @@ packages_of() {
     case "$1" in
     build) echo build-essential g++ cmake make pkg-config libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core ;;
     # Screenshot checks drive the real program in a virtual X server.
-    test) echo libgtest-dev libbenchmark-dev zlib1g-dev xvfb xauth xdotool imagemagick file dpkg-dev ;;
+    # python3 runs the check that every API entry notes its call.
+    test) echo libgtest-dev libbenchmark-dev zlib1g-dev xvfb xauth xdotool imagemagick file dpkg-dev python3 ;;
     windows) echo mingw-w64 zip ;;
     # make test-windows also cross-builds the suites with GoogleTest's sources.
     wine) echo wine wine64 xvfb xauth xdotool imagemagick googletest ;;
