@@ -1,4 +1,6 @@
 // The web backend: the game compiled to WebAssembly and played in a page.
+// (About 420 lines in one file: each call into the page's JavaScript sits
+// beside the C++ that makes it, which is what a reader of either side needs.)
 // The page (web/index.html) holds a 640 x 480 canvas; this file shows the
 // core's pictures in it, takes the keyboard, the page's on-screen buttons and
 // game controllers, tells the browser's time and plays beeps through WebAudio.

@@ -12,9 +12,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <string>
 
 #include "platform/seam.h"
 #include "tests/game/replay_runner.h"
@@ -191,10 +193,19 @@ TEST(GoldenReplay, EachOutcomeScreenAndEscTappedThere) {
 // Works in an empty scratch folder, where the game looks for its sheet
 // first, holding `sheet` under the sheet's name unless it is empty.
 void UseFolderWith(const std::string& sheet) {
-    char folder[] = "/tmp/vornackle-game-test-XXXXXX";
-#ifdef _WIN32  // under Wine, /tmp is the Linux one
-    if (mktemp(folder) == nullptr || mkdir(folder) != 0 || chdir(folder) != 0) abort();
+#ifdef _WIN32
+    // Under Wine /tmp is the Linux one. mingw's mktemp gives a process 26
+    // names, and Wine gives the suite the same process id run after run, so
+    // they would run out on a machine that keeps its /tmp: a name of our own.
+    static unsigned made = 0;
+    std::string folder;
+    do {
+        folder = "/tmp/vornackle-game-test-" + std::to_string(std::time(nullptr)) + "-" +
+                 std::to_string(made++);
+    } while (mkdir(folder.c_str()) != 0 && made < 1000);
+    if (chdir(folder.c_str()) != 0) abort();
 #else
+    char folder[] = "/tmp/vornackle-game-test-XXXXXX";
     if (mkdtemp(folder) == nullptr || chdir(folder) != 0) abort();
 #endif
     seam::SetProgramDirectory(folder);
