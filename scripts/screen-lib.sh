@@ -179,6 +179,17 @@ fail() {
 # and a window being switched is unmapped for a moment: the last one seen
 # mapped is kept.
 game_window() { xdotool search --onlyvisible --pid "$GAME_PID" 2>/dev/null | tail -1 || true; }
+# Waits SECONDS for GAME_PID's first window into $window; fails saying WHAT
+# did not show one.
+await_window() {
+    local deadline=$((SECONDS + $1)) what=$2
+    window=
+    until [[ -n "$window" ]]; do
+        ((SECONDS < deadline)) || fail "$what: no window appeared"
+        sleep 0.2
+        window=$(game_window)
+    done
+}
 refresh_window() {
     local seen
     seen=$(game_window)

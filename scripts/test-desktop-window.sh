@@ -67,13 +67,7 @@ prepare_references
 start_game() {
     "$build/vornackle" "$@" &
     GAME_PID=$!
-    local deadline=$((SECONDS + 30))
-    window=
-    until [[ -n "$window" ]]; do
-        ((SECONDS < deadline)) || fail "no window appeared"
-        sleep 0.2
-        window=$(game_window)
-    done
+    await_window 30 "vornackle $*"
 }
 
 play_once() {

@@ -111,13 +111,7 @@ run_suites() {
 start_core() {
     (cd "$SHOTS/elsewhere" && exec wine "$run_dir/vornackle.exe" "$@") &
     GAME_PID=$!
-    local deadline=$((SECONDS + 60))
-    window=
-    until [[ -n "$window" ]]; do
-        ((SECONDS < deadline)) || fail "vornackle.exe $*: no window appeared"
-        sleep 0.2
-        window=$(game_window)
-    done
+    await_window 60 "vornackle.exe $*"
     # Without a window manager the keyboard's focus is not given to it.
     xdotool windowfocus "$window" 2>/dev/null || true
 }
@@ -156,13 +150,7 @@ run_desktop() {
     if [[ -x "$linux_build/vornackle" ]]; then
         XDG_CONFIG_HOME=$SHOTS/linux-config SDL_AUDIODRIVER=dummy "$linux_build/vornackle" --window &
         GAME_PID=$!
-        window=
-        local deadline=$((SECONDS + 30))
-        until [[ -n "$window" ]]; do
-            ((SECONDS < deadline)) || fail "the Linux build showed no window"
-            sleep 0.2
-            window=$(game_window)
-        done
+        await_window 30 "the Linux build"
         wait_size 640x480
         wait_for_window linux-story 30 check_story
         press Escape
