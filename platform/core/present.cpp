@@ -1,9 +1,6 @@
 // What the display shows: the display palette, its lookup from palette
 // indices to colours (made again only when the palette changed), and Flip's
-// hand-over of the picture to the backend. Also what every backend shares
-// of presenting: a row looked up, and whether a picture is already shown.
-#include <cstring>
-
+// hand-over of the picture to the backend.
 #include "platform/backend.h"
 #include "platform/core/ddraw_objects.h"
 
@@ -50,23 +47,3 @@ void Present(Device* device) {
 }
 
 }  // namespace standin
-
-namespace backend {
-
-void LookUpRow(const std::uint8_t* in, const std::uint32_t lookup[256], std::uint32_t* out) {
-    for (int x = 0; x < kPictureWidth; ++x) out[x] = lookup[in[x]];
-}
-
-bool SamePicture(const std::uint8_t* shown, const std::uint32_t shownLookup[256],
-                 const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[256]) {
-    if (std::memcmp(shownLookup, lookup, 256 * sizeof lookup[0]) != 0) return false;
-    for (int y = 0; y < kPictureHeight; ++y) {
-        if (std::memcmp(shown + static_cast<size_t>(y) * kPictureWidth,
-                        pixels + static_cast<size_t>(y) * pitch, kPictureWidth) != 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace backend

@@ -31,32 +31,6 @@ void Widen(const Axis& columns, const std::uint32_t lookup[256], const std::uint
     }
 }
 
-// The first and the last column where two picture rows differ (kWidth:
-// none), eight columns at a time: most rows of a play frame do not change.
-int FirstDifference(const std::uint8_t* a, const std::uint8_t* b) {
-    int x = 0;
-    for (; x < kWidth; x += 8) {
-        std::uint64_t wa, wb;
-        std::memcpy(&wa, a + x, 8);
-        std::memcpy(&wb, b + x, 8);
-        if (wa != wb) break;
-    }
-    while (x < kWidth && a[x] == b[x]) ++x;
-    return x;
-}
-int LastDifference(const std::uint8_t* a, const std::uint8_t* b) {
-    int end = kWidth;  // a multiple of 8
-    for (; end > 0; end -= 8) {
-        std::uint64_t wa, wb;
-        std::memcpy(&wa, a + end - 8, 8);
-        std::memcpy(&wb, b + end - 8, 8);
-        if (wa != wb) break;
-    }
-    int x = end - 1;
-    while (x > 0 && a[x] == b[x]) --x;
-    return x;
-}
-
 }  // namespace
 
 Rect PictureArea(int w, int h) {
@@ -171,13 +145,13 @@ Rect SpanPresenter::Present(const Surface& surface, const std::uint8_t* pixels, 
         std::uint8_t* was = shown_.data() + static_cast<std::size_t>(y) * kWidth;
         int first = 0, last = kWidth - 1;
         if (!all) {
-            first = FirstDifference(now, was);
+            first = backend::FirstDifference(now, was);
             if (first == kWidth) {
                 spanFrom_[y] = width;
                 spanTo_[y] = 0;
                 continue;
             }
-            last = LastDifference(now, was);
+            last = backend::LastDifference(now, was);
         }
         if (now != was)
             std::memcpy(was + first, now + first, static_cast<std::size_t>(last - first + 1));
