@@ -1,5 +1,5 @@
 // The web backend: the game compiled to WebAssembly and played in a page.
-// (About 420 lines in one file: each call into the page's JavaScript sits
+// (About 490 lines in one file: each call into the page's JavaScript sits
 // beside the C++ that makes it, which is what a reader of either side needs.)
 // The page (web/index.html) holds a 640 x 480 canvas; this file shows the
 // core's pictures in it, takes the keyboard, the page's on-screen buttons and
@@ -15,6 +15,7 @@
 // spot. (The tests under node link the headless backend instead.)
 #include <emscripten.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -97,18 +98,49 @@ EM_JS(void, vn_attach_input, (int keyDown, int keyUp, int focusLost, int advance
                 push(now ? keyDown : keyUp, vk);
             }
         });
+        if (pads.length && !Module['padSeen']) {
+            Module['padSeen'] = true;
+            if (Module['onPadSeen']) Module['onPadSeen']();
+        }
         padTimer = pads.length ? setTimeout(pollPads, 16) : 0;
     };
     const watchPads = () => { if (!padTimer) pollPads(); };
-    window.addEventListener('gamepadconnected', watchPads);
-    window.addEventListener('gamepaddisconnected', watchPads);
-    watchPads();
+
+    // Listening is not free: from the moment a page listens for controllers
+    // until it stops, the browser reads them 60 times a second in a thread of
+    // its own, two per cent of a core where a page at rest takes nothing.
+    // So until this browser has seen a controller of the player's, the page
+    // listens one second in every three: a controller announces itself with a
+    // press, and one held or pressed again is noticed within three seconds.
+    // Once one has been seen (remembered by the page for later visits) the
+    // page listens all the time.
+    let listening = false, turn = 0;
+    const listen = (on) => {
+        if (on === listening) return;
+        listening = on;
+        for (const name of ['gamepadconnected', 'gamepaddisconnected']) {
+            if (on) window.addEventListener(name, watchPads);
+            else window.removeEventListener(name, watchPads);
+        }
+        // Asked only while listening: asking starts the browser's reading.
+        if (on) watchPads();
+    };
+    const takeTurns = () => {
+        clearTimeout(turn);
+        turn = 0;
+        if (document.hidden) return listen(false);
+        if (Module['padSeen'] || padTimer) return listen(true);
+        listen(!listening);
+        turn = setTimeout(takeTurns, listening ? 1000 : 2000);
+    };
+    takeTurns();
 
     // A key let go while the page is not in front is never reported.
     window.addEventListener('blur', () => push(focusLost, 0));
     document.addEventListener('visibilitychange', () => {
         if (document.hidden) push(focusLost, 0);
-        watchPads();
+        if (listening) watchPads();
+        takeTurns();
     });
 });
 
@@ -117,15 +149,19 @@ EM_JS(int, vn_next_event, (), {
     return events && events.length ? events.shift() : -1;
 });
 
-// The page learns how many pictures were drawn and how long the program
-// worked between its waits (for the figures of docs/PERFORMANCE.md).
-EM_JS(void, vn_draw, (const void* rgba, int frames, double busyMilliseconds), {
+// The part of the picture at (x, y), w x h, changed: only it is copied into
+// the canvas. The page also learns how many pictures were drawn and how long the program worked
+// between its waits (for the figures of docs/PERFORMANCE.md).
+EM_JS(void, vn_draw, (const void* rgba, int x, int y, int w, int h, int frames,
+                      double busyMilliseconds), {
     const canvas = Module['canvas'];
-    const context = Module['vnContext'] || (Module['vnContext'] = canvas.getContext('2d'));
+    // Opaque: the page need not blend the picture with what lies under it.
+    const context = Module['vnContext'] ||
+                    (Module['vnContext'] = canvas.getContext('2d', {alpha: false}));
     // Straight from the program's memory (which may have moved since the
     // last picture): no copy of its own.
     const pixels = new Uint8ClampedArray(HEAPU8.buffer, rgba, 640 * 480 * 4);
-    context.putImageData(new ImageData(pixels, 640, 480), 0, 0);
+    context.putImageData(new ImageData(pixels, 640, 480), 0, 0, x, y, w, h);
     Module['vnWork'] = {frames: frames, busy: busyMilliseconds};
     if (Module['onPicture']) Module['onPicture']();
 });
@@ -153,12 +189,14 @@ EM_ASYNC_JS(void, vn_wait_event, (int milliseconds), {
 // Browsers keep sound off until the player touches a key or the screen: the
 // context is made at once and allowed to run by the first such gesture. It
 // runs only while a beep plays: a running context keeps the machine's sound
-// going (silence included) and costs a few per cent of a core.
+// going (silence included) and costs a few per cent of a core. It asks for
+// 20 ms buffers rather than the browser's shortest: a beep starts some 40 ms
+// later, and the sound costs the browser a fraction of what it did.
 EM_JS(int, vn_open_audio, (int rate), {
     const Context = window.AudioContext || window.webkitAudioContext;
     if (!Context) return 0;
     let context;
-    try { context = new Context(); } catch (e) { return 0; }
+    try { context = new Context({latencyHint: 0.02}); } catch (e) { return 0; }
     const audio = Module['vnAudio'] =
         {context: context, rate: rate, buffers: new Map(), playing: null, allowed: false};
     const allow = () => {
@@ -212,16 +250,19 @@ struct Page {
     double busy = 0;       // milliseconds worked between waits, in all
     int frames = 0;        // pictures presented
     // The picture in the canvas's byte order (R, G, B, A), and the indices
-    // and lookup it was made from, so that an unchanged picture is not sent.
+    // and lookup it was made from, so that only what changed is sent.
     std::vector<std::uint32_t> rgba;
     std::vector<std::uint8_t> shown;
     std::uint32_t lookup[256] = {};
+    std::uint32_t bytes[256] = {};  // the lookup in the canvas's byte order
     bool valid = false;
-    int unchanged = 0;  // presents in a row of the picture already shown
+    int unchanged = 0;     // presents in a row of the picture already shown
+    double nextBlank = 0;  // the browser's clock: the earliest next present
 } page;
 
 constexpr int kUnchangedBeforeRest = 12;
-constexpr int kRestMilliseconds = 100;
+constexpr int kRestMilliseconds = 200;
+constexpr double kBlankMilliseconds = 1000.0 / 60;
 
 const double kStart = emscripten_get_now();
 
@@ -306,45 +347,71 @@ void ClosePresenter() {
     page.valid = false;
 }
 
-// A new picture goes to the canvas at once; the page shows it at its next
-// animation frame. Nothing waits for that frame: asking the browser for
-// frames keeps it drawing them, and the core paces a picture it is not told
-// was paced to the display's 60 Hz by the clock.
+// What changed of a new picture goes to the canvas at once; the page shows
+// it at its next animation frame. Nothing waits for that frame (asking the
+// browser for frames keeps it drawing them): the page paces its pictures
+// itself, one new picture per 60th of a second at most. A play frame takes
+// two of the counter's steps, so its picture never waits here.
 //
+// Each time the page wakes costs the browser about as much as the program's
+// work in between, so a screen that does not change should wake it seldom.
 // A menu screen presents one picture again and again, changing only when its
-// prompt blinks or a key is pressed. After 12 presents of the same picture
-// (a fifth of a second at 60 a second) each present waits for input, 100 ms
-// at most: the page wakes ten times a second instead of sixty, a key is seen
-// at once, and a blink is at most a tenth of a second late. Play does not
-// wait here: its pictures stay the same only while no jewel falls and the
-// basket stands, and with no jewel falling one starts within four frames.
+// prompt blinks or a key is pressed. Presents of the picture already shown
+// return at once, and from the 12th in a row each waits for input, 200 ms at
+// most: the page wakes five times a second, a key is seen at once, and a
+// blink is at most a fifth of a second late. Play does not wait here: its
+// pictures stay the same only while no jewel falls and the basket stands,
+// and with no jewel falling one starts within four frames.
 bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[256]) {
     if (!page.presenterOpen || !OnPage()) return false;
-    const bool same =
-        page.valid && SamePicture(page.shown.data(), page.lookup, pixels, pitch, lookup);
-    if (same) {
-        if (++page.unchanged < kUnchangedBeforeRest) return false;
-        NoteWaitStart();
-        vn_wait_event(kRestMilliseconds);
-        NoteYield();
+    const bool all = !page.valid || std::memcmp(page.lookup, lookup, sizeof page.lookup) != 0;
+    if (all) {
+        std::memcpy(page.lookup, lookup, sizeof page.lookup);
+        // 0xFFRRGGBB becomes the bytes R, G, B, A of a little-endian word.
+        for (int i = 0; i < 256; ++i) {
+            const std::uint32_t c = lookup[i];
+            page.bytes[i] = 0xFF000000u | ((c & 0xFFu) << 16) | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
+        }
+    }
+    // The changed span of each row; the rectangle around them all.
+    int left = kWidth, right = -1, top = kHeight, bottom = -1;
+    for (int y = 0; y < kHeight; ++y) {
+        const std::uint8_t* in = pixels + static_cast<size_t>(y) * pitch;
+        std::uint8_t* was = page.shown.data() + static_cast<size_t>(y) * kWidth;
+        int first = 0, last = kWidth - 1;
+        if (!all) {
+            first = FirstDifference(in, was);
+            if (first == kWidth) continue;
+            last = LastDifference(in, was);
+        }
+        std::uint32_t* out = page.rgba.data() + static_cast<size_t>(y) * kWidth;
+        for (int x = first; x <= last; ++x) out[x] = page.bytes[in[x]];
+        std::memcpy(was + first, in + first, static_cast<size_t>(last - first + 1));
+        left = std::min(left, first);
+        right = std::max(right, last);
+        if (top == kHeight) top = y;
+        bottom = y;
+    }
+    page.valid = true;
+    if (bottom < 0) {
+        if (++page.unchanged >= kUnchangedBeforeRest) {
+            NoteWaitStart();
+            vn_wait_event(kRestMilliseconds);
+            NoteYield();
+        }
         return true;
     }
     page.unchanged = 0;
-    // 0xFFRRGGBB becomes the bytes R, G, B, A of a little-endian word.
-    std::uint32_t bytes[256];
-    for (int i = 0; i < 256; ++i) {
-        const std::uint32_t c = lookup[i];
-        bytes[i] = 0xFF000000u | ((c & 0xFFu) << 16) | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
+    const double now = emscripten_get_now();
+    if (now < page.nextBlank) {
+        NoteWaitStart();
+        vn_wait(static_cast<int>(std::ceil(page.nextBlank - now)));
+        NoteYield();
     }
-    for (int y = 0; y < kHeight; ++y) {
-        const std::uint8_t* in = pixels + static_cast<size_t>(y) * pitch;
-        LookUpRow(in, bytes, page.rgba.data() + static_cast<size_t>(y) * kWidth);
-        std::memcpy(page.shown.data() + static_cast<size_t>(y) * kWidth, in, kWidth);
-    }
-    std::memcpy(page.lookup, lookup, sizeof page.lookup);
-    page.valid = true;
-    vn_draw(page.rgba.data(), ++page.frames, page.busy + (emscripten_get_now() - page.lastYield));
-    return false;
+    page.nextBlank = std::max(now, page.nextBlank) + kBlankMilliseconds;
+    vn_draw(page.rgba.data(), left, top, right - left + 1, bottom - top + 1, ++page.frames,
+            page.busy + (emscripten_get_now() - page.lastYield));
+    return true;
 }
 
 bool PollEvent(Event* event) {
