@@ -1,15 +1,15 @@
 // The web backend: the game compiled to WebAssembly and played in a page.
-// (About 490 lines in one file: each call into the page's JavaScript sits
-// beside the C++ that makes it, which is what a reader of either side needs.)
 // The page (web/index.html) holds a 640 x 480 canvas; this file shows the
-// core's pictures in it, takes the keyboard, the page's on-screen buttons and
-// game controllers, tells the browser's time and plays beeps through WebAudio.
+// core's pictures in it, tells the browser's time and makes the program's
+// waits; input.cpp takes the keyboard, the page's on-screen buttons and game
+// controllers, and sound.cpp plays beeps through WebAudio. Each call into
+// the page's JavaScript sits beside the C++ that makes it.
 //
 // The game keeps its blocking loops. The program is built with ASYNCIFY, and
-// each wait here (the counter's next step, the next 60 Hz blank, a screen
-// that does not change, a key poll with nothing to do) hands control back to
-// the browser until it is over, so the page draws, takes input and plays
-// sound meanwhile.
+// each wait here (the counter's next step, a changed picture's 60 Hz pace, a
+// screen that does not change, a key poll with nothing to do) hands control
+// back to the browser until it is over, so the page draws, takes input and
+// plays sound meanwhile.
 //
 // Without a page nothing is shown or heard and the waits keep time on the
 // spot. (The tests under node link the headless backend instead.)
@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/backend.h"
+#include "platform/web/page.h"
 
 namespace {
 
@@ -32,126 +33,15 @@ constexpr int kHeight = backend::kPictureHeight;
 // neither waits for the counter nor for a key still yields this often.
 constexpr double kMaxBusyMilliseconds = 50;
 
-// --- the page's side -----------------------------------------------------------
-// Events travel from the page's listeners to PollEvent through a queue of
-// numbers: the kind times 2^20 plus the key. The kinds' values and that
-// factor come from here when the listeners are attached.
-constexpr int kKindShift = 20;
-
 // clang-format off
 EM_JS(int, vn_page_present, (), {
     return typeof document !== 'undefined' && !!Module['canvas'] ? 1 : 0;
 });
 
-EM_JS(void, vn_attach_input, (int keyDown, int keyUp, int focusLost, int advanceKey,
-                              int kindFactor), {
-    const VK_BACK = 0x08, VK_RETURN = 0x0D, VK_SPACE = 0x20, VK_ESCAPE = 0x1B,
-          VK_LEFT = 0x25, VK_RIGHT = 0x27, VK_M = 0x4D;
-    const keys = {ArrowLeft: VK_LEFT, ArrowRight: VK_RIGHT, Enter: VK_RETURN,
-                  NumpadEnter: VK_RETURN, Space: VK_SPACE, Backspace: VK_BACK,
-                  Escape: VK_ESCAPE, KeyM: VK_M};
-    const events = Module['vnEvents'] = [];
-    const push = (kind, key) => {
-        events.push(kind * kindFactor + key);
-        const wake = Module['vnWake'];
-        Module['vnWake'] = null;
-        if (wake) wake();
-    };
-    // The page's on-screen buttons press keys through this.
-    Module['vnKey'] = (vk, down) => push(down ? keyDown : keyUp, vk);
-    const onKey = (down) => (e) => {
-        const vk = keys[e.code] || (e.key === ' ' ? VK_SPACE : keys[e.key]);
-        if (!vk) return;
-        // Arrows and Space must not scroll the page, Backspace must not go
-        // back, and Enter or Space must not press a focused button.
-        e.preventDefault();
-        if (down && e.repeat) return;
-        push(down ? keyDown : keyUp, vk);
-    };
-    window.addEventListener('keydown', onKey(true), true);
-    window.addEventListener('keyup', onKey(false), true);
-
-    // Game controllers with the standard mapping, as on the desktop: the
-    // d-pad and the left stick move, A goes on as the screen asks, B is
-    // Backspace, Back (Select) is Esc. The browser reports no presses, so the
-    // page reads the controllers 60 times a second while one is plugged in
-    // and the page is in front, and not at all otherwise.
-    const pressed = (pad, button) => !!pad.buttons[button] && pad.buttons[button].pressed;
-    const padKeys = [
-        [VK_LEFT, (pad) => pressed(pad, 14) || pad.axes[0] < -0.5],
-        [VK_RIGHT, (pad) => pressed(pad, 15) || pad.axes[0] > 0.5],
-        [advanceKey, (pad) => pressed(pad, 0)],
-        [VK_BACK, (pad) => pressed(pad, 1)],
-        [VK_ESCAPE, (pad) => pressed(pad, 8)],
-    ];
-    const padHeld = padKeys.map(() => false);
-    let padTimer = 0;
-    const pollPads = () => {
-        const all = (!document.hidden && navigator.getGamepads && navigator.getGamepads()) || [];
-        const pads = Array.from(all).filter((pad) => pad && pad.connected &&
-                                                     pad.mapping === 'standard');
-        // A controller unplugged, or a page hidden, lets go of its keys.
-        padKeys.forEach(([vk, held], i) => {
-            const now = pads.some(held);
-            if (now !== padHeld[i]) {
-                padHeld[i] = now;
-                push(now ? keyDown : keyUp, vk);
-            }
-        });
-        if (pads.length && !Module['padSeen']) {
-            Module['padSeen'] = true;
-            if (Module['onPadSeen']) Module['onPadSeen']();
-        }
-        padTimer = pads.length ? setTimeout(pollPads, 16) : 0;
-    };
-    const watchPads = () => { if (!padTimer) pollPads(); };
-
-    // Listening is not free: from the moment a page listens for controllers
-    // until it stops, the browser reads them 60 times a second in a thread of
-    // its own, two per cent of a core where a page at rest takes nothing.
-    // So until this browser has seen a controller of the player's, the page
-    // listens one second in every three: a controller announces itself with a
-    // press, and one held or pressed again is noticed within three seconds.
-    // Once one has been seen (remembered by the page for later visits) the
-    // page listens all the time.
-    let listening = false, turn = 0;
-    const listen = (on) => {
-        if (on === listening) return;
-        listening = on;
-        for (const name of ['gamepadconnected', 'gamepaddisconnected']) {
-            if (on) window.addEventListener(name, watchPads);
-            else window.removeEventListener(name, watchPads);
-        }
-        // Asked only while listening: asking starts the browser's reading.
-        if (on) watchPads();
-    };
-    const takeTurns = () => {
-        clearTimeout(turn);
-        turn = 0;
-        if (document.hidden) return listen(false);
-        if (Module['padSeen'] || padTimer) return listen(true);
-        listen(!listening);
-        turn = setTimeout(takeTurns, listening ? 1000 : 2000);
-    };
-    takeTurns();
-
-    // A key let go while the page is not in front is never reported.
-    window.addEventListener('blur', () => push(focusLost, 0));
-    document.addEventListener('visibilitychange', () => {
-        if (document.hidden) push(focusLost, 0);
-        if (listening) watchPads();
-        takeTurns();
-    });
-});
-
-EM_JS(int, vn_next_event, (), {
-    const events = Module['vnEvents'];
-    return events && events.length ? events.shift() : -1;
-});
-
 // The part of the picture at (x, y), w x h, changed: only it is copied into
-// the canvas. The page also learns how many pictures were drawn and how long the program worked
-// between its waits (for the figures of docs/PERFORMANCE.md).
+// the canvas. The page also learns how many pictures were drawn and how long
+// the program worked between its waits (for the figures of
+// docs/PERFORMANCE.md).
 EM_JS(void, vn_draw, (const void* rgba, int x, int y, int w, int h, int frames,
                       double busyMilliseconds), {
     const canvas = Module['canvas'];
@@ -185,66 +75,9 @@ EM_ASYNC_JS(void, vn_wait_event, (int milliseconds), {
         Module['vnWake'] = () => { clearTimeout(timer); resolve(); };
     });
 });
-
-// Browsers keep sound off until the player touches a key or the screen: the
-// context is made at once and allowed to run by the first such gesture. It
-// runs only while a beep plays: a running context keeps the machine's sound
-// going (silence included) and costs a few per cent of a core. It asks for
-// 20 ms buffers rather than the browser's shortest: a beep starts some 40 ms
-// later, and the sound costs the browser a fraction of what it did.
-EM_JS(int, vn_open_audio, (int rate), {
-    const Context = window.AudioContext || window.webkitAudioContext;
-    if (!Context) return 0;
-    let context;
-    try { context = new Context({latencyHint: 0.02}); } catch (e) { return 0; }
-    const audio = Module['vnAudio'] =
-        {context: context, rate: rate, buffers: new Map(), playing: null, allowed: false};
-    const allow = () => {
-        if (audio.allowed) return;
-        context.resume().then(() => {
-            audio.allowed = true;
-            if (!audio.playing) context.suspend();
-        }, () => {});
-    };
-    for (const name of ['keydown', 'pointerdown', 'touchstart']) {
-        window.addEventListener(name, allow, true);
-    }
-    return 1;
-});
-
-// The samples stay unchanged for the program's life: each beep's buffer is
-// made once, on its first play.
-EM_JS(void, vn_play, (const int16_t* samples, int count), {
-    const audio = Module['vnAudio'];
-    if (!audio || !audio.allowed || Module['soundOff']) return;
-    const context = audio.context;
-    let buffer = audio.buffers.get(samples);
-    if (!buffer) {
-        buffer = context.createBuffer(1, count, audio.rate);
-        const out = buffer.getChannelData(0);
-        const first = samples >> 1;
-        for (let i = 0; i < count; ++i) out[i] = HEAP16[first + i] / 32768;
-        audio.buffers.set(samples, buffer);
-    }
-    if (audio.playing) {
-        try { audio.playing.stop(); } catch (e) {}
-    }
-    const source = context.createBufferSource();
-    source.buffer = buffer;
-    source.connect(context.destination);
-    source.onended = () => {
-        if (audio.playing !== source) return;
-        audio.playing = null;
-        context.suspend();
-    };
-    audio.playing = source;
-    source.start();
-    if (context.state !== 'running') context.resume();
-});
 // clang-format on
 
 struct Page {
-    bool inputAttached = false;
     bool presenterOpen = false;
     double lastYield = 0;  // milliseconds on the browser's clock
     double busy = 0;       // milliseconds worked between waits, in all
@@ -266,10 +99,6 @@ constexpr double kBlankMilliseconds = 1000.0 / 60;
 
 const double kStart = emscripten_get_now();
 
-bool OnPage() {
-    return vn_page_present() != 0;
-}
-
 // Around each wait: the work since the last one is counted, the wait not.
 void NoteWaitStart() {
     page.busy += emscripten_get_now() - page.lastYield;
@@ -286,6 +115,23 @@ void SpinFor(double milliseconds) {
 }
 
 }  // namespace
+
+namespace web {
+
+bool OnPage() {
+    return vn_page_present() != 0;
+}
+
+void YieldIfBusy() {
+    if (emscripten_get_now() - page.lastYield <= kMaxBusyMilliseconds) return;
+    NoteWaitStart();
+    vn_wait(0);
+    NoteYield();
+}
+
+}  // namespace web
+
+using web::OnPage;
 
 namespace backend {
 
@@ -316,11 +162,7 @@ bool ScreenSize(int* width, int* height) {
 }
 
 bool OpenWindow(const char* /*title*/) {
-    if (OnPage() && !page.inputAttached) {
-        vn_attach_input(Event::KeyDown, Event::KeyUp, Event::FocusLost, kAdvanceKey,
-                        1 << kKindShift);
-        page.inputAttached = true;
-    }
+    if (OnPage()) web::AttachInput();
     return true;
 }
 
@@ -414,22 +256,6 @@ bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[2
     return true;
 }
 
-bool PollEvent(Event* event) {
-    if (!OnPage()) return false;
-    // A loop that calls nothing that waits still lets the page draw and take
-    // input now and then.
-    if (emscripten_get_now() - page.lastYield > kMaxBusyMilliseconds) {
-        NoteWaitStart();
-        vn_wait(0);
-        NoteYield();
-    }
-    const int next = vn_next_event();
-    if (next < 0) return false;
-    event->kind = static_cast<Event::Kind>(next >> kKindShift);
-    event->key = next & ((1 << kKindShift) - 1);
-    return true;
-}
-
 void WaitForEvent(int milliseconds) {
     if (!OnPage()) {
         SpinFor(milliseconds);
@@ -465,22 +291,10 @@ void SleepUntil(std::uint64_t microseconds) {
     NoteYield();
 }
 
-bool OpenAudio(int samplesPerSecond) {
-    return OnPage() && vn_open_audio(samplesPerSecond) != 0;
-}
-
-void PlaySound(const std::int16_t* samples, std::size_t count) {
-    if (OnPage()) vn_play(samples, static_cast<int>(count));
-}
-
 // The page puts the sprite sheet at the top of the program's file system.
 const char* ProgramDirectory() {
     return "/";
 }
-
-}  // namespace backend
-
-namespace backend {
 
 // The page has no terminal: the console of the browser (or node's) shows it.
 void Say(const char* text, bool problem) {
