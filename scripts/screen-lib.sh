@@ -239,6 +239,22 @@ difference() {
     { compare -metric RMSE "$SHOTS/$1.png" "$2" null: 2>&1 || true; } | sed 's/.*(\(.*\))/\1/'
 }
 
+# Fails unless screenshot NAME, the whole 1024 x 768 screen, shows the 1:1
+# picture ORIGINAL scaled sharp: nearer a 2x nearest-neighbour enlargement
+# brought down with filtering than to plain nearest-neighbour, and near it.
+# LABEL begins the line said.
+check_sharp() {
+    local name=$1 original=$2 label=$3 sharp nearest
+    convert "$original" -filter point -resize 200% -filter triangle -resize 1024x768 \
+        "$SHOTS/sharp.png"
+    convert "$original" -filter point -resize 1024x768 "$SHOTS/nearest.png"
+    sharp=$(difference "$name" "$SHOTS/sharp.png")
+    nearest=$(difference "$name" "$SHOTS/nearest.png")
+    echo "$label: full screen differs from sharp by $sharp, from nearest by $nearest"
+    awk -v s="$sharp" -v n="$nearest" 'BEGIN { exit !(s < n && s < 0.05) }' ||
+        fail "the full-screen picture is not scaled sharp"
+}
+
 # As wait_for, with screenshots of the window alone (the picture at 1:1).
 wait_for_window() {
     wait_for "$1" "$2" "$3" window_shot || fail "'$1' not seen in the window"

@@ -83,15 +83,7 @@ play_once() {
     wait_size 1024x768
     sleep 0.5
     shot story-full
-    convert "$SHOTS/story-1x.png" -filter point -resize 200% -filter triangle \
-        -resize 1024x768 "$SHOTS/sharp.png"
-    convert "$SHOTS/story-1x.png" -filter point -resize 1024x768 "$SHOTS/nearest.png"
-    local sharp nearest
-    sharp=$(difference story-full "$SHOTS/sharp.png")
-    nearest=$(difference story-full "$SHOTS/nearest.png")
-    echo "test-desktop-window: $label: full screen differs from sharp by $sharp, from nearest by $nearest"
-    awk -v s="$sharp" -v n="$nearest" 'BEGIN { exit !(s < n && s < 0.05) }' ||
-        fail "the full-screen picture is not scaled sharp"
+    check_sharp story-full "$SHOTS/story-1x.png" "test-desktop-window: $label"
     check_cpu "$label: story full screen"
 
     press Return

@@ -172,15 +172,7 @@ run_desktop() {
     wait_size 1024x768
     sleep 1
     shot story-full
-    convert "$SHOTS/story.png" -filter point -resize 200% -filter triangle -resize 1024x768 \
-        "$SHOTS/sharp.png"
-    convert "$SHOTS/story.png" -filter point -resize 1024x768 "$SHOTS/nearest.png"
-    local sharp nearest
-    sharp=$(difference story-full "$SHOTS/sharp.png")
-    nearest=$(difference story-full "$SHOTS/nearest.png")
-    echo "test-windows: full screen differs from sharp by $sharp, from nearest by $nearest"
-    awk -v s="$sharp" -v n="$nearest" 'BEGIN { exit !(s < n && s < 0.05) }' ||
-        fail "the full-screen picture is not scaled sharp"
+    check_sharp story-full "$SHOTS/story.png" test-windows
     check_cpu "story full screen"
     xdotool keydown alt key Return keyup alt
     wait_size 640x480

@@ -101,7 +101,7 @@ EM_JS(void, vn_attach_input, (int keyDown, int keyUp, int focusLost, int advance
         clearTimeout(turn);
         turn = 0;
         if (document.hidden) return listen(false);
-        if (Module['padSeen'] || padTimer) return listen(true);
+        if (Module['padSeen']) return listen(true);
         listen(!listening);
         turn = setTimeout(takeTurns, listening ? 1000 : 2000);
     };
