@@ -15,9 +15,10 @@ the touch buttons steer like keys; Esc ends the game and the page says so, and
 offers the recorded run, which the page then plays to its end. A
 page without its sprite sheet still plays, and a browser without WebAssembly
 gets a message. The page installs (a manifest Chromium finds no fault
-with), plays with the server gone after a first visit, and shows a new build
-at the next visit with no file of the old; a scripted game controller plays,
-and lets go of its keys when unplugged; the sound switch outlives a reload.
+with), plays with no network (a server that answers nothing) after a first
+visit, and shows a new build at the next visit with no file of the old; a
+scripted game controller plays, and lets go of its keys when unplugged; the
+sound switch outlives a reload.
 Last, each screen's processor time (all of chromium's processes, 8 s each) is
 printed. --screenshot saves the page in play (the README's picture).
 """
@@ -277,8 +278,20 @@ class Page:
         shutil.rmtree(self.profile, ignore_errors=True)
 
 
-def serve(folder, port=0):
+def serve(folder):
+    """Serves `folder` on a port of its own. Setting `server.folder` to another
+    folder serves that one, and to None leaves every request unanswered, as
+    with no network. Each request reads it when it arrives: the browser opens
+    connections before it needs them, and one opened while the old folder was
+    served must not answer from it."""
     class Quiet(http.server.SimpleHTTPRequestHandler):
+        def send_head(self):
+            if self.server.folder is None:
+                self.close_connection = True
+                return None
+            self.directory = self.server.folder
+            return super().send_head()
+
         def log_message(self, *args):
             pass
 
@@ -286,8 +299,8 @@ def serve(folder, port=0):
         def handle_error(self, request, client_address):
             pass  # a request the page gave up (the blocked sprite sheet)
 
-    handler = functools.partial(Quiet, directory=folder)
-    server = Server(("127.0.0.1", port), handler)
+    server = Server(("127.0.0.1", 0), functools.partial(Quiet, directory=folder))
+    server.folder = folder
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server, "http://127.0.0.1:%d/" % server.server_address[1]
 
@@ -438,7 +451,6 @@ def install_and_offline(chromium, site):
     """Installable; played with no network after a first visit; a new build
     seen at the next visit, with nothing of the old one."""
     server, url = serve(site)
-    port = server.server_address[1]
     page = open_page(chromium, url)
     try:
         check(page.wait_for("window.vnTiming && vnTiming.pictures > 0") and wait_for_worker(page),
@@ -450,8 +462,7 @@ def install_and_offline(chromium, site):
         check(not errors, "chromium reports no installability error %s" % (errors or ""))
         old = page.eval("vnVersion")
 
-        server.shutdown()
-        server.server_close()
+        server.folder = None
         check(page.reload() and page.shows(docs_picture("story.png")),
               "with no network the story screen appears")
         start_level(page, page.tap)
@@ -473,7 +484,7 @@ def install_and_offline(chromium, site):
         shutil.copytree(changed, torn, dirs_exist_ok=True)
         with open(os.path.join(torn, "vornackle.js"), "a") as f:
             f.write("\nwindow.vnBuild = 'torn';\n")
-        server, _ = serve(torn, port)
+        server.folder = torn
         page.reload()
         page.eval("navigator.serviceWorker.getRegistration().then((r) => r.update())"
                   ".then(() => 1, () => 0)")
@@ -481,11 +492,9 @@ def install_and_offline(chromium, site):
                             "!r.installing && !r.waiting)", 15) and
               page.eval("caches.keys()") == ["vornackle-" + old],
               "a build that changes while it is fetched is not kept")
-        server.shutdown()
-        server.server_close()
+        server.folder = changed
         shutil.rmtree(torn, ignore_errors=True)
 
-        server, _ = serve(changed, port)
         check(page.reload() and page.eval("window.vnBuild") == "later" and
               page.eval("vnVersion") != old, "the next visit shows the new build")
         names = page.eval("performance.getEntriesByType('resource').map((e) => e.name)")
