@@ -51,16 +51,17 @@ self.addEventListener('activate', (event) => {
 });
 
 // The page itself from the network when there is one, so that a new version
-// is seen on the next visit; the kept copy when there is none, or when the
-// network has not answered in 4 seconds.
+// is seen on the next visit; the kept copy when there is none, when the
+// network has not answered in 4 seconds, or when the server answers with an
+// error (a 404 or a 503 while the site is being replaced) instead of a page.
 async function page(request) {
   const kept = caches.open(CACHE).then((cache) => cache.match(PAGE));
   const network = fetch(request.url, {cache: 'no-cache'});
   const late = new Promise((resolve) => setTimeout(resolve, 4000));
   try {
     const first = await Promise.race([network, late]);
-    if (first) return first;
-    return (await kept) || (await network);
+    if (first && first.ok) return first;
+    return (await kept) || first || (await network);
   } catch (e) {
     return (await kept) || Response.error();
   }

@@ -15,10 +15,10 @@ the touch buttons steer like keys; Esc ends the game and the page says so, and
 offers the recorded run, which the page then plays to its end. A
 page without its sprite sheet still plays, and a browser without WebAssembly
 gets a message. The page installs (a manifest Chromium finds no fault
-with), plays with no network (a server that answers nothing) after a first
-visit, and shows a new build at the next visit with no file of the old; a
-scripted game controller plays, and lets go of its keys when unplugged; the
-sound switch outlives a reload.
+with), plays with no network (a server that answers nothing, then only 404)
+after a first visit, and shows a new build at the next visit with no file
+of the old; a scripted game controller plays, and lets go of its keys when
+unplugged; the sound switch outlives a reload.
 Last, each screen's processor time (all of chromium's processes, 8 s each) is
 printed. --screenshot saves the page in play (the README's picture).
 """
@@ -469,6 +469,10 @@ def install_and_offline(chromium, site):
         check(basket_moves(page, lambda: page.key("ArrowRight", True),
                            lambda: page.key("ArrowRight", False)),
               "with no network a level plays")
+        # A server that answers, but not with the page: the kept game.
+        server.folder = os.path.join(site, "no such folder")
+        check(page.reload() and page.shows(docs_picture("story.png")),
+              "a server that answers 404 gets the kept game")
 
         # A later build at the same address: its program marks the page.
         changed = tempfile.mkdtemp(prefix="vn-site-")
