@@ -70,14 +70,14 @@ bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[2
 // one picture row of kPictureWidth indices looked up into colours, and
 // whether a picture and lookup are those already shown (`shown` is a whole
 // picture, rows kPictureWidth bytes apart), so an unchanged one need not be
-// sent again, and where two rows differ, so only that part need be.
+// sent again, and which part of a row changed, so only that part need be.
 void LookUpRow(const std::uint8_t* in, const std::uint32_t lookup[256], std::uint32_t* out);
 bool SamePicture(const std::uint8_t* shown, const std::uint32_t shownLookup[256],
                  const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[256]);
-// The first and the last column where two picture rows differ (the first
-// is kPictureWidth when none does; the last is then meaningless).
-int FirstDifference(const std::uint8_t* a, const std::uint8_t* b);
-int LastDifference(const std::uint8_t* a, const std::uint8_t* b);
+// The columns *first to *last of picture row `row` that differ from the row
+// `shown` (all of them when `all`), copied into `shown`; false, with
+// nothing set, when none differs. `row` may be `shown` itself.
+bool TakeChangedSpan(const std::uint8_t* row, std::uint8_t* shown, bool all, int* first, int* last);
 
 // --- input ---------------------------------------------------------------
 struct Event {

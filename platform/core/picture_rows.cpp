@@ -1,5 +1,5 @@
 // What every backend shares of presenting a picture: a row looked up, whether
-// a picture is the one already shown, and where two rows differ. It needs
+// a picture is the one already shown, and which part of a row changed. It needs
 // nothing else of the core, so the desktop's scaler links it alone.
 #include <cstring>
 
@@ -23,7 +23,11 @@ bool SamePicture(const std::uint8_t* shown, const std::uint32_t shownLookup[256]
     return true;
 }
 
-// Eight columns at a time: most rows of a play frame do not change.
+namespace {
+
+// The first and the last column where two rows differ, eight columns at a
+// time: most rows of a play frame do not change. The first is kPictureWidth
+// when none does (the last is then meaningless).
 int FirstDifference(const std::uint8_t* a, const std::uint8_t* b) {
     int x = 0;
     for (; x < kPictureWidth; x += 8) {
@@ -48,6 +52,22 @@ int LastDifference(const std::uint8_t* a, const std::uint8_t* b) {
     int x = end - 1;
     while (x > 0 && a[x] == b[x]) --x;
     return x;
+}
+
+}  // namespace
+
+bool TakeChangedSpan(const std::uint8_t* row, std::uint8_t* shown, bool all, int* first,
+                     int* last) {
+    *first = 0;
+    *last = kPictureWidth - 1;
+    if (!all) {
+        *first = FirstDifference(row, shown);
+        if (*first == kPictureWidth) return false;
+        *last = LastDifference(row, shown);
+    }
+    if (row != shown)
+        std::memcpy(shown + *first, row + *first, static_cast<size_t>(*last - *first + 1));
+    return true;
 }
 
 }  // namespace backend

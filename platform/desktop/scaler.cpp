@@ -143,18 +143,12 @@ Rect SpanPresenter::Present(const Surface& surface, const std::uint8_t* pixels, 
     for (int y = 0; y < kHeight; ++y) {
         const std::uint8_t* now = pixels + static_cast<std::size_t>(y) * pitch;
         std::uint8_t* was = shown_.data() + static_cast<std::size_t>(y) * kWidth;
-        int first = 0, last = kWidth - 1;
-        if (!all) {
-            first = backend::FirstDifference(now, was);
-            if (first == kWidth) {
-                spanFrom_[y] = width;
-                spanTo_[y] = 0;
-                continue;
-            }
-            last = backend::LastDifference(now, was);
+        int first, last;
+        if (!backend::TakeChangedSpan(now, was, all, &first, &last)) {
+            spanFrom_[y] = width;
+            spanTo_[y] = 0;
+            continue;
         }
-        if (now != was)
-            std::memcpy(was + first, now + first, static_cast<std::size_t>(last - first + 1));
         spanFrom_[y] = columns_.from[first];
         spanTo_[y] = columns_.to[last];
         Widen(columns_, lookup_, now, widened_.data() + static_cast<std::size_t>(y) * width,

@@ -220,15 +220,10 @@ bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[2
     for (int y = 0; y < kHeight; ++y) {
         const std::uint8_t* in = pixels + static_cast<size_t>(y) * pitch;
         std::uint8_t* was = page.shown.data() + static_cast<size_t>(y) * kWidth;
-        int first = 0, last = kWidth - 1;
-        if (!all) {
-            first = FirstDifference(in, was);
-            if (first == kWidth) continue;
-            last = LastDifference(in, was);
-        }
+        int first, last;
+        if (!TakeChangedSpan(in, was, all, &first, &last)) continue;
         std::uint32_t* out = page.rgba.data() + static_cast<size_t>(y) * kWidth;
         for (int x = first; x <= last; ++x) out[x] = page.bytes[in[x]];
-        std::memcpy(was + first, in + first, static_cast<size_t>(last - first + 1));
         left = std::min(left, first);
         right = std::max(right, last);
         if (top == kHeight) top = y;
