@@ -299,7 +299,7 @@ def serve(folder):
         def handle_error(self, request, client_address):
             pass  # a request the page gave up (the blocked sprite sheet)
 
-    server = Server(("127.0.0.1", 0), functools.partial(Quiet, directory=folder))
+    server = Server(("127.0.0.1", 0), Quiet)
     server.folder = folder
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server, "http://127.0.0.1:%d/" % server.server_address[1]
