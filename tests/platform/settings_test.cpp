@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -22,8 +23,9 @@ using desktop::Rect;
 using desktop::Settings;
 using desktop::SettingsRead;
 
+// Paths in UTF-8, as the settings' own.
 std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     if (!in) return "<missing>";
     std::ostringstream text;
     text << in.rdbuf();
@@ -39,7 +41,7 @@ std::string Slashes(std::string path) {
 }
 
 void Spill(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
+    std::ofstream(std::filesystem::u8path(path), std::ios::binary) << text;
 }
 
 bool operator==(const Rect& a, const Rect& b) {
@@ -53,6 +55,7 @@ class SettingsFile : public testing::Test {
         folder = testing::TempDir() + "vn_settings_" +
                  testing::UnitTest::GetInstance()->current_test_info()->name();
         path = folder + "/vornackle/settings.txt";
+        std::filesystem::create_directories(folder + "/vornackle");
         std::remove(path.c_str());
     }
     std::string folder, path;
@@ -64,9 +67,11 @@ TEST_F(SettingsFile, KeepsEverySettingAndLinesOfLaterVersionsAcrossARun) {
     made.scaling = desktop::Scaling::Nearest;
     made.marks = true;
     made.place = Rect{-1200, 40, 1280, 960};  // a monitor left of the first
-    made.unknown = {"later_key=1"};
+    made.maximised = true;
+    made.kept = {{"later_key=1", ""}};
     ASSERT_TRUE(desktop::SaveSettings(path, made));  // the folders made on the way
-    EXPECT_EQ("<missing>", Slurp(path + ".new"));
+    EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(folder + "/vornackle"),
+                               std::filesystem::directory_iterator()));  // no file but this
 
     Settings read;
     ASSERT_EQ(SettingsRead::Read, desktop::LoadSettings(path, &read));
@@ -74,7 +79,7 @@ TEST_F(SettingsFile, KeepsEverySettingAndLinesOfLaterVersionsAcrossARun) {
     EXPECT_EQ(desktop::Scaling::Nearest, read.scaling);
     EXPECT_TRUE(read.marks);
     EXPECT_TRUE(read.place == made.place);
-    EXPECT_EQ(made.unknown, read.unknown);
+    EXPECT_TRUE(read.maximised);
     // Written back unchanged, and as lines a person can read and edit (CRLF too).
     EXPECT_EQ(desktop::FormatSettings(made), desktop::FormatSettings(read));
     Settings edited;
@@ -88,7 +93,41 @@ TEST_F(SettingsFile, KeepsEverySettingAndLinesOfLaterVersionsAcrossARun) {
     EXPECT_EQ(0, edited.place.w);
 }
 
-TEST_F(SettingsFile, AFileThatCannotBeReadChangesNothingAndANewerOneIsLeftAlone) {
+// A later version's file: keys and values this one does not know (and a line
+// of a kind it does not know) are ignored and written back as they were,
+// each known one until the player changes that setting here.
+TEST_F(SettingsFile, ALaterVersionsChoicesAreKept) {
+    const std::string later =
+        "version=1\nwindow=1\nscale=smooth\nmarks=1\nwindow_x=99999999999\nwindow_y=20\n"
+        "window_width=1280\nwindow_height=960\npads=all\n[sounds]\n";
+    Spill(path, later);
+    Settings s;
+    s.marks = false;
+    ASSERT_EQ(SettingsRead::Read, desktop::LoadSettings(path, &s));
+    EXPECT_TRUE(s.window && s.marks);
+    EXPECT_EQ(desktop::Scaling::Sharp, s.scaling);  // smooth: not this version's
+    EXPECT_TRUE(s.place == (Rect{0, 20, 1280, 960}));
+    ASSERT_TRUE(desktop::SaveSettings(path, s));
+    const std::string kept = Slurp(path);
+    for (const char* line :
+         {"\nwindow=1\n", "\nscale=smooth\n", "\nmarks=1\n", "\nwindow_x=99999999999\n",
+          "\npads=all\n", "\n[sounds]\n", "\nwindow_height=960\n"})
+        EXPECT_NE(std::string::npos, kept.find(line)) << line << " lost from:\n" << kept;
+    // Read again, the same; changed here, the player's choice replaces the
+    // later version's value and nothing else.
+    Settings again;
+    ASSERT_EQ(SettingsRead::Read, desktop::LoadSettings(path, &again));
+    EXPECT_EQ(kept, desktop::FormatSettings(again));
+    again.scaling = desktop::Scaling::Nearest;
+    again.place.x = 300;
+    const std::string changed = desktop::FormatSettings(again);
+    EXPECT_EQ(std::string::npos, changed.find("smooth"));
+    EXPECT_EQ(std::string::npos, changed.find("99999999999"));
+    EXPECT_NE(std::string::npos, changed.find("\nscale=nearest\nmarks=1\nwindow_x=300\n"));
+    EXPECT_NE(std::string::npos, changed.find("\npads=all\n[sounds]\n"));
+}
+
+TEST_F(SettingsFile, AFileThatIsNoneChangesNothingAndANewerOneIsLeftAlone) {
     Settings kept;
     kept.window = true;
     kept.place = Rect{10, 20, 640, 480};
@@ -100,14 +139,10 @@ TEST_F(SettingsFile, AFileThatCannotBeReadChangesNothingAndANewerOneIsLeftAlone)
 
     ASSERT_TRUE(desktop::SaveSettings(path, Settings{}));
     const char* damaged[] = {
-        "window=1\n",                         // no version first
-        "version=1\nwindow=2\n",              // not a flag
-        "version=1\nwindow_x=99999999999\n",  // far off any screen, and past an int
-        "version=1\nscale=blurry\n",          // no such scaling
-        "version=1\nwindow\n",                // no value
-        "version=x\n",                        // no version number
-        "\x89PNG\r\n\x1a\n\0\0\0\rIHDR",      // another file altogether
-        "",                                   // empty
+        "window=1\n",                     // no version first
+        "version=x\n",                    // no version number
+        "\x89PNG\r\n\x1a\n\0\0\0\rIHDR",  // another file altogether
+        "",                               // empty
     };
     for (const char* text : damaged) {
         Spill(path, text);
@@ -118,7 +153,7 @@ TEST_F(SettingsFile, AFileThatCannotBeReadChangesNothingAndANewerOneIsLeftAlone)
     Spill(path, "version=1\n" + std::string(5000, '#') + "\n");  // no settings file is this long
     EXPECT_EQ(SettingsRead::Damaged, desktop::LoadSettings(path, &s));
 
-    // A newer version's file: not read, and never written over by this one.
+    // A newer version number: not read, and never written over by this one.
     const std::string newer = "version=2\nwindow=1\nwindow_size=huge\n";
     Spill(path, newer);
     s = kept;
@@ -126,6 +161,29 @@ TEST_F(SettingsFile, AFileThatCannotBeReadChangesNothingAndANewerOneIsLeftAlone)
     EXPECT_EQ(before, desktop::FormatSettings(s));
     EXPECT_FALSE(desktop::SaveSettings(path, s));
     EXPECT_EQ(newer, Slurp(path));
+}
+
+// Two copies of the program saving at once: the second writes while the
+// first's new file waits, whole and on the disk, to be renamed. Both are
+// written whole, the later rename wins, and no new file is left behind.
+TEST_F(SettingsFile, TwoWritersEachWriteAWholeFile) {
+    static Settings first, second;
+    static std::string firstPath;
+    static bool secondSaved;
+    first.window = true;
+    second.marks = true;
+    firstPath = path;
+    secondSaved = false;
+    desktop::beforeReplace = [](const std::string& fresh) {
+        desktop::beforeReplace = nullptr;
+        EXPECT_EQ(desktop::FormatSettings(first), Slurp(fresh));
+        secondSaved = desktop::SaveSettings(firstPath, second);
+    };
+    EXPECT_TRUE(desktop::SaveSettings(path, first));
+    EXPECT_TRUE(secondSaved);
+    EXPECT_EQ(desktop::FormatSettings(first), Slurp(path));
+    EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(folder + "/vornackle"),
+                               std::filesystem::directory_iterator()));
 }
 
 TEST_F(SettingsFile, AnUnwritableFileIsSkippedAndTheOldOneKept) {
@@ -141,10 +199,15 @@ TEST_F(SettingsFile, AnUnwritableFileIsSkippedAndTheOldOneKept) {
     EXPECT_FALSE(desktop::SaveSettings("", s));
 }
 
-TEST_F(SettingsFile, TheCommandLineWinsOverTheFile) {
-    const std::string config = folder;
+// In a folder whose name is outside Windows' ANSI code page ("Łukasz"
+// under 1252): the file is where the name says, and the program's options
+// read it. The command line wins over it; the file is written again only
+// once something changed.
+TEST_F(SettingsFile, TheCommandLineWinsOverTheFileInAnyUsersFolder) {
+    const std::string config = folder + "_\xC5\x81ukasz";
+    path = config + "/vornackle/settings.txt";
 #ifdef _WIN32
-    _putenv_s("APPDATA", config.c_str());
+    _wputenv_s(L"APPDATA", std::filesystem::u8path(config).wstring().c_str());
 #else
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
 #endif
@@ -154,9 +217,16 @@ TEST_F(SettingsFile, TheCommandLineWinsOverTheFile) {
     file.scaling = desktop::Scaling::Nearest;
     file.marks = true;
     ASSERT_TRUE(desktop::SaveSettings(desktop::SettingsPath(), file));
+    ASSERT_TRUE(std::filesystem::exists(std::filesystem::u8path(path)));
+    const std::string mine = "# the player's own note\n" + desktop::FormatSettings(file);
+    Spill(path, mine);
+    char* none[] = {nullptr};
+    const char* error = nullptr;
+    ASSERT_TRUE(backend::TakeOptions(0, none, &error));
+    desktop::KeepSettings();
+    EXPECT_EQ(mine, Slurp(path));  // nothing changed, nothing written
     char window[] = "--window";
     char* argv[] = {window};
-    const char* error = nullptr;
     ASSERT_TRUE(backend::TakeOptions(1, argv, &error));
     EXPECT_TRUE(desktop::settings.window);
     EXPECT_EQ(desktop::Scaling::Nearest, desktop::settings.scaling);  // the file's, not asked
@@ -165,6 +235,9 @@ TEST_F(SettingsFile, TheCommandLineWinsOverTheFile) {
     EXPECT_FALSE(backend::MarksShown(0));
     EXPECT_FALSE(backend::MarksShown(-1));
     EXPECT_TRUE(backend::MarksShown(1));
+    desktop::KeepSettings();
+    EXPECT_NE(std::string::npos, Slurp(path).find("\nwindow=1\n"));
+    desktop::remember = false;
 }
 
 TEST(WindowPlace, ComesBackOnAScreenWhenItsMonitorIsGone) {
@@ -185,6 +258,16 @@ TEST(WindowPlace, ComesBackOnAScreenWhenItsMonitorIsGone) {
     // Larger than the first monitor: the size that fits it.
     EXPECT_TRUE(desktop::PlaceOnScreens(Rect{5000, 0, 2560, 1920}, screens) ==
                 desktop::WindowedPlace(screens[0]));
+    // Moved to a monitor of another scale: from 100 % to 150 % and back, the
+    // nearer whole multiple (the smaller of across and down), centred where
+    // Windows put it; at least 1x, and no more than fits.
+    EXPECT_TRUE(desktop::RescaledPlace(Rect{100, 100, 960, 720}, screens[0]) ==
+                (Rect{-60, -20, 1280, 960}));
+    EXPECT_TRUE(desktop::RescaledPlace(Rect{100, 100, 853, 640}, screens[0]) ==
+                (Rect{206, 180, 640, 480}));
+    EXPECT_TRUE(desktop::RescaledPlace(Rect{0, 0, 1300, 700}, screens[0]).w == 640);
+    EXPECT_TRUE(desktop::RescaledPlace(Rect{0, 0, 1920, 1440}, screens[1]).w == 1280);
+    EXPECT_TRUE(desktop::RescaledPlace(Rect{0, 0, 300, 225}, screens[0]).w == 640);
 }
 
 // Presenting only what changed leaves the window as presenting the whole
