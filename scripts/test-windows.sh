@@ -92,6 +92,8 @@ run_suites() {
     if ((${#suites[@]} == 0)); then
         fail "no test programs in $windows_build/tests (make test-windows builds them)"
     fi
+    # The Win32 backend's suite opens real windows.
+    SCREEN_SIZE=1024x768x24 start_xvfb
     for suite in "${suites[@]}"; do
         started=$SECONDS
         # Run from the build folder on Wine's Z: drive, where the tests' own
@@ -103,6 +105,7 @@ run_suites() {
         echo "test-windows: $(basename "$suite"): $(grep -E '^\[  PASSED  \]' "$SHOTS/suite.log")" \
             "in $((SECONDS - started)) s"
     done
+    stop_xvfb
 }
 
 # --- 2. vornackle.exe ----------------------------------------------------------

@@ -10,6 +10,7 @@
 // clang-format on
 
 #include <initializer_list>
+#include <string>
 
 #include "platform/backend.h"
 #include "platform/desktop/controller.h"
@@ -31,8 +32,10 @@ int GameKey(WPARAM key) {
     }
 }
 
-// XInput, from whichever of its libraries this Windows has (loaded by name,
-// so that the program starts on a Windows with none of them).
+// XInput, from whichever of its libraries this Windows has (loaded when
+// first asked, so that the program starts on a Windows with none of them),
+// and only from the system's folder: a file of that name beside the program
+// or in the working folder is never loaded.
 using GetState = DWORD(WINAPI*)(DWORD, XINPUT_STATE*);
 GetState getState = nullptr;
 bool xinputTried = false;
@@ -49,8 +52,13 @@ bool anyConnected = false;
 
 void LoadXInput() {
     xinputTried = true;
-    for (const char* name : {"xinput1_4.dll", "xinput1_3.dll", "xinput9_1_0.dll"}) {
-        if (HMODULE library = LoadLibraryA(name)) {
+    wchar_t system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH - 20) return;
+    for (const wchar_t* name : {L"xinput1_4.dll", L"xinput1_3.dll", L"xinput9_1_0.dll"}) {
+        const std::wstring path = std::wstring(system) + L"\\" + name;
+        if (HMODULE library =
+                LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
             getState = reinterpret_cast<GetState>(
                 reinterpret_cast<void*>(GetProcAddress(library, "XInputGetState")));
             if (getState != nullptr) return;
@@ -113,6 +121,10 @@ bool InputMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
             desktop::Queue({backend::Event::Close, 0});
             return true;
         case WM_ACTIVATEAPP:
+            // While the game is in front, neither the screen saver nor the
+            // display's sleep starts: a controller is no input Windows sees.
+            SetThreadExecutionState(
+                wParam ? ES_CONTINUOUS | ES_DISPLAY_REQUIRED | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
             // Keys held now will never be reported released.
             if (!wParam) desktop::FocusLost();
             return false;
@@ -124,6 +136,7 @@ bool InputMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
             desktop::Press(static_cast<desktop::Source>(wParam), GameKey(wParam), true);
             return true;
         case WM_KEYUP:
+        case WM_SYSKEYUP:  // let go while Alt is held (as for Alt+Enter)
             desktop::Press(static_cast<desktop::Source>(wParam), GameKey(wParam), false);
             return true;
         case WM_SYSKEYDOWN:
@@ -132,13 +145,24 @@ bool InputMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
                 if (!repeat) ToggleFullScreen();
                 return true;
             }
-            // Alt+F4 closes as Windows makes it; a lone Alt or F10 must not
-            // open the (missing) menu and stop the game.
-            return wParam != VK_F4;
+            // Alt+F4 closes as Windows makes it.
+            if (wParam == VK_F4) return false;
+            // Any other key plays with Alt held too; a lone Alt or F10 must
+            // not open the (missing) menu and stop the game.
+            desktop::Press(static_cast<desktop::Source>(wParam), GameKey(wParam), true);
+            return true;
         case WM_SYSCHAR:
             return true;  // or Windows beeps for the Enter of Alt+Enter
         case WM_SYSCOMMAND:
-            return (wParam & 0xFFF0) == SC_KEYMENU;
+            switch (wParam & 0xFFF0) {
+                case SC_KEYMENU:
+                case SC_SCREENSAVE:
+                    return true;
+                case SC_MONITORPOWER:  // to sleep, not to wake
+                    return lParam != -1;
+                default:
+                    return false;
+            }
         default:
             return false;
     }

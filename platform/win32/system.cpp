@@ -55,6 +55,21 @@ struct Audio {
     }
 } audio;
 
+// `wide` in the ANSI code page; "" when a letter of it has no place there.
+std::string Narrow(const std::wstring& wide) {
+    const UINT page = GetACP();
+    // UTF-8 has a place for every letter, and takes no question of it.
+    BOOL lost = FALSE;
+    BOOL* ask = page == CP_UTF8 ? nullptr : &lost;
+    const DWORD flags = page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int n =
+        WideCharToMultiByte(page, flags, wide.data(), int(wide.size()), nullptr, 0, nullptr, ask);
+    if (n <= 0 || lost) return "";
+    std::string text(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(page, flags, wide.data(), int(wide.size()), &text[0], n, nullptr, nullptr);
+    return text;
+}
+
 }  // namespace
 
 namespace backend {
@@ -115,16 +130,26 @@ void PlaySound(const std::int16_t* samples, std::size_t count) {
     if (audio.prepared) waveOutWrite(audio.device, &audio.header, sizeof audio.header);
 }
 
+// The program's folder as the C library's file calls take it: in the ANSI
+// code page, which the manifest makes UTF-8 on Windows 10 1903 and later.
+// A folder with letters outside an older Windows' code page ("Łukasz" under
+// 1252) is named by its short form, which has none.
 const char* ProgramDirectory() {
     static const std::string folder = [] {
-        char path[MAX_PATH * 4];
-        const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-        if (length == 0 || length >= sizeof path) return std::string();
-        std::string name(path, length);
+        std::wstring path(32768, L'\0');
+        const DWORD length = GetModuleFileNameW(nullptr, &path[0], DWORD(path.size()));
+        if (length == 0 || length >= path.size()) return std::string();
+        path.resize(path.rfind(L'\\', length) + 1);
+        std::string name = Narrow(path);
+        if (name.empty()) {
+            std::wstring brief(32768, L'\0');
+            const DWORD n = GetShortPathNameW(path.c_str(), &brief[0], DWORD(brief.size()));
+            if (n > 0 && n < brief.size()) name = Narrow(brief.substr(0, n));
+        }
         for (char& c : name) {
             if (c == '\\') c = '/';  // Windows takes either
         }
-        return name.substr(0, name.rfind('/') + 1);
+        return name;
     }();
     return folder.c_str();
 }
