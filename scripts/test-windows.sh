@@ -129,7 +129,8 @@ run_desktop() {
     SCREEN_SIZE=1024x768x24 start_xvfb
     make_prefix
     prepare_references
-    run_dir="$SHOTS/game"
+    # A folder named outside the ANSI code page: the program finds its sheet.
+    run_dir="$SHOTS/Łukasz"
     mkdir -p "$run_dir" "$SHOTS/elsewhere"
     cp "$windows_build/vornackle.exe" "$SHEET" "$run_dir/"
     local appdata settings

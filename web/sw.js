@@ -2,9 +2,15 @@
 // stored under its name with the build's version (made from the contents of
 // all of them) in the query, in one cache per version: a page asks only for
 // files of its own version, so it never gets a mix of two builds.
+//
+// Caches belong to the whole origin, not to a folder: each is named by the
+// site's own scope too, so that two copies of the site in two folders of one
+// host (/game/ and /game-beta/) never delete each other's.
 'use strict';
 const VERSION = '@VN_VERSION@';
-const CACHE = 'vornackle-' + VERSION;
+const SCOPE = self.registration.scope;
+const OURS = 'vornackle ' + SCOPE + ' ';  // no space is in a scope or a version
+const CACHE = OURS + VERSION;
 // Each file with the SHA-256 of its contents.
 const FILES = [@VN_FILES@
 ];
@@ -41,12 +47,22 @@ self.addEventListener('install', (event) => {
   event.waitUntil(keepAll().then(() => self.skipWaiting()));
 });
 
-// Once it is complete, the copies of earlier versions go.
+// A cache named by its version alone, as earlier builds named theirs: this
+// copy's when all it holds are this copy's files.
+async function earlierOfOurs(name) {
+  const requests = await (await caches.open(name)).keys();
+  return requests.every((request) =>
+    FILES.some(([file]) => request.url.startsWith(SCOPE + file + '?v=')));
+}
+
+// Once it is complete, this copy's earlier versions go; other copies' stay.
 self.addEventListener('activate', (event) => {
   event.waitUntil(caches.keys()
-    .then((names) => Promise.all(names
-      .filter((name) => name.startsWith('vornackle-') && name !== CACHE)
-      .map((name) => caches.delete(name))))
+    .then((names) => Promise.all(names.map(async (name) => {
+      const earlier = name.startsWith(OURS) ? name !== CACHE
+        : name.startsWith('vornackle-') && await earlierOfOurs(name);
+      if (earlier) await caches.delete(name);
+    })))
     .then(() => self.clients.claim()));
 });
 

@@ -494,7 +494,7 @@ def install_and_offline(chromium, site):
                   ".then(() => 1, () => 0)")
         check(page.wait_for("navigator.serviceWorker.getRegistration().then((r) => "
                             "!r.installing && !r.waiting)", 15) and
-              page.eval("caches.keys()") == ["vornackle-" + old],
+              page.eval("caches.keys()") == ["vornackle %s %s" % (url, old)],
               "a build that changes while it is fetched is not kept")
         server.folder = changed
         shutil.rmtree(torn, ignore_errors=True)
@@ -505,13 +505,51 @@ def install_and_offline(chromium, site):
         check(not [name for name in names if "v=" + old in name],
               "no file of the old build is asked for")
         check(page.wait_for("caches.keys().then((names) => names.length === 1 && "
-                            "names[0] === 'vornackle-' + vnVersion)", 15),
+                            "names[0].endsWith(' ' + vnVersion))", 15),
               "only the new build is kept")
         shutil.rmtree(changed, ignore_errors=True)
     finally:
         page.close()
         server.shutdown()
         server.server_close()
+
+
+def two_copies_offline(chromium, site):
+    """Two copies of the site, of two builds, in two folders of one origin:
+    both install, and both start with no network afterwards (each keeps its
+    own files; neither deletes the other's)."""
+    root = tempfile.mkdtemp(prefix="vn-sites-")
+    for folder, build in (("game", "main"), ("game-beta", "beta")):
+        copy = os.path.join(root, folder)
+        shutil.copytree(site, copy)
+        with open(os.path.join(copy, "vornackle.js"), "a") as f:
+            f.write("\nwindow.vnBuild = '%s';\n" % build)
+        subprocess.run(["cmake", "-DSITE=" + copy, "-DTEMPLATES=" + os.path.join(TOP, "web"),
+                        "-P", os.path.join(TOP, "web", "make_site.cmake")],
+                       check=True, stdout=subprocess.DEVNULL)
+    server, url = serve(root)
+    page = Page(chromium, tempfile.mkdtemp(prefix="vn-chromium-"))
+
+    def visit(folder):
+        page.send("Page.navigate", url=url + folder + "/")
+        return page.wait_for("location.pathname === '/%s/' && window.vnTiming && "
+                             "vnTiming.pictures > 0" % folder, 15)
+
+    try:
+        for folder in ("game", "game-beta"):
+            check(visit(folder) and wait_for_worker(page) and
+                  not page.send("Page.getInstallabilityErrors")["installabilityErrors"],
+                  "/%s/ installs beside the other copy" % folder)
+        server.folder = None
+        for folder, build in (("game", "main"), ("game-beta", "beta")):
+            check(visit(folder) and page.eval("window.vnBuild") == build and
+                  page.shows(docs_picture("story.png")),
+                  "with no network /%s/ starts, as its own build" % folder)
+    finally:
+        page.close()
+        server.shutdown()
+        server.server_close()
+        shutil.rmtree(root, ignore_errors=True)
 
 
 # A controller with the standard mapping, in place of the browser's, which
@@ -792,6 +830,7 @@ def main():
     finally:
         server.shutdown()
     install_and_offline(chromium, site)
+    two_copies_offline(chromium, site)
 
     print("browser test: %d failed" % len(failures) if failures else "browser test: all passed")
     return 1 if failures else 0
