@@ -136,11 +136,11 @@ desktop::Rect Inside() {
                          inside.bottom - inside.top};
 }
 
+void NotePlace();
+
 // Puts the window's inside at `place`. Should the frame differ from the one
 // reckoned (a Windows that cannot say a monitor's scale, a title bar of two
 // lines), the outer rectangle is corrected by what the inside came out as.
-void NotePlace();
-
 void PlaceWindow(const desktop::Rect& place, HWND after, UINT flags) {
     const Placing busy;
     RECT outer = Outer(place, DpiAt(place));
@@ -193,7 +193,8 @@ LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
             NotePlace();
             return 0;
         case WM_SIZE: {
-            // Maximised, or back from it: kept now, as a move is once done.
+            // Maximised, or back from it: kept at once (no end of a move
+            // comes to keep it then).
             const bool wasMaximised = desktop::settings.maximised;
             NotePlace();
             win32::WindowResized();
