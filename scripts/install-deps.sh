@@ -28,6 +28,9 @@ packages_of() {
     desktop) echo xvfb xauth xdotool imagemagick openbox ;;
     # The .deb checked as Debian checks one, and its program started once.
     package) echo lintian appstream desktop-file-utils man-db dpkg-dev file xvfb xauth xdotool imagemagick ;;
+    # The board's tests against a real PostgreSQL server that they start
+    # themselves (tests/server/with-postgres.sh); systemd-analyze rates its unit.
+    board-postgres) echo postgresql systemd ;;
     *)
         echo "install-deps: unknown group '$1'" >&2
         exit 2
