@@ -37,6 +37,7 @@ struct StoreError : std::runtime_error {
 enum class State { waiting, verifying, verified, refused, incompatible };
 
 const char *state_name(State s);  // "waiting", "verifying", ... as the JSON says them
+bool state_from_name(const std::string &name, State *s);
 
 // What a verification found. For verified: the program version that verified it, the
 // fastest completed game's total and its five level times (total < 0 and no levels when the
@@ -95,10 +96,11 @@ class Store {
     // Gives a worker the oldest run that waits, or whose claim's lease ran out (its worker
     // died or hangs), and leases it to `worker` until now + lease_seconds. Two workers never
     // hold the same run at once: PostgreSQL picks the row FOR UPDATE SKIP LOCKED; SQLite
-    // takes the write lock for the transaction. A run whose lease has run out after
-    // `max_attempts` claims is not handed out again: it is refused ("its verification never
-    // finished") in the same transaction, so a run that kills its verifier cannot stall the
-    // queue. Returns false when nothing waits.
+    // takes the write lock for the transaction. A run already claimed `max_attempts` times
+    // (its workers died, hung, or gave it back) is not handed out again: it is refused in
+    // the same transaction with the line "its verification never finished (N attempts)", so
+    // a run that kills its verifier cannot stall the queue. Returns false when nothing
+    // waits.
     virtual bool claim(const std::string &worker, int64_t now, int lease_seconds, int max_attempts,
                        Claim *claim) = 0;
 
@@ -135,6 +137,10 @@ class Store {
     // alone (false).
     virtual bool set_reverified(int64_t id, const Verdict &verdict, int64_t now) = 0;
 };
+
+// A verdict's level times as the stores keep them: "13,45,15,28,21".
+std::string levels_text(const std::vector<int> &levels);
+std::vector<int> levels_from_text(const std::string &text);
 
 // Opens the store that `spec` names and migrates it:
 //   sqlite:PATH              a SQLite file (made when missing)
