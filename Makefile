@@ -20,6 +20,9 @@
 #   make test-web        the seam suites under WebAssembly, the page in chromium
 #   make mutate          faults made one at a time: what the tests catch
 #   make test-weight     lines of tests against lines of code
+#   make serve-board     the hall of fame on this machine (SQLite, 127.0.0.1:8080)
+#   make test-board      the board's API over HTTP, its load test (BOARD_DB=postgresql runs
+#                        the API test against a PostgreSQL server the script starts)
 #
 # Each kind of build has its own folder, so they never step on each other.
 
@@ -210,6 +213,31 @@ test-package: package
 test-desktop: build
 	@$(DEPS) desktop
 	scripts/test-desktop-window.sh $(BUILD_DIR)
+
+# The hall of fame (server/): the service and the game that verifies its runs,
+# in a build folder of their own. serve-board keeps its runs in BOARD_DATA.
+BOARD_DIR ?= build-board
+BOARD_PORT ?= 8080
+BOARD_DATA ?= $(BOARD_DIR)/board.sqlite
+BOARD_DB ?= sqlite
+.PHONY: board serve-board test-board
+board:
+	@$(DEPS) build board
+	cmake -S . -B $(BOARD_DIR) $(CMAKE_FLAGS) -DVORNACKLE_BOARD=ON
+	cmake --build $(BOARD_DIR) -j $(JOBS) --target vornackle vornackle-board
+
+serve-board: board
+	@echo "serve-board: http://127.0.0.1:$(BOARD_PORT)/ (Ctrl+C stops)"
+	$(BOARD_DIR)/vornackle-board serve --db sqlite:$(BOARD_DATA) --listen 127.0.0.1:$(BOARD_PORT) \
+	    --verifier $(BOARD_DIR)/vornackle $(if $(wildcard $(WEB_DIR)/site),--site $(WEB_DIR)/site)
+
+test-board: board
+	python3 tests/server/api_test.py $(BOARD_DIR)
+	python3 tests/server/load_test.py $(BOARD_DIR)
+ifeq ($(BOARD_DB),postgresql)
+	@$(DEPS) board-postgres
+	tests/server/with-postgres.sh sh -c 'python3 tests/server/api_test.py $(BOARD_DIR) "postgresql:$$VN_BOARD_POSTGRES"'
+endif
 
 format:
 	@$(DEPS) format

@@ -77,7 +77,7 @@ double Now() {
 }
 
 std::string Address(MHD_Connection *c, const Limits &limits) {
-    if (limits.forwarded_for) {
+    if (limits.behind_proxy) {
         const char *list = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "X-Forwarded-For");
         if (list != nullptr) {
             // The proxy appends the address it saw: the last one is the only one to trust.

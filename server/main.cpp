@@ -20,16 +20,16 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: vornackle-board serve|work|reverify [OPTION]...\n"
+    "Usage: vornackle-board [serve|work|reverify] [OPTION]...\n"
     "The hall of fame: ranks the fastest games, each proven by replaying its run.\n"
     "\n"
-    "  serve      answer HTTP and verify submitted runs\n"
+    "  serve      answer HTTP and verify submitted runs (the default)\n"
     "  work       verify runs only (more workers on a shared PostgreSQL)\n"
     "  reverify   replay every stored run with the current verifier; those that no\n"
     "             longer reproduce become incompatible (kept, not ranked)\n"
     "\n"
     "  --db SPEC           sqlite:PATH (default sqlite:board.db) or postgresql:CONNINFO\n"
-    "  --listen ADDRESS    IPv4 address to listen on (default 127.0.0.1)\n"
+    "  --listen ADDRESS[:PORT]  IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port N            port (default 8080; 0 picks a free one and prints it)\n"
     "  --threads N         HTTP threads (default 2)\n"
     "  --workers N         verification workers (default 2; serve with 0 only answers)\n"
@@ -42,7 +42,8 @@ const char kUsage[] =
     "  --max-waiting N     runs waiting at most; past that 503 (default 1000)\n"
     "  --board-size N      entries on the page (default 100)\n"
     "  --timeout SECONDS   wall-clock limit of one verification (default 30)\n"
-    "  --forwarded-for     behind a reverse proxy: an address is X-Forwarded-For's last\n";
+    "  --behind-proxy      a submitter's address is the last of X-Forwarded-For (only\n"
+    "                      for a board that a reverse proxy alone can reach)\n";
 
 std::string ProgramDirectory() {
     char path[4096];
@@ -99,11 +100,13 @@ int Reverify(board::Store &store, const board::VerifierConfig &verifier,
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(kUsage, argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+    if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(kUsage, stdout);
+        return 0;
     }
-    const std::string command = argv[1];
+    // serve is the command when none is named.
+    const bool named = argc >= 2 && argv[1][0] != '-';
+    const std::string command = named ? argv[1] : "serve";
     if (command != "serve" && command != "work" && command != "reverify") {
         std::fprintf(stderr, "vornackle-board: unknown command '%s'\n%s", argv[1], kUsage);
         return 2;
@@ -113,10 +116,10 @@ int main(int argc, char **argv) {
     board::Limits limits;
     board::WorkerConfig work;
     work.verifier.program = ProgramDirectory() + "/vornackle";
-    for (int i = 2; i < argc; ++i) {
+    for (int i = named ? 2 : 1; i < argc; ++i) {
         const std::string opt = argv[i];
-        if (opt == "--forwarded-for") {
-            limits.forwarded_for = true;
+        if (opt == "--behind-proxy") {
+            limits.behind_proxy = true;
             continue;
         }
         if (i + 1 >= argc) {
@@ -130,6 +133,11 @@ int main(int argc, char **argv) {
             db = value;
         } else if (opt == "--listen") {
             listen = value;
+            const size_t colon = listen.rfind(':');
+            if (colon != std::string::npos) {
+                ok = Number(listen.c_str() + colon + 1, 0, 65535, &port);
+                listen.resize(colon);
+            }
         } else if (opt == "--site") {
             site = value;
         } else if (opt == "--verifier") {

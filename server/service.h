@@ -21,7 +21,7 @@ struct Limits {
     double rate_per_minute = 10;  // submissions per address, refilled evenly
     int burst = 5;                // submissions an address may send at once
     int board_size = 100;         // entries on the page and, by default, in the JSON
-    bool forwarded_for = false;   // the address is the last of X-Forwarded-For (behind a proxy)
+    bool behind_proxy = false;    // the address is the last of X-Forwarded-For (behind a proxy)
 };
 
 // Per-address token buckets for submissions. Its memory is bounded: addresses whose bucket
