@@ -1,7 +1,9 @@
 // The board in one SQLite file: the default, for a board that one machine serves.
 //
-// One connection, its calls serialised by a mutex; the file in WAL mode, so that another
-// program on the same file (reverify, a second server) reads while this one writes, and
+// Two connections, each serialised by its own mutex: one writes, one reads (the board, a
+// run's status and file), so that a page is never held up by a write waiting on the disk.
+// The file is in WAL mode, so that readers (this one's, reverify, a backup) read while the
+// writer writes, and
 // synchronous=FULL, so that a run whose id has been answered survives a power cut. Writers
 // of other processes are waited for up to five seconds (busy_timeout) before a StoreError.
 #include <sqlite3.h>
@@ -137,24 +139,19 @@ Run ReadRun(Statement &s) {
 
 class SqliteStore : public Store {
   public:
-    explicit SqliteStore(const std::string &path) {
-        if (sqlite3_open_v2(path.c_str(), &db_,
-                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                            nullptr) != SQLITE_OK) {
-            std::string line = "sqlite: cannot open " + path + ": " +
-                               (db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory");
-            sqlite3_close(db_);
-            throw StoreError(line);
-        }
+    explicit SqliteStore(const std::string &path) : path_(path) {
+        db_ = Open(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
         try {
-            sqlite3_busy_timeout(db_, 5000);
             Exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON");
         } catch (...) {
             sqlite3_close(db_);
             throw;
         }
     }
-    ~SqliteStore() override { sqlite3_close(db_); }
+    ~SqliteStore() override {
+        sqlite3_close(reader_);
+        sqlite3_close(db_);
+    }
 
     void migrate() override {
         std::lock_guard<std::mutex> hold(mutex_);
@@ -173,6 +170,7 @@ class SqliteStore : public Store {
             Statement(db_, "INSERT INTO schema_version VALUES (?)").bind(1, v).run();
         }
         t.commit();
+        if (reader_ == nullptr) reader_ = Open(SQLITE_OPEN_READONLY);
     }
 
     Submitted submit(const std::string &initials, const std::string &hash, const std::string &bytes,
@@ -257,11 +255,11 @@ class SqliteStore : public Store {
     }
 
     std::vector<Run> best(int limit) override {
-        std::lock_guard<std::mutex> hold(mutex_);
-        Statement s(db_, (std::string("SELECT ") + kRunColumns +
-                          " FROM runs WHERE state = 'verified' AND total >= 0 "
-                          "ORDER BY total, submitted, id LIMIT ?")
-                             .c_str());
+        std::lock_guard<std::mutex> hold(read_mutex_);
+        Statement s(reader_, (std::string("SELECT ") + kRunColumns +
+                              " FROM runs WHERE state = 'verified' AND total >= 0 "
+                              "ORDER BY total, submitted, id LIMIT ?")
+                                 .c_str());
         s.bind(1, static_cast<int64_t>(limit));
         std::vector<Run> runs;
         while (s.step()) runs.push_back(ReadRun(s));
@@ -269,8 +267,8 @@ class SqliteStore : public Store {
     }
 
     bool run(int64_t id, Run *run) override {
-        std::lock_guard<std::mutex> hold(mutex_);
-        Statement s(db_,
+        std::lock_guard<std::mutex> hold(read_mutex_);
+        Statement s(reader_,
                     (std::string("SELECT ") + kRunColumns + " FROM runs WHERE id = ?").c_str());
         if (!s.bind(1, id).step()) return false;
         *run = ReadRun(s);
@@ -278,8 +276,8 @@ class SqliteStore : public Store {
     }
 
     bool run_bytes(int64_t id, std::string *bytes) override {
-        std::lock_guard<std::mutex> hold(mutex_);
-        Statement s(db_, "SELECT bytes FROM run_files WHERE id = ?");
+        std::lock_guard<std::mutex> hold(read_mutex_);
+        Statement s(reader_, "SELECT bytes FROM run_files WHERE id = ?");
         if (!s.bind(1, id).step()) return false;
         *bytes = s.text(0);
         return true;
@@ -291,8 +289,8 @@ class SqliteStore : public Store {
     }
 
     std::vector<int64_t> reverify_list() override {
-        std::lock_guard<std::mutex> hold(mutex_);
-        Statement s(db_,
+        std::lock_guard<std::mutex> hold(read_mutex_);
+        Statement s(reader_,
                     "SELECT id FROM runs WHERE state IN ('verified', 'incompatible') ORDER BY id");
         std::vector<int64_t> ids;
         while (s.step()) ids.push_back(s.integer(0));
@@ -323,8 +321,23 @@ class SqliteStore : public Store {
         return s.integer(0);
     }
 
-    sqlite3 *db_ = nullptr;
-    std::mutex mutex_;
+    sqlite3 *Open(int flags) {
+        sqlite3 *db = nullptr;
+        if (sqlite3_open_v2(path_.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) !=
+            SQLITE_OK) {
+            std::string line = "sqlite: cannot open " + path_ + ": " +
+                               (db != nullptr ? sqlite3_errmsg(db) : "out of memory");
+            sqlite3_close(db);
+            throw StoreError(line);
+        }
+        sqlite3_busy_timeout(db, 5000);
+        return db;
+    }
+
+    std::string path_;
+    sqlite3 *db_ = nullptr;      // writes, and reads inside a write
+    sqlite3 *reader_ = nullptr;  // reads alone
+    std::mutex mutex_, read_mutex_;
 };
 
 }  // namespace

@@ -43,9 +43,10 @@ def genuine(i):
     return with_header(golden(), version=('v%d' % i).encode())
 
 
-def hostile():
-    """(name, bytes, what the refusal line says) for runs the verifier must refuse."""
-    run = golden()
+def hostile(run=None):
+    """(name, bytes, what the refusal line says) for runs the verifier must refuse, made
+    from `run` (the bot's game by default)."""
+    run = run or golden()
     crc_at = header_end(run)
     flipped = bytearray(run)
     flipped[len(run) // 2] ^= 0x40
