@@ -134,28 +134,11 @@ class Session {
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
+    // Runs one statement. A connection that died while idle in the pool (the server
+    // restarted, a proxy dropped it) is made anew and the statement sent again, but only
+    // for the session's first statement: nothing of this session can have happened yet.
     Result exec(const std::string &sql, const Params &params = Params(),
-                bool binary_result = false) {
-        std::vector<const char *> values;
-        std::vector<int> lengths;
-        for (const std::string &v : params.values) {
-            values.push_back(v.data());
-            lengths.push_back(static_cast<int>(v.size()));
-        }
-        // Without parameters, PQexec: it takes several statements (a migration's).
-        Result r(values.empty() && !binary_result
-                     ? PQexec(conn_, sql.c_str())
-                     : PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
-                                    values.data(), lengths.data(), params.formats.data(),
-                                    binary_result ? 1 : 0));
-        ExecStatusType status = PQresultStatus(r.r);
-        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-            std::string why = PQerrorMessage(conn_);
-            while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
-            throw StoreError("PostgreSQL: " + why);
-        }
-        return r;
-    }
+                bool binary_result = false);
     int64_t changed(const Result &r) { return std::strtoll(PQcmdTuples(r.r), nullptr, 10); }
     void begin() {
         exec("BEGIN");
@@ -170,6 +153,7 @@ class Session {
     PostgresStore &store_;
     PGconn *conn_;
     bool open_ = false;
+    bool fresh_ = true;
 };
 
 class PostgresStore final : public Store {
@@ -310,22 +294,18 @@ class PostgresStore final : public Store {
 
     bool finish(int64_t id, const std::string &worker, const Verdict &verdict,
                 int64_t now) override {
-        Session s(*this);
-        Result r = s.exec(
+        return update_one(
             "UPDATE runs SET state = $3, version = $4, total = $5, levels = $6,"
             " line = $7, finished = $8, worker = NULL, lease_until = 0"
             " WHERE id = $1 AND state = 'verifying' AND worker = $2",
             verdict_params(Params().add(id).add(worker), verdict).add(now));
-        return s.changed(r) == 1;
     }
 
     bool release(int64_t id, const std::string &worker) override {
-        Session s(*this);
-        Result r = s.exec(
+        return update_one(
             "UPDATE runs SET state = 'waiting', worker = NULL, lease_until = 0"
             " WHERE id = $1 AND state = 'verifying' AND worker = $2",
             Params().add(id).add(worker));
-        return s.changed(r) == 1;
     }
 
     std::vector<Run> best(int limit) override {
@@ -374,16 +354,25 @@ class PostgresStore final : public Store {
         // Anything but a match makes the run incompatible.
         Verdict v = verdict;
         if (v.state != State::verified) v.state = State::incompatible;
-        Session s(*this);
-        Result r = s.exec(
+        return update_one(
             "UPDATE runs SET state = $2, version = $3, total = $4, levels = $5,"
             " line = $6, finished = $7"
             " WHERE id = $1 AND state IN ('verified', 'incompatible')",
             verdict_params(Params().add(id), v).add(now));
-        return s.changed(r) == 1;
     }
 
   private:
+    // One row changed in a transaction of its own, which begins with BEGIN so that a
+    // session's retry on a dead connection never sends a write twice.
+    bool update_one(const std::string &sql, const Params &params) {
+        Session s(*this);
+        s.begin();
+        Result r = s.exec(sql, params);
+        const bool one = s.changed(r) == 1;
+        s.commit();
+        return one;
+    }
+
     static constexpr const char *kRunColumns =
         "SELECT id, initials, hash, size, submitted, finished, state, attempts, version,"
         " total, levels, line FROM runs";
@@ -428,7 +417,43 @@ class PostgresStore final : public Store {
 
 Session::Session(PostgresStore &store) : store_(store), conn_(store.take()) {}
 
+Result Session::exec(const std::string &sql, const Params &params, bool binary_result) {
+    std::vector<const char *> values;
+    std::vector<int> lengths;
+    for (const std::string &v : params.values) {
+        values.push_back(v.data());
+        lengths.push_back(static_cast<int>(v.size()));
+    }
+    for (;;) {
+        // Without parameters, PQexec: it takes several statements (a migration's).
+        Result r(values.empty() && !binary_result
+                     ? PQexec(conn_, sql.c_str())
+                     : PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                                    values.data(), lengths.data(), params.formats.data(),
+                                    binary_result ? 1 : 0));
+        ExecStatusType status = PQresultStatus(r.r);
+        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+            fresh_ = false;
+            return r;
+        }
+        if (fresh_ && PQstatus(conn_) == CONNECTION_BAD) {
+            fresh_ = false;
+            PQfinish(conn_);
+            conn_ = nullptr;
+            conn_ = connect(store_.conninfo_);
+            continue;
+        }
+        std::string why = PQerrorMessage(conn_);
+        while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+        throw StoreError("PostgreSQL: " + why);
+    }
+}
+
 Session::~Session() {
+    if (conn_ == nullptr) {  // it died and could not be made anew
+        store_.give_back(nullptr);
+        return;
+    }
     if (open_ && PQstatus(conn_) == CONNECTION_OK) {
         PGresult *r = PQexec(conn_, "ROLLBACK");
         PQclear(r);
