@@ -65,7 +65,7 @@ chmod 600 "$folder/password"
 [[ ${#as_server[@]} -eq 0 ]] || chown -R "${VN_POSTGRES_USER:-nobody}" "$folder"
 
 "${as_server[@]}" "$bin/initdb" -D "$data" -U board --pwfile="$folder/password" \
-    --auth=scram-sha-256 --encoding=UTF8 --locale=C.UTF-8 >"$folder/initdb.log" 2>&1 || {
+    --auth=scram-sha-256 --encoding=UTF8 --locale=C.UTF-8 --no-sync >"$folder/initdb.log" 2>&1 || {
     cat "$folder/initdb.log" >&2
     exit 2
 }
