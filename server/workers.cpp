@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 
 #include "server/service.h"
@@ -26,7 +27,7 @@ bool RateLimit::take(const std::string &address, double now, int *retry_after) {
         b.tokens -= 1;
         return true;
     }
-    *retry_after = static_cast<int>((1 - b.tokens) / per_second_) + 1;
+    *retry_after = static_cast<int>(std::ceil((1 - b.tokens) / per_second_));
     return false;
 }
 
