@@ -237,8 +237,8 @@ test-board: board
 	python3 tests/server/load_test.py $(BOARD_DIR)
 ifeq ($(BOARD_DB),postgresql)
 	@$(DEPS) board-postgres
-	tests/server/with-postgres.sh sh -c '$(BOARD_DIR)/server/board_test && \
-	    python3 tests/server/api_test.py $(BOARD_DIR) "postgresql:$$VN_BOARD_POSTGRES"'
+	tests/server/with-postgres.sh $(BOARD_DIR)/server/board_test
+	tests/server/with-postgres.sh sh -c 'python3 tests/server/api_test.py $(BOARD_DIR) "postgresql:$$VN_BOARD_POSTGRES"'
 endif
 
 format:

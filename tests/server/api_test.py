@@ -35,8 +35,8 @@ FAILURES = []
 
 def fresh_db(name):
     if len(sys.argv) > 2 and sys.argv[2].startswith('postgresql:'):
-        # One database for the run: each check's runs differ (their own bytes) or are
-        # looked at by id.
+        # One database for all: each check's runs have bytes of their own and are looked
+        # at by id. (The queue-cap check runs first, on an empty queue.)
         return sys.argv[2]
     return 'sqlite:' + os.path.join(SCRATCH, name + '.db')
 
@@ -73,7 +73,7 @@ def genuine_ranks_with_verifier_times():
         check(done.get('total') == fastest and done.get('levels') == levels,
               'the times are --verify\'s: %s against %d %s' % (done, fastest, levels))
         _, top = board.get_json('/board.json')
-        entry = top['board'][0] if top['board'] else {}
+        entry = next((e for e in top['board'] if e['id'] == answer['id']), {})
         check(entry.get('initials') == 'A1Z' and entry.get('total') == fastest and
               entry.get('levels') == levels and entry.get('id') == answer['id'] and
               re.fullmatch(r'\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ', entry.get('date', '')) and
@@ -90,7 +90,7 @@ def genuine_ranks_with_verifier_times():
               again['status'] == 'verified' and again['initials'] == 'A1Z',
               'a duplicate answers with the stored, already verified run: %s' % again)
         _, top = board.get_json('/board.json')
-        check(len(top['board']) == 1, 'a duplicate is ranked once')
+        check([e['id'] for e in top['board']].count(answer['id']) == 1, 'a duplicate is ranked once')
     finally:
         board.stop()
 
@@ -112,7 +112,8 @@ def hostile_runs_refused():
                   '%s is %s with its reason: %s' % (name, want, done))
             check('/tmp' not in done.get('line', ''), 'no server path in the line: %s' % done)
         status, top = board.get_json('/board.json')
-        check(status == 200 and top['board'] == [], 'the board still answers, with nothing ranked')
+        check(status == 200 and not set(ids) & {e['id'] for e in top['board']},
+              'the board still answers, with none of them ranked')
     finally:
         board.stop()
 
