@@ -239,6 +239,8 @@ ifeq ($(BOARD_DB),postgresql)
 	@$(DEPS) board-postgres
 	tests/server/with-postgres.sh $(BOARD_DIR)/server/board_test
 	tests/server/with-postgres.sh sh -c 'python3 tests/server/api_test.py $(BOARD_DIR) "postgresql:$$VN_BOARD_POSTGRES"'
+	tests/server/with-postgres.sh python3 tests/server/two_workers_test.py $(BOARD_DIR)/vornackle-board
+	tests/server/unit_check.sh $(BOARD_DIR)/vornackle-board
 endif
 
 format:

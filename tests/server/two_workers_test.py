@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Two verification workers on one PostgreSQL: one stalls past its lease, then is killed.
 
-Usage (under tests/server/with-postgres.sh, which gives VN_BOARD_POSTGRES):
+Usage (under tests/server/with-postgres.sh, which gives VN_BOARD_POSTGRES; the
+test makes a database of its own there):
     two_workers_test.py BUILD/vornackle-board
 
 A front that verifies nothing and two workers (`work`) share the database.
@@ -25,8 +26,12 @@ import time
 import urllib.request
 
 BOARD = os.path.abspath(sys.argv[1])
-DB = os.environ["VN_BOARD_POSTGRES"]
 PSQL = os.path.join(os.environ["VN_POSTGRES_BIN"], "psql")
+# A database of its own beside the one the API tests fill, made empty.
+SERVER = os.environ["VN_BOARD_POSTGRES"].rsplit("/", 1)[0]
+DB = SERVER + "/two_workers"
+for statement in "DROP DATABASE IF EXISTS two_workers", "CREATE DATABASE two_workers":
+    subprocess.run([PSQL, "-X", "-q", "-d", SERVER + "/postgres", "-c", statement], check=True)
 DEADLINE = time.monotonic() + 90
 MAGIC = b"VNKRUN\x1a\n"  # a run file's first bytes, without which the front refuses it
 
