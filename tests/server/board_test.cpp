@@ -206,22 +206,6 @@ TEST(VerdictTest, FastestGameAndItsLevels) {
     EXPECT_EQ(v.total, -1);
 }
 
-TEST(VerdictTest, RefusalsSayWhy) {
-    Verdict v = board::read_verdict(
-        "level 1  complete  13 s\n", 1,
-        "vornackle: run.vnr: the replay differs from the recording: level 1\x1b[2J", "1.0.0");
-    EXPECT_EQ(v.state, State::refused);
-    EXPECT_EQ(v.line, "the file: the replay differs from the recording: level 1 [2J");
-    v = board::read_verdict("", 2,
-                            "vornackle: run.vnr was played with another sprite sheet than "
-                            "this program's",
-                            "1.0.0");
-    EXPECT_EQ(v.state, State::incompatible);
-    v = board::read_verdict("", 2, "", "1.0.0");
-    EXPECT_EQ(v.state, State::refused);
-    EXPECT_EQ(v.line, "the verifier ended with code 2");
-}
-
 TEST(Sha256Test, KnownDigests) {
     EXPECT_EQ(board::sha256_hex(""),
               "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");

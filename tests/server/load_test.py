@@ -13,6 +13,7 @@ hostile runs (damaged, cut short, cut in their header), each with bytes of its o
 """
 import argparse
 import os
+import shutil
 import sys
 import tempfile
 import threading
@@ -176,6 +177,7 @@ def main():
     print('  service memory (RSS): %.1f MB at rest, %.1f MB at most under load'
           % (rest_kb / 1024, peak_kb[0] / 1024))
     board.stop()
+    shutil.rmtree(scratch, ignore_errors=True)
     for e in errors[:20]:
         print('FAIL:', e)
     return 1 if errors else 0
