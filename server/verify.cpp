@@ -16,13 +16,11 @@
 
 #include <fcntl.h>
 #include <linux/filter.h>
-#include <linux/netlink.h>
 #include <poll.h>
 #include <seccomp.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,11 +55,8 @@ void BuildFilter() {
                      SCMP_SYS(io_uring_setup), SCMP_SYS(setsid),   SCMP_SYS(setpgid)}) {
         seccomp_rule_add(ctx, deny, call, 0);
     }
-    // No socket but the kernel's device events, which the program's input library listens
-    // to (it asks again and again, at a high cost, when refused): no network, no local
-    // service (a database's own socket included).
-    seccomp_rule_add(ctx, deny, SCMP_SYS(socket), 1, SCMP_A0(SCMP_CMP_NE, AF_NETLINK));
-    seccomp_rule_add(ctx, deny, SCMP_SYS(socket), 1, SCMP_A2(SCMP_CMP_NE, NETLINK_KOBJECT_UEVENT));
+    // No socket at all: no network, no local service (a database's own socket included).
+    seccomp_rule_add(ctx, deny, SCMP_SYS(socket), 0);
     // openat2 takes its flags in a structure a filter cannot read: gone, so the C library
     // falls back to openat, whose flags it can.
     seccomp_rule_add(ctx, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(openat2), 0);
