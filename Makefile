@@ -224,7 +224,7 @@ BOARD_DB ?= sqlite
 board:
 	@$(DEPS) build board
 	cmake -S . -B $(BOARD_DIR) $(CMAKE_FLAGS) -DVORNACKLE_BOARD=ON
-	cmake --build $(BOARD_DIR) -j $(JOBS) --target vornackle vornackle-board board_test
+	cmake --build $(BOARD_DIR) -j $(JOBS) --target vornackle vornackle-board
 
 serve-board: board
 	@echo "serve-board: http://127.0.0.1:$(BOARD_PORT)/ (Ctrl+C stops)"
@@ -232,6 +232,8 @@ serve-board: board
 	    --verifier $(BOARD_DIR)/vornackle $(if $(wildcard $(WEB_DIR)/site),--site $(WEB_DIR)/site)
 
 test-board: board
+	@$(DEPS) test
+	cmake --build $(BOARD_DIR) -j $(JOBS) --target board_test
 	$(BOARD_DIR)/server/board_test
 	python3 tests/server/api_test.py $(BOARD_DIR)
 	python3 tests/server/load_test.py $(BOARD_DIR)
