@@ -238,10 +238,33 @@ def reverify_marks_incompatible():
             board.stop()
 
 
+def site_served():
+    site = os.path.join(SCRATCH, 'site')
+    os.makedirs(site)
+    with open(os.path.join(site, 'index.html'), 'w') as f:
+        f.write('<title>the page</title>')
+    with open(os.path.join(SCRATCH, 'secret'), 'w') as f:
+        f.write('not to be served')
+    board = boardlib.Board(PROGRAM, fresh_db('site'), '--site', site)
+    try:
+        run_id = board.submit(boardlib.genuine(5000))[2]['id']
+        board.wait_done(run_id)
+        status, headers, body = board.request('GET', '/site/')
+        check(status == 200 and body == b'<title>the page</title>' and
+              headers.get('Content-Type', '').startswith('text/html'), 'the web build is served')
+        for path in ['/site/../secret', '/site/%2e%2e/secret', '/site/.hidden', '/site//etc/passwd']:
+            check(board.request('GET', path)[0] == 404, '%s is not served' % path)
+        page = board.request('GET', '/')[2].decode()
+        check('href="/site/?watch=/runs/%d.vnr"' % run_id in page, 'an entry links to watching it')
+    finally:
+        board.stop()
+
+
 def main():
     started = time.monotonic()
     for test in [requests_refused, rate_limited, genuine_ranks_with_verifier_times,
-                 hostile_runs_refused, sandbox_contains_the_verifier, reverify_marks_incompatible]:
+                 hostile_runs_refused, sandbox_contains_the_verifier, reverify_marks_incompatible,
+                 site_served]:
         test()
         print('%-40s done' % test.__name__)
     shutil.rmtree(SCRATCH, ignore_errors=True)
