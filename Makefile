@@ -233,13 +233,13 @@ serve-board: board
 
 test-board: board
 	@$(DEPS) test
-	cmake --build $(BOARD_DIR) -j $(JOBS) --target board_test
+	cmake --build $(BOARD_DIR) -j $(JOBS) --target board_test $(if $(filter postgresql,$(BOARD_DB)),store_pg_test)
 	$(BOARD_DIR)/server/board_test
 	python3 tests/server/api_test.py $(BOARD_DIR)
 	python3 tests/server/load_test.py $(BOARD_DIR)
 ifeq ($(BOARD_DB),postgresql)
 	@$(DEPS) board-postgres
-	tests/server/with-postgres.sh $(BOARD_DIR)/server/board_test
+	tests/server/with-postgres.sh sh -c '$(BOARD_DIR)/server/board_test && $(BOARD_DIR)/server/store_pg_test'
 	tests/server/with-postgres.sh sh -c 'python3 tests/server/api_test.py $(BOARD_DIR) "postgresql:$$VN_BOARD_POSTGRES"'
 	tests/server/with-postgres.sh python3 tests/server/two_workers_test.py $(BOARD_DIR)/vornackle-board
 	tests/server/unit_check.sh $(BOARD_DIR)/vornackle-board
