@@ -10,7 +10,7 @@ board=$(realpath "$1")
 unit_in=$(dirname "$0")/../../packaging/vornackle-board.service.in
 folder=$(mktemp -d "${TMPDIR:-/tmp}/vn-unit.XXXXXX")
 trap 'rm -rf "$folder"' EXIT
-sed 's|@BINDIR@|/usr/bin|g; s|@DOCDIR@|/usr/share/doc/vornackle|g' "$unit_in" \
+sed 's|@BINDIR@|/usr/bin|g' "$unit_in" \
     >"$folder/vornackle-board.service"
 
 cd "$folder"
