@@ -176,10 +176,10 @@ case "$(cat "$2")" in
 *crash) exec python3 -c 'import ctypes; ctypes.string_at(0)' ;;
 *flood) exec yes flood ;;
 *net) exec python3 -c 'import socket; socket.create_connection(("127.0.0.1", %d))' ;;
-*file) echo x > /tmp/vn-board-written; exit 2 ;;
+*file) echo x > %s/written; exit 2 ;;
 *mark) echo "it said <script>alert(1)</script> & more" >&2; exit 2 ;;
 *busy) exit 4 ;;
-esac''' % port)
+esac''' % (port, SCRATCH))
     board = boardlib.Board(PROGRAM, fresh_db('sandbox'), '--verifier', verifier, '--timeout', '2',
                            '--burst', '100')
     try:
@@ -200,7 +200,7 @@ esac''' % port)
             check(False, 'the verifier reached the network')
         except BlockingIOError:
             pass
-        check(not os.path.exists('/tmp/vn-board-written'), 'the verifier wrote no file')
+        check(not os.path.exists(os.path.join(SCRATCH, 'written')), 'the verifier wrote no file')
         check(board.request('GET', '/')[0] == 200, 'the board answers after all of them')
     finally:
         board.stop()
