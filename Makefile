@@ -20,6 +20,9 @@
 #   make test-web        the seam suites under WebAssembly, the page in chromium
 #   make mutate          faults made one at a time: what the tests catch
 #   make test-weight     lines of tests against lines of code
+#   make serve-board     the hall of fame on this machine (SQLite, 127.0.0.1:8080)
+#   make test-board      the board's API over HTTP, its load test (BOARD_DB=postgresql runs
+#                        the API test against a PostgreSQL server the script starts)
 #
 # Each kind of build has its own folder, so they never step on each other.
 
@@ -210,6 +213,37 @@ test-package: package
 test-desktop: build
 	@$(DEPS) desktop
 	scripts/test-desktop-window.sh $(BUILD_DIR)
+
+# The hall of fame (server/): the service and the game that verifies its runs,
+# in a build folder of their own. serve-board keeps its runs in BOARD_DATA.
+BOARD_DIR ?= build-board
+BOARD_PORT ?= 8080
+BOARD_DATA ?= $(BOARD_DIR)/board.sqlite
+BOARD_DB ?= sqlite
+.PHONY: board serve-board test-board
+board:
+	@$(DEPS) build board
+	cmake -S . -B $(BOARD_DIR) $(CMAKE_FLAGS) -DVORNACKLE_BOARD=ON
+	cmake --build $(BOARD_DIR) -j $(JOBS) --target vornackle vornackle-board
+
+serve-board: board
+	@echo "serve-board: http://127.0.0.1:$(BOARD_PORT)/ (Ctrl+C stops)"
+	$(BOARD_DIR)/vornackle-board serve --db sqlite:$(BOARD_DATA) --listen 127.0.0.1:$(BOARD_PORT) \
+	    --verifier $(BOARD_DIR)/vornackle $(if $(wildcard $(WEB_DIR)/site),--site $(WEB_DIR)/site)
+
+test-board: board
+	@$(DEPS) test
+	cmake --build $(BOARD_DIR) -j $(JOBS) --target board_test $(if $(filter postgresql,$(BOARD_DB)),store_pg_test)
+	$(BOARD_DIR)/server/board_test
+	python3 tests/server/api_test.py $(BOARD_DIR)
+	python3 tests/server/load_test.py $(BOARD_DIR)
+ifeq ($(BOARD_DB),postgresql)
+	@$(DEPS) board-postgres
+	tests/server/with-postgres.sh sh -c '$(BOARD_DIR)/server/board_test && $(BOARD_DIR)/server/store_pg_test'
+	tests/server/with-postgres.sh sh -c 'python3 tests/server/api_test.py $(BOARD_DIR) "postgresql:$$VN_BOARD_POSTGRES"'
+	tests/server/with-postgres.sh python3 tests/server/two_workers_test.py $(BOARD_DIR)/vornackle-board
+	tests/server/unit_check.sh $(BOARD_DIR)/vornackle-board
+endif
 
 format:
 	@$(DEPS) format

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build step needs, and only those missing.
 #
-# Usage: scripts/install-deps.sh GROUP...   (groups: build test windows wine fuzz web fresh desktop package)
+# Usage: scripts/install-deps.sh GROUP...   (groups: build test windows wine fuzz web fresh desktop package board board-postgres)
 # An equipped machine costs one dpkg-query per package; apt-get runs only
 # when something is missing, after one `apt-get update`.
 set -euo pipefail
@@ -28,6 +28,12 @@ packages_of() {
     desktop) echo xvfb xauth xdotool imagemagick openbox ;;
     # The .deb checked as Debian checks one, and its program started once.
     package) echo lintian appstream desktop-file-utils man-db dpkg-dev file xvfb xauth xdotool imagemagick ;;
+    # The hall of fame's service: its HTTP library, SQLite, the verifier's sandbox
+    # (seccomp), PostgreSQL's client library; python3 drives its tests.
+    board) echo libmicrohttpd-dev libsqlite3-dev libseccomp-dev libpq-dev pkg-config python3 ;;
+    # The board's tests against a real PostgreSQL server that they start
+    # themselves (tests/server/with-postgres.sh); systemd-analyze rates its unit.
+    board-postgres) echo postgresql systemd ;;
     *)
         echo "install-deps: unknown group '$1'" >&2
         exit 2

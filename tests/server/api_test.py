@@ -1,0 +1,276 @@
+#!/usr/bin/env python3
+"""The board's whole API over real HTTP on loopback.
+
+Usage: api_test.py BUILD [DB]
+  BUILD  the build folder holding vornackle-board and vornackle (with its sheet)
+  DB     the store: sqlite (a fresh file, the default) or postgresql:CONNINFO (an empty
+         database; tests/server/with-postgres.sh makes one)
+
+Each check starts its own board on a free port with the limits it needs. A genuine run
+must rank with the times `vornackle --verify` prints; hostile runs are refused with the
+verifier's reason while the board keeps answering; bad requests get their 4xx; the rate
+limit answers 429; a duplicate is not verified again; the sandbox turns a verifier that
+hangs, crashes, floods or reaches for the network into a refusal; reverify marks what the
+current verifier no longer reproduces.
+"""
+import os
+import re
+import shutil
+import socket
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import boardlib  # noqa: E402
+
+BUILD = os.path.abspath(sys.argv[1])
+PROGRAM = os.path.join(BUILD, 'vornackle-board')
+VORNACKLE = os.path.join(BUILD, 'vornackle')
+SCRATCH = tempfile.mkdtemp(prefix='vn-board-test-')
+FAILURES = []
+
+
+def fresh_db(name):
+    if len(sys.argv) > 2 and sys.argv[2].startswith('postgresql:'):
+        # One database for all: each check's runs have bytes of their own and are looked
+        # at by id. (The queue-cap check runs first, on an empty queue.)
+        return sys.argv[2]
+    return 'sqlite:' + os.path.join(SCRATCH, name + '.db')
+
+
+def check(condition, what):
+    if not condition:
+        FAILURES.append(what)
+        print('FAIL:', what)
+
+
+def stand_in(name, body):
+    """A stand-in verifier (a shell script) for what the real one never does."""
+    path = os.path.join(SCRATCH, name)
+    with open(path, 'w') as f:
+        f.write('#!/bin/sh\n[ "$1" = --version ] && { echo "vornackle 0.0-%s"; exit 0; }\n%s\n'
+                % (name, body))
+    os.chmod(path, stat.S_IRWXU)
+    return path
+
+
+def genuine_ranks_with_verifier_times():
+    board = boardlib.Board(PROGRAM, fresh_db('genuine'))
+    try:
+        run = boardlib.genuine(1000)
+        status, headers, answer = board.submit(run, 'A1Z')
+        check(status == 202 and answer['status'] == 'waiting', 'a new run is taken: 202 waiting')
+        check(headers.get('Location') == '/runs/%d' % answer['id'], 'Location names the run')
+        done = board.wait_done(answer['id'])
+        code, lines = boardlib.verify_lines(VORNACKLE, run)
+        fastest = int(re.search(r'fastest total: (\d+) s', lines).group(1))
+        attempts = re.findall(r'level (\d)  \w+ +(\d+) s', lines)
+        levels = [sum(int(s) for lv, s in attempts if int(lv) == n) for n in range(1, 6)]
+        check(code == 0 and done['status'] == 'verified', 'the bot game verifies: %s' % done)
+        check(done.get('total') == fastest and done.get('levels') == levels,
+              'the times are --verify\'s: %s against %d %s' % (done, fastest, levels))
+        _, top = board.get_json('/board.json')
+        entry = next((e for e in top['board'] if e['id'] == answer['id']), {})
+        check(entry.get('initials') == 'A1Z' and entry.get('total') == fastest and
+              entry.get('levels') == levels and entry.get('id') == answer['id'] and
+              re.fullmatch(r'\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ', entry.get('date', '')) and
+              entry.get('version') == done['version'] != '', 'the board ranks it: %s' % entry)
+        _, _, file_bytes = board.request('GET', '/runs/%d.vnr' % answer['id'])
+        check(file_bytes == run, 'the run file is served as submitted')
+        status, _, page = board.request('GET', '/')
+        check(status == 200 and b'A1Z' in page and b'/runs/%d.vnr' % answer['id'] in page,
+              'the page lists it with a link to its file')
+
+        # The same bytes again, under other initials: the stored run, not a second one.
+        status, _, again = board.submit(run, 'ZZZ')
+        check(status == 200 and again.get('duplicate') and again['id'] == answer['id'] and
+              again['status'] == 'verified' and again['initials'] == 'A1Z',
+              'a duplicate answers with the stored, already verified run: %s' % again)
+        _, top = board.get_json('/board.json')
+        check([e['id'] for e in top['board']].count(answer['id']) == 1, 'a duplicate is ranked once')
+    finally:
+        board.stop()
+
+
+def hostile_runs_refused():
+    board = boardlib.Board(PROGRAM, fresh_db('hostile'), '--burst', '100')
+    try:
+        cases = boardlib.hostile() + boardlib.incompatible()
+        ids = []
+        for name, run, _ in cases:
+            status, _, answer = board.submit(run, 'BAD')
+            check(status == 202, '%s is taken for verification (%d)' % (name, status))
+            ids.append(answer.get('id'))
+        for (name, _, line), run_id in zip(cases, ids):
+            done = board.wait_done(run_id)
+            want = 'incompatible' if (name, line) in [(n, l) for n, _, l in
+                                                      boardlib.incompatible()] else 'refused'
+            check(done['status'] == want and line in done.get('line', ''),
+                  '%s is %s with its reason: %s' % (name, want, done))
+            check('/tmp' not in done.get('line', ''), 'no server path in the line: %s' % done)
+        status, top = board.get_json('/board.json')
+        check(status == 200 and not set(ids) & {e['id'] for e in top['board']},
+              'the board still answers, with none of them ranked')
+    finally:
+        board.stop()
+
+
+def requests_refused():
+    board = boardlib.Board(PROGRAM, fresh_db('requests'), '--workers', '0', '--max-body', '65536',
+                           '--max-waiting', '2', '--rate', '60', '--burst', '100')
+    try:
+        run = boardlib.genuine(2000)
+        for initials in ['ab1', 'AB', 'ABCD', 'A%3CB', 'A+B', '']:
+            status, _, answer = board.submit(run, initials)
+            check(status == 400 and 'initials' in answer['error'],
+                  'initials %r refused with 400' % initials)
+        for body, why in [(b'', 'empty'), (b'GIF89a' + b'\0' * 100, 'not a recorded run')]:
+            status, _, answer = board.submit(body)
+            check(status == 400 and why in answer['error'], 'a body %s: 400 %s' % (why, answer))
+        status, _, answer = board.submit(run + b'\0' * 70000)
+        check(status == 413, 'a body past the cap: 413')
+        for path, want in [('/runs/999999', 404), ('/runs/999999.vnr', 404), ('/runs/x1', 400),
+                           ('/runs/-1', 400), ('/nothing', 404), ('/board.json?n=0', 400),
+                           ('/site/index.html', 404)]:
+            status, _, _ = board.request('GET', path)
+            check(status == want, 'GET %s: %d, not %d' % (path, want, status))
+        status, headers, _ = board.request('DELETE', '/runs/1')
+        check(status == 405 and 'Allow' in headers, 'another method: 405 with Allow')
+        # The queue's cap: nothing verifies here, so the third new run finds it full.
+        statuses = [board.submit(boardlib.genuine(2001 + i))[0] for i in range(3)]
+        status, headers, _ = board.submit(boardlib.genuine(2010))
+        check(statuses[:2] == [202, 202] and statuses[2] == 503 and status == 503 and
+              int(headers.get('Retry-After', '0')) > 0, 'a full queue: 503: %s' % statuses)
+    finally:
+        board.stop()
+
+
+def rate_limited():
+    board = boardlib.Board(PROGRAM, fresh_db('rate'), '--workers', '0', '--rate', '2',
+                           '--burst', '3')
+    try:
+        statuses = []
+        for i in range(4):
+            status, headers, _ = board.submit(boardlib.genuine(3000 + i))
+            statuses.append(status)
+        check(statuses == [202, 202, 202, 429], 'the burst, then 429: %s' % statuses)
+        check(0 < int(headers.get('Retry-After', '0')) <= 30, 'Retry-After: %s' % headers)
+        status, _ = board.get_json('/board.json')
+        check(status == 200, 'reading is not limited')
+    finally:
+        board.stop()
+
+
+def sandbox_contains_the_verifier():
+    """Each misbehaviour of a verifier is its run's refusal; the board goes on."""
+    listener = socket.socket()
+    listener.bind(('127.0.0.1', 0))
+    listener.listen(1)
+    port = listener.getsockname()[1]
+    verifier = stand_in('misbehaving', '''
+case "$(cat "$2")" in
+*hang) sleep 60 ;;
+*crash) exec python3 -c 'import ctypes; ctypes.string_at(0)' ;;
+*flood) exec yes flood ;;
+*net) exec python3 -c 'import socket; socket.create_connection(("127.0.0.1", %d))' ;;
+*file) echo x > %s/written; exit 2 ;;
+*mark) echo "it said <script>alert(1)</script> & more" >&2; exit 2 ;;
+*busy) exit 4 ;;
+esac''' % (port, SCRATCH))
+    board = boardlib.Board(PROGRAM, fresh_db('sandbox'), '--verifier', verifier, '--timeout', '2',
+                           '--burst', '100')
+    try:
+        magic = boardlib.golden()[:8]
+        expect = {'hang': 'ran past its 2 s', 'crash': 'died', 'flood': 'printed more than',
+                  'net': 'Permission denied', 'file': 'Permission denied',
+                  'mark': 'it said', 'busy': 'never finished (3 attempts)'}
+        ids = {k: board.submit(magic + k.encode())[2]['id'] for k in expect}
+        listener.settimeout(0)
+        for kind, line in expect.items():
+            done = board.wait_done(ids[kind], seconds=90)
+            check(done['status'] == 'refused' and line in done.get('line', ''),
+                  'a verifier that does %s: refused (%s)' % (kind, done))
+        _, _, raw = board.request('GET', '/runs/%d' % ids['mark'])
+        check(b'<' not in raw and b'\\u003cscript' in raw, 'markup in a line is escaped: %s' % raw)
+        try:
+            listener.accept()
+            check(False, 'the verifier reached the network')
+        except BlockingIOError:
+            pass
+        check(not os.path.exists(os.path.join(SCRATCH, 'written')), 'the verifier wrote no file')
+        check(board.request('GET', '/')[0] == 200, 'the board answers after all of them')
+    finally:
+        board.stop()
+        listener.close()
+
+
+def reverify_marks_incompatible():
+    db = fresh_db('reverify')
+    board = boardlib.Board(PROGRAM, db)
+    try:
+        run_id = board.submit(boardlib.genuine(4000))[2]['id']
+        check(board.wait_done(run_id)['status'] == 'verified', 'a run verified before reverify')
+        refused_id = board.submit(boardlib.hostile()[1][1])[2]['id']
+        board.wait_done(refused_id)
+    finally:
+        board.stop()
+    differs = stand_in('differs', 'echo "vornackle: $2: the replay differs from the recording: '
+                       'level 1 ends" >&2; exit 1')
+    for verifier, want in [(differs, 'incompatible'), (VORNACKLE, 'verified')]:
+        p = subprocess.run([PROGRAM, 'reverify', '--db', db, '--verifier', verifier],
+                           capture_output=True, text=True, timeout=300)
+        board = boardlib.Board(PROGRAM, db, '--workers', '0')
+        try:
+            _, status = board.get_json('/runs/%d' % run_id)
+            _, top = board.get_json('/board.json')
+            ranked = [e['id'] for e in top['board']]
+            check(p.returncode == 0 and status['status'] == want,
+                  'reverify with %s: %s (%s)' % (os.path.basename(verifier), status, p.stdout))
+            check((run_id in ranked) == (want == 'verified'), 'ranked only when verified')
+            check(want != 'incompatible' or 'replay differs' in status.get('line', ''),
+                  'an incompatible run says why')
+            _, refused = board.get_json('/runs/%d' % refused_id)
+            check(refused['status'] == 'refused', 'a refused run stays refused')
+        finally:
+            board.stop()
+
+
+def site_served():
+    site = os.path.join(SCRATCH, 'site')
+    os.makedirs(site)
+    with open(os.path.join(site, 'index.html'), 'w') as f:
+        f.write('<title>the page</title>')
+    with open(os.path.join(SCRATCH, 'secret'), 'w') as f:
+        f.write('not to be served')
+    board = boardlib.Board(PROGRAM, fresh_db('site'), '--site', site)
+    try:
+        run_id = board.submit(boardlib.genuine(5000))[2]['id']
+        board.wait_done(run_id)
+        status, headers, body = board.request('GET', '/site/')
+        check(status == 200 and body == b'<title>the page</title>' and
+              headers.get('Content-Type', '').startswith('text/html'), 'the web build is served')
+        for path in ['/site/../secret', '/site/%2e%2e/secret', '/site/.hidden', '/site//etc/passwd']:
+            check(board.request('GET', path)[0] == 404, '%s is not served' % path)
+        page = board.request('GET', '/')[2].decode()
+        check('href="/site/?watch=/runs/%d.vnr"' % run_id in page, 'an entry links to watching it')
+    finally:
+        board.stop()
+
+
+def main():
+    started = time.monotonic()
+    for test in [requests_refused, rate_limited, genuine_ranks_with_verifier_times,
+                 hostile_runs_refused, sandbox_contains_the_verifier, reverify_marks_incompatible,
+                 site_served]:
+        test()
+        print('%-40s done' % test.__name__)
+    shutil.rmtree(SCRATCH, ignore_errors=True)
+    print('api_test: %d failures, %.1f s' % (len(FAILURES), time.monotonic() - started))
+    return 1 if FAILURES else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -1,0 +1,235 @@
+// The board's parts below HTTP: the store's queue and verdict rules (on SQLite, or on the
+// PostgreSQL that VN_BOARD_POSTGRES names), the reading of --verify's lines, the hash that is
+// a run's identity, and the rate limit, each with the clock in the test's hands.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "server/service.h"
+#include "server/sha256.h"
+#include "server/store.h"
+#include "server/verify.h"
+
+namespace {
+
+using board::Claim;
+using board::State;
+using board::Submitted;
+using board::Verdict;
+
+class StoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (const char *pg = std::getenv("VN_BOARD_POSTGRES")) {
+            spec_ = std::string("postgresql:") + pg;
+            // Each test its own bytes: runs of earlier tests stay in the shared database.
+            salt_ = std::to_string(getpid()) + "-" + std::to_string(++count_) + "-";
+        } else {
+            char dir[] = "/tmp/vn-board-store-XXXXXX";
+            ASSERT_NE(mkdtemp(dir), nullptr);
+            dir_ = dir;
+            spec_ = "sqlite:" + dir_ + "/board.db";
+        }
+        store_ = board::open_store(spec_);
+    }
+    void TearDown() override {
+        store_.reset();
+        if (!dir_.empty()) {
+            for (const char *f : {"/board.db", "/board.db-wal", "/board.db-shm"}) {
+                unlink((dir_ + f).c_str());
+            }
+            rmdir(dir_.c_str());
+        }
+    }
+    int64_t Submit(const std::string &bytes, int64_t now = 1000) {
+        int64_t id = 0;
+        const std::string salted = salt_ + bytes;
+        EXPECT_EQ(store_->submit("ABC", board::sha256_hex(salted), salted, now, 1000, &id),
+                  Submitted::added);
+        return id;
+    }
+    // Claims until the run `id` comes up (other tests' runs may wait in a shared database).
+    bool ClaimRun(int64_t id, const std::string &worker, int64_t now, int lease = 60) {
+        Claim c;
+        while (store_->claim(worker, now, lease, 3, &c)) {
+            if (c.id == id) return true;
+            store_->finish(c.id, worker, Verdict{}, now);
+        }
+        return false;
+    }
+    static Verdict Verified(int total) {
+        return {State::verified, "1.0", total, {total - 4, 1, 1, 1, 1}, ""};
+    }
+
+    std::string dir_, spec_, salt_;
+    std::unique_ptr<board::Store> store_;
+    static int count_;
+};
+int StoreTest::count_ = 0;
+
+TEST_F(StoreTest, DedupeAndQueueCap) {
+    const int64_t id = Submit("run one");
+    int64_t again = 0;
+    const std::string bytes = salt_ + "run one";
+    EXPECT_EQ(store_->submit("XYZ", board::sha256_hex(bytes), bytes, 2000, 1000, &again),
+              Submitted::duplicate);
+    EXPECT_EQ(again, id);
+    board::Run run;
+    ASSERT_TRUE(store_->run(id, &run));
+    EXPECT_EQ(run.initials, "ABC");  // the first submitter keeps it
+    EXPECT_EQ(run.size, static_cast<int64_t>(bytes.size()));
+    std::string stored;
+    ASSERT_TRUE(store_->run_bytes(id, &stored));
+    EXPECT_EQ(stored, bytes);
+    const int64_t waiting = store_->count_waiting();
+    int64_t none = 0;
+    const std::string other = salt_ + "run two";
+    EXPECT_EQ(store_->submit("ABC", board::sha256_hex(other), other, 1000,
+                             static_cast<int>(waiting), &none),
+              Submitted::queue_full);
+    EXPECT_EQ(store_->count_waiting(), waiting);
+    EXPECT_FALSE(store_->run(id + 1000000, &run));
+}
+
+// A worker that dies keeps its claim only until its lease ends; then another takes the run
+// and the late worker's verdict is refused: one verdict per run.
+TEST_F(StoreTest, LeaseExpiresAndOnlyTheHolderJudges) {
+    const int64_t id = Submit("leased");
+    ASSERT_TRUE(ClaimRun(id, "a", 1000, 60));
+    Claim c;
+    while (store_->claim("b", 1059, 60, 3, &c)) {
+        ASSERT_NE(c.id, id) << "taken while its lease holds";
+        store_->finish(c.id, "b", Verdict{}, 1059);
+    }
+    ASSERT_TRUE(ClaimRun(id, "b", 1060, 60));
+    EXPECT_FALSE(store_->finish(id, "a", Verified(100), 1061));
+    EXPECT_FALSE(store_->release(id, "a"));
+    EXPECT_TRUE(store_->finish(id, "b", Verified(120), 1062));
+    EXPECT_FALSE(store_->finish(id, "b", Verified(90), 1063));  // judged once
+    board::Run run;
+    ASSERT_TRUE(store_->run(id, &run));
+    EXPECT_EQ(run.state, State::verified);
+    EXPECT_EQ(run.verdict.total, 120);
+    EXPECT_EQ(run.attempts, 2);
+    EXPECT_EQ(run.verdict.levels, (std::vector<int>{116, 1, 1, 1, 1}));
+}
+
+TEST_F(StoreTest, RunThatKeepsKillingWorkersIsRefused) {
+    const int64_t id = Submit("poison");
+    ASSERT_TRUE(ClaimRun(id, "a", 1000, 10));
+    ASSERT_TRUE(ClaimRun(id, "b", 1010, 10));
+    ASSERT_TRUE(store_->release(id, "b"));  // given back: waits again, the attempt counts
+    ASSERT_TRUE(ClaimRun(id, "c", 1011, 10));
+    EXPECT_FALSE(ClaimRun(id, "d", 1021, 10));
+    board::Run run;
+    ASSERT_TRUE(store_->run(id, &run));
+    EXPECT_EQ(run.state, State::refused);
+    EXPECT_NE(run.verdict.line.find("never finished (3 attempts)"), std::string::npos);
+}
+
+TEST_F(StoreTest, BoardRanksCompletedGamesAndReverifyUnranks) {
+    const int64_t slow = Submit("slow", 1000), fast = Submit("fast", 1001),
+                  tie = Submit("tie", 1002), none = Submit("none", 1003), bad = Submit("bad", 1004);
+    for (int64_t id : {slow, fast, tie, none, bad}) ASSERT_TRUE(ClaimRun(id, "w", 2000));
+    // Totals far below any other test's, so these lead a shared board.
+    store_->finish(slow, "w", Verified(7), 2001);
+    store_->finish(fast, "w", Verified(5), 2001);
+    store_->finish(tie, "w", Verified(5), 2001);
+    store_->finish(none, "w", {State::verified, "1.0", -1, {}, ""}, 2001);
+    store_->finish(bad, "w", {State::refused, "1.0", -1, {}, "is damaged"}, 2001);
+    std::vector<board::Run> best = store_->best(3);
+    ASSERT_EQ(best.size(), 3u);
+    EXPECT_EQ(best[0].id, fast);  // then the later submission of the same total
+    EXPECT_EQ(best[1].id, tie);
+    EXPECT_EQ(best[2].id, slow);
+
+    std::vector<int64_t> again = store_->reverify_list();
+    auto listed = [&](int64_t id) {
+        return std::find(again.begin(), again.end(), id) != again.end();
+    };
+    EXPECT_TRUE(listed(fast) && listed(none) && !listed(bad));
+    EXPECT_TRUE(store_->set_reverified(fast, {State::incompatible, "2.0", 5, {}, "differs"}, 3000));
+    EXPECT_FALSE(store_->set_reverified(bad, Verified(1), 3000));  // refused stays refused
+    best = store_->best(2);
+    EXPECT_EQ(best[0].id, tie);
+    board::Run run;
+    ASSERT_TRUE(store_->run(fast, &run));
+    EXPECT_EQ(run.state, State::incompatible);
+    EXPECT_EQ(run.verdict.line, "differs");
+    EXPECT_TRUE(store_->set_reverified(fast, Verified(5), 3001));  // reproduces again
+    EXPECT_EQ(store_->best(1)[0].id, fast);
+}
+
+TEST_F(StoreTest, ReopenKeepsRunsAndRefusesNewerSchema) {
+    if (!salt_.empty()) GTEST_SKIP() << "the schema is checked here on SQLite";
+    const int64_t id = Submit("kept");
+    store_ = board::open_store(spec_);  // migrations run again: nothing to do
+    board::Run run;
+    EXPECT_TRUE(store_->run(id, &run));
+    store_.reset();
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ + "/board.db").c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "INSERT INTO schema_version VALUES (99)", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    EXPECT_THROW(board::open_store(spec_), board::StoreError);
+    EXPECT_THROW(board::open_store("mysql:board"), board::StoreError);
+}
+
+TEST(VerdictTest, FastestGameAndItsLevels) {
+    // Two games: the first with a failed attempt on level 2; the second faster.
+    const std::string out =
+        "level 1  complete  13 s\nlevel 2  failed    30 s\nlevel 2  complete  15 s\n"
+        "level 3  complete  15 s\nlevel 4  complete  28 s\n"
+        "level 5  complete  21 s  game complete: total 122 s\n"
+        "level 1  failed    30 s\n"  // a game lost on level 1, then a new one
+        "level 1  complete  12 s\nlevel 2  complete  14 s\nlevel 3  complete  15 s\n"
+        "level 4  complete  20 s\nlevel 5  complete  19 s  game complete: total 80 s\n"
+        "fastest total: 80 s\n3925 pictures in 0.22 s: 17779 pictures per second\n";
+    Verdict v = board::read_verdict(out, 0, "", "1.0.0");
+    EXPECT_EQ(v.state, State::verified);
+    EXPECT_EQ(v.total, 80);
+    EXPECT_EQ(v.levels, (std::vector<int>{12, 14, 15, 20, 19}));
+    EXPECT_EQ(v.version, "1.0.0");
+
+    v = board::read_verdict(out.substr(0, out.find("level 1  failed")) + "fastest total: 122 s\n",
+                            0, "", "1.0.0");
+    EXPECT_EQ(v.total, 122);
+    EXPECT_EQ(v.levels, (std::vector<int>{13, 45, 15, 28, 21}));
+
+    v = board::read_verdict("level 1  failed    30 s\nfastest total: none (no game completed)\n", 0,
+                            "", "1.0.0");
+    EXPECT_EQ(v.state, State::verified);
+    EXPECT_EQ(v.total, -1);
+}
+
+TEST(Sha256Test, KnownDigests) {
+    EXPECT_EQ(board::sha256_hex(""),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(board::sha256_hex("abc"),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // 56 bytes: the length no longer fits the first padding block.
+    EXPECT_EQ(board::sha256_hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(board::sha256_hex(std::string(1000000, 'a')),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(RateLimitTest, BurstThenRefillPerAddress) {
+    board::RateLimit limit(6, 2, 2);  // one every 10 s, two at once, two addresses kept
+    int retry = 0;
+    EXPECT_TRUE(limit.take("a", 100, &retry));
+    EXPECT_TRUE(limit.take("a", 100, &retry));
+    EXPECT_FALSE(limit.take("a", 100.5, &retry));
+    EXPECT_EQ(retry, 10);  // 9.5 s: whole seconds, rounded up
+    EXPECT_TRUE(limit.take("b", 101, &retry));
+    EXPECT_TRUE(limit.take("a", 110, &retry));
+    // A third address past the table's size: the full buckets make room, "a" stays limited.
+    EXPECT_TRUE(limit.take("c", 111, &retry));
+    EXPECT_FALSE(limit.take("a", 111, &retry));
+}
+
+}  // namespace

@@ -1,0 +1,187 @@
+#!/usr/bin/env python3
+"""The board under load, on loopback: a bounded count of submissions, paced, from many clients
+while the board is read. Fails when a run is lost or ranked twice; prints the figures for
+docs/PERFORMANCE.md (never fails on a slow machine).
+
+Usage: load_test.py BUILD [--submissions 500] [--clients 20] [--rate 4] [--genuine-every 4]
+                         [--db SPEC]
+
+Every `genuine-every`-th submission is the bot's game with bytes of its own (another recorded
+version in its header, so the game is the same and still genuine); one in 25 repeats an
+earlier genuine run's bytes (a duplicate, which must come back as the same run); the rest are
+hostile runs (damaged, cut short, cut in their header), each with bytes of its own.
+"""
+import argparse
+import os
+import shutil
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import boardlib  # noqa: E402
+
+
+def percentile(values, p):
+    values = sorted(values)
+    return values[min(len(values) - 1, int(len(values) * p / 100))] if values else float('nan')
+
+
+def memory_kb(pid, field):
+    with open('/proc/%d/status' % pid) as f:
+        for line in f:
+            if line.startswith(field + ':'):
+                return int(line.split()[1])
+    return 0
+
+
+def children_cpu(pid):
+    """Processor seconds of the board's finished children (the verifiers)."""
+    with open('/proc/%d/stat' % pid) as f:
+        fields = f.read().rsplit(')', 1)[1].split()
+    return (int(fields[13]) + int(fields[14])) / os.sysconf('SC_CLK_TCK')
+
+
+def payloads(count, genuine_every):
+    made, genuine = [], []
+    for i in range(count):
+        if i % genuine_every == 0:
+            made.append(('genuine', boardlib.genuine(10000 + i)))
+            genuine.append(made[-1][1])
+        elif i % 25 == 1 and genuine:
+            made.append(('duplicate', genuine[(i // 25) % len(genuine)]))
+        else:
+            # Bytes of its own: the damage done to a genuine run of its own.
+            cases = boardlib.hostile(boardlib.genuine(20000 + i))
+            made.append(('hostile', cases[i % len(cases)][1]))
+    return made
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument('build')
+    ap.add_argument('--submissions', type=int, default=500)
+    ap.add_argument('--clients', type=int, default=20)
+    ap.add_argument('--rate', type=float, default=4, help='submissions a second, all clients')
+    ap.add_argument('--genuine-every', type=int, default=4)
+    ap.add_argument('--db')
+    args = ap.parse_args()
+    scratch = tempfile.mkdtemp(prefix='vn-board-load-')
+    db = args.db or 'sqlite:' + os.path.join(scratch, 'load.db')
+    board = boardlib.Board(os.path.join(args.build, 'vornackle-board'), db, '--rate', '1000000',
+                           '--burst', '1000000', '--max-waiting', '100000', '--threads', '4')
+    pid = board.proc.pid
+    time.sleep(0.5)
+    rest_kb = memory_kb(pid, 'VmRSS')
+    work = payloads(args.submissions, args.genuine_every)
+    submitted = {}  # index -> (kind, id, time sent)
+    errors = []
+    lock = threading.Lock()
+    start = time.monotonic() + 0.2
+    cursor = iter(range(len(work)))
+
+    def client():
+        while True:
+            with lock:
+                i = next(cursor, None)
+            if i is None:
+                return
+            # Paced: submission i leaves at start + i / rate, whichever client sends it.
+            delay = start + i / args.rate - time.monotonic()
+            if delay > 0:
+                time.sleep(delay)
+            sent = time.monotonic()
+            try:
+                status, _, answer = board.submit(work[i][1], 'L%02d' % (i % 100))
+                ok = status in (200, 202) and (work[i][0] == 'duplicate') == bool(
+                    answer.get('duplicate'))
+                with lock:
+                    submitted[i] = (work[i][0], answer.get('id'), sent)
+                    if not ok:
+                        errors.append('submission %d: %d %s' % (i, status, answer))
+            except Exception as e:  # a lost answer is a lost run
+                with lock:
+                    errors.append('submission %d: %r' % (i, e))
+
+    shown = {}  # id -> when first seen on the board
+    board_ms = []
+    peak_kb = [rest_kb]
+    done_sending = threading.Event()
+
+    def reader():
+        end = time.monotonic() + args.submissions / args.rate + 300
+        while time.monotonic() < end:
+            t = time.monotonic()
+            status, top = board.get_json('/board.json?n=1000')
+            now = time.monotonic()
+            for entry in top['board']:
+                shown.setdefault(entry['id'], now)
+            t2 = time.monotonic()
+            status, _, _ = board.request('GET', '/board.json')
+            board_ms.append((time.monotonic() - t2) * 1000)
+            peak_kb[0] = max(peak_kb[0], memory_kb(pid, 'VmRSS'))
+            with lock:
+                genuine_ids = {v[1] for v in submitted.values() if v[0] == 'genuine'}
+            if done_sending.is_set() and genuine_ids <= set(shown):
+                return
+            time.sleep(max(0.0, 0.02 - (now - t)))
+
+    threads = [threading.Thread(target=client) for _ in range(args.clients)]
+    watcher = threading.Thread(target=reader)
+    watcher.start()
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    done_sending.set()
+    watcher.join()
+    elapsed = time.monotonic() - start
+
+    # Every run ends verified or refused; the board holds each genuine run once.
+    ids = {v[1] for v in submitted.values()}
+    outcomes = {}
+    for run_id in ids:
+        if run_id is not None:
+            outcomes[run_id] = board.wait_done(run_id, seconds=120)['status']
+    _, top = board.get_json('/board.json?n=1000')
+    ranked = [e['id'] for e in top['board']]
+    genuine_ids = {v[1] for v in submitted.values() if v[0] == 'genuine'}
+    hostile_ids = {v[1] for v in submitted.values() if v[0] == 'hostile'}
+    if len(submitted) != len(work):
+        errors.append('%d submissions unanswered' % (len(work) - len(submitted)))
+    if len(ranked) != len(set(ranked)):
+        errors.append('a run is ranked twice')
+    if set(ranked) != genuine_ids:
+        errors.append('ranked %d runs, %d genuine' % (len(set(ranked)), len(genuine_ids)))
+    if any(outcomes[i] != 'verified' for i in genuine_ids):
+        errors.append('a genuine run not verified')
+    if any(outcomes[i] != 'refused' for i in hostile_ids):
+        errors.append('a hostile run not refused')
+    if any(e['total'] != 122 for e in top['board']):
+        errors.append('a total other than the bot game\'s 122 s')
+
+    latency = [shown[v[1]] - v[2] for v in submitted.values()
+               if v[0] == 'genuine' and v[1] in shown]
+    verify_cpu = children_cpu(pid)
+    print('load: %d submissions (%d genuine, %d hostile, %d duplicates) from %d clients at '
+          '%.1f/s, %.1f s' % (len(work), len(genuine_ids), len(hostile_ids),
+                              sum(1 for k, _ in work if k == 'duplicate'), args.clients,
+                              args.rate, elapsed))
+    print('  submission to the board, genuine runs: p50 %.2f s, p95 %.2f s, max %.2f s'
+          % (percentile(latency, 50), percentile(latency, 95), max(latency or [0])))
+    print('  board JSON (best 100) under load: p50 %.1f ms, p95 %.1f ms over %d reads'
+          % (percentile(board_ms, 50), percentile(board_ms, 95), len(board_ms)))
+    print('  verifications: %d in %.1f s of processor time: %.1f runs per second per core'
+          % (len(ids), verify_cpu, len(ids) / verify_cpu if verify_cpu else 0))
+    print('  service memory (RSS): %.1f MB at rest, %.1f MB at most under load'
+          % (rest_kb / 1024, peak_kb[0] / 1024))
+    board.stop()
+    shutil.rmtree(scratch, ignore_errors=True)
+    for e in errors[:20]:
+        print('FAIL:', e)
+    return 1 if errors else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
