@@ -8,7 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +22,11 @@ struct Entry {
     std::string file;
     std::vector<std::string> lines;  // the last: "N pictures"
 };
+
+// A failure names the run, not the bytes of its record.
+void PrintTo(const Entry& entry, std::ostream* out) {
+    *out << entry.file;
+}
 
 std::vector<Entry> ReadManifest() {
     std::ifstream in(VORNACKLE_RUNS_DIR "/MANIFEST");
