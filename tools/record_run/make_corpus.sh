@@ -9,8 +9,10 @@
 #   make_corpus.sh manifest VORNACKLE         writes tests/runs/MANIFEST: for
 #       each run of the folder, what it is and `VORNACKLE --verify`'s lines
 #
-# Runs recorded elsewhere (real key presses: record-keys.sh) are listed with
-# the build "keys" and no options; they are kept as they are.
+# Runs of the real programs played with real key presses (record_keys.sh for
+# the Linux program and vornackle.exe, record_page.py for the page) are listed
+# with the build "keys" and the command that made them; they are kept as
+# they are.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 list=$root/tools/record_run/corpus.list
