@@ -3,7 +3,7 @@
 #   make play            build and start the game
 #   make test            build and run every test
 #   make test-sanitize   the same suite under AddressSanitizer + UBSan
-#   make windows         cross-build vornackle.exe and vornackle-classic.exe (mingw-w64)
+#   make windows         cross-build vornackle.exe, vornackle.com and vornackle-classic.exe (mingw-w64)
 #   make test-windows    the core's suites and both programs under Wine
 #   make windows-package zip of both programs, the sprite sheet and a note
 #   make fuzz            libFuzzer build and a bounded run
@@ -88,7 +88,8 @@ windows:
 
 windows-package: windows
 	rm -rf $(WINDOWS_DIR)/package && mkdir -p $(WINDOWS_DIR)/package/vornackle
-	cp $(WINDOWS_DIR)/vornackle.exe $(WINDOWS_DIR)/vornackle-classic.exe assets/playersprite.bmp \
+	cp $(WINDOWS_DIR)/vornackle.exe $(WINDOWS_DIR)/vornackle.com $(WINDOWS_DIR)/vornackle-classic.exe \
+	    assets/playersprite.bmp \
 	    $(WINDOWS_DIR)/package/vornackle/
 	sed 's/$$/\r/' packaging/windows/README.txt >$(WINDOWS_DIR)/package/vornackle/README.txt
 	cd $(WINDOWS_DIR)/package && rm -f ../vornackle-windows.zip && \

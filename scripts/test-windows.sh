@@ -10,6 +10,8 @@
 #      every screen is shown and costs under 5 % of a core; the settings are
 #      kept across runs, and a window placed on a monitor that is gone comes
 #      back on the screen;
+#   console: vornackle.com, the console companion: the run corpus verified
+#      with and without a display, a bad file, what it hands to vornackle.exe;
 #   3. vornackle-classic.exe, the game on the real Win32/DirectDraw: the
 #      story, title, briefing and play screens appear after the right keys,
 #      the basket frames match the sprite sheet pixel for pixel (the same
@@ -36,7 +38,7 @@ SHEET=${VORNACKLE_SHEET:-$root/assets/playersprite.bmp}
 PICTURE_TOOL=$linux_build/vn_sheet_picture
 PREFIXES=${VORNACKLE_WINEPREFIX:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/vornackle}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-PARTS=${PARTS:-suites desktop classic}
+PARTS=${PARTS:-suites console desktop classic}
 
 GAME_PID=
 cleanup() {
@@ -105,6 +107,50 @@ run_suites() {
         echo "test-windows: $(basename "$suite"): $(grep -E '^\[  PASSED  \]' "$SHOTS/suite.log")" \
             "in $((SECONDS - started)) s"
     done
+    stop_xvfb
+}
+
+# --- console: vornackle.com and verification with no display ------------------
+# vornackle.com answers in the console: every run of the corpus (recorded on
+# Linux, Windows and the page) verifies with MANIFEST's lines and exit 0 with
+# no X display at all, as does vornackle.exe; a bad file is said on stderr
+# with exit 2; a command line it does not verify itself goes to vornackle.exe,
+# whose answer and exit code come back.
+run_console() {
+    export WINEPREFIX=$PREFIXES/wine-prefix-desktop
+    make_prefix
+    local dir=$SHOTS/console status=0
+    mkdir -p "$dir"
+    cp "$windows_build/vornackle.com" "$windows_build/vornackle.exe" "$SHEET" "$dir/"
+    (unset DISPLAY && "$root/tests/runs/verify_corpus.sh" "$root/tests/runs" wine "$dir/vornackle.com") ||
+        fail "vornackle.com --verify with no display: a corpus run did not verify"
+    local some="linux-wrap.vnr win-bot-full.vnr web-marks.vnr keys-win-moves.vnr"
+    (unset DISPLAY && RUNS_ONLY=$some "$root/tests/runs/verify_corpus.sh" "$root/tests/runs" \
+        wine "$dir/vornackle.exe") || fail "vornackle.exe --verify with no display: a run did not verify"
+    (unset DISPLAY && wine "$dir/vornackle.com" --verify "$dir/none.vnr") 2>"$dir/err.txt" || status=$?
+    ((status == 2)) || fail "vornackle.com --verify of a missing file exited $status, not 2"
+    grep -q 'none.vnr cannot be opened' "$dir/err.txt" || fail "vornackle.com: no complaint for a missing file"
+    status=0
+    (unset DISPLAY && wine "$dir/vornackle.com" --no-such-option) 2>"$dir/err.txt" || status=$?
+    ((status == 2)) || fail "vornackle.com --no-such-option (vornackle.exe's) exited $status, not 2"
+    grep -q "unknown option '--no-such-option'" "$dir/err.txt" ||
+        fail "vornackle.exe's complaint did not reach vornackle.com's console: $(cat "$dir/err.txt")"
+    # Typed in cmd as `vornackle`: its lines there and %ERRORLEVEL% set.
+    printf '@echo off\r\nvornackle --verify %%1\r\necho errorlevel=%%ERRORLEVEL%%\r\n' >"$dir/check.bat"
+    cp "$root/tests/runs/web-quit-l1.vnr" "$dir/quit.vnr"
+    (cd "$dir" && unset DISPLAY && wine cmd /c check.bat quit.vnr; wine cmd /c check.bat none.vnr) \
+        2>&1 | tr -d '\r' >"$dir/cmd.txt" || true
+    grep -q '^fastest total: none' "$dir/cmd.txt" && grep -q '^errorlevel=0' "$dir/cmd.txt" &&
+        grep -q '^errorlevel=2' "$dir/cmd.txt" && grep -q 'none.vnr cannot be opened' "$dir/cmd.txt" ||
+        fail "'vornackle --verify' typed in cmd: $(cat "$dir/cmd.txt")"
+    echo "test-windows: vornackle.com verifies the corpus with no display, says what is wrong," \
+        "hands the rest to vornackle.exe; vornackle.exe verifies with no display"
+    # With a display: the same answer.
+    start_xvfb
+    RUNS_ONLY=$some "$root/tests/runs/verify_corpus.sh" "$root/tests/runs" wine "$dir/vornackle.com" ||
+        fail "vornackle.com --verify with a display: a run did not verify"
+    echo "test-windows: and the same with a display"
+    wineserver -k 2>/dev/null || true
     stop_xvfb
 }
 

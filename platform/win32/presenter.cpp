@@ -99,7 +99,7 @@ namespace backend {
 
 bool OpenPresenter() {
     Presenter& p = presenter;
-    if (p.open) return true;
+    if (p.open || desktop::showNothing) return true;  // unseen: nothing is presented
     if (win32::Window() == nullptr) return false;
     p.windowDc = GetDC(win32::Window());  // the class's own DC: kept while the window lives
     if (p.windowDc == nullptr) return false;

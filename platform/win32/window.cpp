@@ -290,12 +290,15 @@ void ToggleFullScreen() {
 namespace backend {
 
 bool ScreenSize(int* width, int* height) {
-    *width = GetSystemMetrics(SM_CXSCREEN);
-    *height = GetSystemMetrics(SM_CYSCREEN);
+    // A run replayed unseen needs no display: the picture's size will do.
+    const bool unseen = desktop::showNothing;
+    *width = unseen ? kPictureWidth : GetSystemMetrics(SM_CXSCREEN);
+    *height = unseen ? kPictureHeight : GetSystemMetrics(SM_CYSCREEN);
     return *width > 0 && *height > 0;
 }
 
 bool OpenWindow(const char* title) {
+    if (desktop::showNothing) return true;  // a run replayed unseen: no window, no display needed
     static bool registered = false;
     HINSTANCE instance = GetModuleHandleA(nullptr);
     if (!registered) {
