@@ -17,10 +17,6 @@
 #include <new>
 #include <string>
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
 #include "platform/core/core.h"
 #include "platform/core/ddraw_objects.h"
 #include "platform/core/run_file.h"
@@ -63,12 +59,14 @@ constexpr std::uint64_t kMostReadsWaiting = std::uint64_t{1} << 24;
 // counter's first step.
 constexpr std::uint64_t kPicturesBeforeTime = 64;
 // The work a file may ask for: each read counts 1, each picture (which the
-// game draws whole) kPictureWork; at most kFreeWork plus kWorkPerByte for each
-// byte of the file. A genuine run asks for far less (the bot's game about 250
-// a byte, an hour on a title screen at 240 pictures a second about 4000).
-constexpr std::uint64_t kPictureWork = 4096;
+// game draws whole, as dear as some 1000 reads) kPictureWork; at most
+// kFreeWork (a day's wait for a key) plus kWorkPerByte for each byte of the
+// file. A genuine run asks for less (the bot's game about 500 a byte, a
+// title screen at 60 pictures a second, a picture for each one-byte step of
+// the counter, about 1,000).
+constexpr std::uint64_t kPictureWork = 1024;
 constexpr std::uint64_t kFreeWork = std::uint64_t{1} << 26;
-constexpr std::uint64_t kWorkPerByte = 8192;
+constexpr std::uint64_t kWorkPerByte = 2048;
 // --play waits at most this long for one step; a longer pause is shortened.
 constexpr std::uint32_t kLongestShownPause = 1000;
 

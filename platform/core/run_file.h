@@ -20,10 +20,10 @@ constexpr int kMaxVersionLength = 63;
 // The game's command line (WinMain's), which decides what it draws
 // (--marks): a replay starts the game with the same one.
 constexpr int kMaxCommandLineLength = 63;
-// Far above any session (a whole game takes about 9 KB, an hour on the
-// title 250 KB, so sixteen hours of it fit); keeps a foreign file from
-// filling memory, and bounds a verification's work (docs/RUNS.md).
-constexpr long kMaxFileBytes = 4L << 20;
+// A session of a hundred whole games (about 9 KB each) or four hours on the
+// title (250 KB an hour); keeps a foreign file from filling memory, and
+// bounds a verification's work, which grows with the file (docs/RUNS.md).
+constexpr long kMaxFileBytes = 1L << 20;
 
 // The keys the game polls, in the file's order (their virtual-key codes):
 // Left, Right, Enter, Space, Backspace, Esc, and M for the jewels' marks.
