@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "game/game_data.h"
 #include "platform/backend.h"
 #include "platform/core/run.h"
 #include "platform/winapi.h"
@@ -53,15 +52,6 @@ std::string Usage() {
            "  3  interrupted: a signal, the window closed, Esc while watching\n"
            "  4  this machine could not carry out the replay (out of memory, no display)\n"
            "The last line on the error stream says why whenever the code is not 0.\n";
-}
-
-// The attempt that just ended, as the game keeps it: what a recording keeps
-// and a verification prints.
-bool ReadGame(runs::GameRecord* record) {
-    record->level = gameData.level;
-    record->secondsLeft = gameData.secondsLeft;
-    record->totalSeconds = gameData.totalSeconds;
-    return true;
 }
 
 // One line on the error stream (a message box where a program has none);
@@ -127,7 +117,6 @@ int RunProgram(int argc, char** argv) {
     // recorded with, whatever this one says.
     static char commandLine[runs::kCommandLineSize] = "";
     if (backend::MarksShown(marks)) std::strcpy(commandLine, "--marks");
-    runs::ReadGameWith(ReadGame);
     if (run == Record) runs::Record(runPath, VORNACKLE_VERSION, commandLine);
     if (run == Play || run == Verify) {
         if (!runs::Replay(runPath, run == Verify, commandLine)) return runs::RefusalCode();

@@ -451,15 +451,13 @@ bool Record(const char* path, const char* programVersion, const char* commandLin
 bool Replay(const char* path, bool verify, char* commandLine) {
     Forget();
     refusal = kRefused;
-    replayer = new (std::nothrow) Replayer;
     runfile::Status status = runfile::Status::Missing;
-    bool memory = replayer != nullptr;
-    if (memory) {
-        try {
-            status = replayer->stream.Open(path, &replayer->header);
-        } catch (const std::bad_alloc&) {
-            memory = false;
-        }
+    bool memory = true;
+    try {
+        replayer = new Replayer;
+        status = replayer->stream.Open(path, &replayer->header);
+    } catch (const std::bad_alloc&) {
+        memory = false;
     }
     if (!memory) {
         std::fprintf(Complaints(),

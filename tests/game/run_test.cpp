@@ -631,6 +631,19 @@ TEST_F(RecordedRun, AnInterruptedReplayIsNotASuccess) {
     }
 }
 
+// A machine that cannot open the game's display is not a replay that
+// differs: the code says the machine could not, and the line says what.
+TEST_F(RecordedRun, AReplayThisMachineCannotCarryOutSaysSo) {
+    std::string out;
+    const Session replayed =
+        Verify(path_, &out, [] { seam::FailNext(seam::Call::DirectDrawCreateEx); });
+    EXPECT_EQ(replayed.finished, runs::kUnable) << out;
+    EXPECT_NE(out.find("this machine could not carry out the replay: at picture 0 the game "
+                       "stopped with exit code 1"),
+              std::string::npos)
+        << out;
+}
+
 // A laptop suspended for ten seconds in the middle of level 1 is a run the
 // platform makes: it verifies, and --play shows the pause as one second,
 // keeping the recorded pace everywhere else.
