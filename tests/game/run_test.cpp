@@ -125,7 +125,9 @@ Session Verify(const std::string& path, std::string* out,
         999, 20000,
         [&](const replay::FrameRecord& frame) {
             if (atPicture) atPicture(frame);
-            return replay::Decision{};
+            replay::Decision decision;
+            decision.stop = !loaded;  // a refused file: nothing to watch
+            return decision;
         },
         7,
         [&] {
@@ -462,9 +464,10 @@ TEST_F(RecordedRun, RunsThePlatformCouldNotHaveMadeAreRefused) {
         e.insert(e.begin() + static_cast<long>(at), more.begin(), more.end());
         return e;
     };
-    // 1 MB of the counter's shortest step, which it never makes twice running.
+    // A file's worth of the counter's shortest step, which it never makes
+    // twice running.
     Events flood(genuine.begin(), genuine.begin() + static_cast<long>(at));
-    flood.insert(flood.end(), 1 << 20, Made(runfile::Event::Tick, 15));
+    flood.insert(flood.end(), runfile::kMaxFileBytes - 16384, Made(runfile::Event::Tick, 15));
     const struct {
         const char* what;
         Events events;
