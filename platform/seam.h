@@ -85,6 +85,8 @@ void ReleaseAllKeys();
 
 // --- window system -----------------------------------------------------
 void PushCloseRequest();  // as if the user closed the window (Alt+F4, WM)
+// An event of the window (a close, a key) that the core takes at its next look.
+void PushWindowEvent(backend::Event event);
 
 // --- failure injection --------------------------------------------------
 // The next `count` calls of `call` fail with `result` (0 = the call's usual

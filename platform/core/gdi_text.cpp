@@ -3,7 +3,6 @@
 // compiled-in font (glyphs.cpp).
 #include "platform/core/ddraw_objects.h"
 #include "platform/core/harness.h"
-#include "platform/core/run.h"
 
 namespace standin {
 
@@ -77,7 +76,6 @@ BOOL WINAPI TextOutA(HDC hdc, int x, int y, LPCSTR text, int length) {
     BYTE index = NearestIndex(surface->textColour);
     DrawText(surface->pixels.get(), surface->width, surface->height, surface->pitch, x, y, text,
              length, index);
-    if (runs::mode != runs::Mode::Off && surface->primary != nullptr) runs::NoteText(text, length);
     if (harness != nullptr && surface->primary != nullptr) {
         harness->DrewText(x, y, text, length, surface->textColour, index);
     }

@@ -35,13 +35,23 @@ std::string Usage() {
            "                    not tell every colour apart (M switches them while playing)\n"
            "  --no-marks        no marks (the default); the desktop program remembers the\n"
            "                    last of the two\n"
-           "  --record FILE     record the session to FILE as it is played\n"
-           "  --play FILE       show the run recorded in FILE at its pace (Esc stops)\n"
+           "  --record FILE     record the session to FILE as it is played (written to\n"
+           "                    FILE.partial, which replaces FILE when the session ends)\n"
+           "  --play FILE       show the run recorded in FILE at its pace (Esc stops; a\n"
+           "                    pause longer than a second is shown as one)\n"
            "  --verify FILE     replay FILE unseen, as fast as it goes: each level attempt,\n"
-           "                    the totals and the picture rate; exit 0 when it matches the\n"
-           "                    recording, 1 when not, 2 when FILE is not a whole run\n"
+           "                    the totals and the picture rate\n"
            "  --help            show this and exit\n"
-           "  --version         show the version and exit\n";
+           "  --version         show the version and exit\n"
+           "\n"
+           "Exit codes of --play and --verify:\n"
+           "  0  the whole run was replayed and matched its recording\n"
+           "  1  the replay differs from the recording\n"
+           "  2  FILE is refused: unreadable, damaged, cut short, too large, a run this\n"
+           "     program could not have recorded; or the command line is wrong\n"
+           "  3  interrupted: a signal, the window closed, Esc while watching\n"
+           "  4  this machine could not carry out the replay (out of memory, no display)\n"
+           "The last line on the error stream says why whenever the code is not 0.\n";
 }
 
 // One line on the error stream (a message box where a program has none);
@@ -108,8 +118,10 @@ int RunProgram(int argc, char** argv) {
     static char commandLine[runs::kCommandLineSize] = "";
     if (backend::MarksShown(marks)) std::strcpy(commandLine, "--marks");
     if (run == Record) runs::Record(runPath, VORNACKLE_VERSION, commandLine);
-    if ((run == Play || run == Verify) && !runs::Replay(runPath, run == Verify, commandLine)) {
-        return 2;
+    if (run == Play || run == Verify) {
+        if (!runs::Replay(runPath, run == Verify, commandLine)) return runs::RefusalCode();
+        // Before the backend starts: a signal stops the replay and says so.
+        runs::CatchInterrupts();
     }
     // A verification shows nothing and plays nothing.
     if (run == Verify) backend::ShowNothing();

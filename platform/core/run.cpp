@@ -1,20 +1,31 @@
 // Recorded runs in the core: the recorder beside every read the game makes,
 // and the replay that answers those reads from a file (run.h).
 //
-// One file of about 550 lines on purpose: each read's hook records and
-// replays in a few lines side by side, so that a reader sees at once that the
-// two agree; the file's bytes are run_file.cpp's.
+// One file on purpose: each read's hook records and replays in a few lines
+// side by side, so that a reader sees at once that the two agree; the
+// file's bytes are run_file.cpp's. The replay also refuses what the
+// platform could not have recorded (docs/RUNS.md, "What a replay refuses").
 #include "platform/core/run.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "platform/core/core.h"
 #include "platform/core/ddraw_objects.h"
 #include "platform/core/run_file.h"
+
+#ifdef _WIN32
+// The one system call a recording needs there: std::rename does not replace.
+extern "C" __declspec(dllimport) int __stdcall MoveFileExA(const char* from, const char* to,
+                                                           unsigned long flags);
+#endif
 
 // Every key the core lets the game poll has its place in the file.
 static_assert(sizeof standin::kKeys / sizeof standin::kKeys[0] == runfile::kKeyCount);
@@ -30,20 +41,41 @@ constexpr int kLevelSeconds = 30;
 // picture they led to is shown; past this many without one the replay stops.
 constexpr long kReadsAfterCut = 1000000;
 
-enum class Stop { No, End, Cut, Parted, Escape };
+// --- what the platform can record (docs/RUNS.md gives the reasons) ---------------
+// The counter moves on 64 times a second by 1000/64 ms, each reading the
+// whole milliseconds: from a step's place in its cycle of eight (which adds
+// up to 125 ms) only some differences can follow.
+constexpr std::uint64_t kCycleSteps = 8;
+constexpr std::uint64_t kCycleMilliseconds = 125;
+// A difference of 2^31 ms or more reads, to every program, as the counter
+// going back: no pause of a machine (a window held by a drag, a suspended
+// laptop) may be that long.
+constexpr std::uint32_t kLongestStep = 0x7FFFFFFFu;
+// Reads with neither a picture nor a step of the counter: only a screen that
+// waits for a key makes them, polling at most a few hundred times a second
+// (each poll past the hundredth waits 10 ms for an event): 2^24 is a day of it.
+constexpr std::uint64_t kMostReadsWaiting = std::uint64_t{1} << 24;
+// No display shows more than 1000 pictures a second; 64 more before the
+// counter's first step.
+constexpr std::uint64_t kPicturesBeforeTime = 64;
+// The work a file may ask for: each read counts 1, each picture (which the
+// game draws whole, as dear as some 1000 reads) kPictureWork; at most
+// kFreeWork (a day's wait for a key) plus kWorkPerByte for each byte of the
+// file. A genuine run asks for less (the bot's game about 500 a byte, a
+// title screen at 60 pictures a second, a picture for each one-byte step of
+// the counter, about 1,000).
+constexpr std::uint64_t kPictureWork = 1024;
+constexpr std::uint64_t kFreeWork = std::uint64_t{1} << 26;
+constexpr std::uint64_t kWorkPerByte = 2048;
+// --play waits at most this long for one step; a longer pause is shortened.
+constexpr std::uint32_t kLongestShownPause = 1000;
 
-// What the screen showed, read from the texts drawn on it: the head-up
-// line's level and seconds left, and whether the title was shown (a game
-// begun from there starts its total afresh).
-struct Screen {
-    int level = 0, secondsLeft = kLevelSeconds;  // of the picture being drawn
-    int shownLevel = 0, shownSecondsLeft = kLevelSeconds;
-    bool titleDrawn = false, titleShown = false;
-};
+enum class Stop { No, End, Cut, Parted, Refused, Interrupted, Unable };
 
 struct Recorder {
     runfile::Writer writer;
-    std::string path;
+    std::string path;     // the run's name
+    std::string partial;  // where it is written until it ends (empty: the path itself)
     DWORD tick = 0;
     bool keys[runfile::kKeyCount] = {};
     long pictures = 0;
@@ -51,40 +83,52 @@ struct Recorder {
 };
 
 struct Replayer {
-    runfile::Run run;
+    runfile::Stream stream;
+    runfile::Run header;
     std::string path;
     bool verify = false;
-    std::size_t next = 0;
     std::uint32_t readsLeft = 0;
     DWORD tick = 0;
     bool keys[runfile::kKeyCount] = {};
     Stop stop = Stop::No;
-    std::string parted;       // how the replay parted from the recording
+    std::string said;         // how the replay parted, or why it was refused
     long readsAfterCut = -1;  // >= 0 once the file's events ran out
     long pictures = 0;
+    // The platform's rules: the counter's possible places in its cycle (bit
+    // k: k steps past a multiple of eight; 0 before the counter's first
+    // reading), the milliseconds since then, the reads since the last
+    // picture or step, and the work so far against the file's allowance.
+    std::uint8_t phases = 0;
+    std::uint64_t elapsed = 0;
+    std::uint64_t waitingReads = 0;
+    std::uint64_t work = 0, allowance = 0;
     // Pace: the recorded milliseconds since the first read of the counter
     // fall due this long after the replay's start.
     bool paceStarted = false;
     std::uint64_t paceStart = 0;
     std::uint64_t paceMilliseconds = 0;
     // The verification's account.
-    int gameTotal = 0;
-    bool gameOpen = false;
     int fastest = -1;
     std::chrono::steady_clock::time_point started;
 };
 
-Screen screen;
 Recorder* recorder = nullptr;
 Replayer* replayer = nullptr;
 std::FILE* lines = nullptr;       // null: stdout
 std::FILE* complaints = nullptr;  // null: stderr
+bool (*readGame)(GameRecord*) = nullptr;
+int refusal = kRefused;
+volatile std::sig_atomic_t interrupted = 0;
 
 std::FILE* Lines() {
     return lines != nullptr ? lines : stdout;
 }
 std::FILE* Complaints() {
     return complaints != nullptr ? complaints : stderr;
+}
+
+void OnInterrupt(int) {
+    interrupted = 1;
 }
 
 std::uint64_t SheetHash() {
@@ -118,24 +162,6 @@ std::uint32_t ScreenChecksum() {
     return hash;
 }
 
-// Remembers what the picture being drawn says: the head-up line ("Level 3
-// ... Time Remaining: 17") and whether it is the title.
-void ReadText(const char* text, int length) {
-    char line[96];
-    const int n = length < static_cast<int>(sizeof line) - 1 ? length : sizeof line - 1;
-    std::memcpy(line, text, n);
-    line[n] = '\0';
-    if (std::strncmp(line, "Level ", 6) == 0) {
-        const char* remaining = std::strstr(line, "Time Remaining: ");
-        if (remaining != nullptr) {
-            screen.level = std::atoi(line + 6);
-            screen.secondsLeft = std::atoi(remaining + 16);
-        }
-    } else if (std::strcmp(line, "PRESS ESC TO EXIT") == 0) {
-        screen.titleDrawn = true;
-    }
-}
-
 bool OutcomeOf(UINT type, runfile::Outcome* outcome) {
     switch (type) {
         case MB_ICONHAND:
@@ -152,6 +178,13 @@ bool OutcomeOf(UINT type, runfile::Outcome* outcome) {
     }
 }
 
+GameRecord ReadGame() {
+    GameRecord record;
+    record.secondsLeft = kLevelSeconds;
+    if (readGame != nullptr && !readGame(&record)) record = GameRecord{0, kLevelSeconds, 0};
+    return record;
+}
+
 // --- recording ------------------------------------------------------------------
 
 void TellWriteFailure() {
@@ -159,14 +192,34 @@ void TellWriteFailure() {
     if (!r.writer.Failed() || r.toldFailure) return;
     r.toldFailure = true;
     std::fprintf(Complaints(),
-                 "vornackle: recording to %s stopped: %s; the run up to here stays readable\n",
-                 r.path.c_str(), std::strerror(r.writer.Error()));
+                 "vornackle: recording to %s stopped: %s; the run up to here stays readable%s%s\n",
+                 r.path.c_str(), std::strerror(r.writer.Error()), r.partial.empty() ? "" : " in ",
+                 r.partial.c_str());
+}
+
+// Puts a whole recording in place of its run's name, replacing what was there.
+bool PutInPlace(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+    return MoveFileExA(from.c_str(), to.c_str(), 0x1 | 0x8) != 0;  // replace, write through
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
 }
 
 void EndRecording(int exitCode) {
     if (recorder == nullptr) return;
-    recorder->writer.End(exitCode);
+    Recorder& r = *recorder;
+    if (!r.writer.IsOpen()) return;
+    r.writer.End(exitCode);
     TellWriteFailure();
+    if (r.partial.empty()) return;
+    // Only a whole recording replaces a run already there.
+    if (r.writer.Failed()) return;
+    if (!PutInPlace(r.partial, r.path)) {
+        std::fprintf(Complaints(),
+                     "vornackle: cannot put the recording in place of %s: %s; it is in %s\n",
+                     r.path.c_str(), std::strerror(errno), r.partial.c_str());
+    }
 }
 
 void RecordAtExit() {
@@ -176,11 +229,11 @@ void RecordAtExit() {
 
 // --- replaying ------------------------------------------------------------------
 
-void StopReplay(Stop why, const std::string& parted = {}) {
+void StopReplay(Stop why, const std::string& said = {}) {
     Replayer& r = *replayer;
     if (r.stop != Stop::No) return;
     r.stop = why;
-    r.parted = parted;
+    r.said = said;
     // From here the game sees Esc held and the clock running, which ends it
     // from any screen.
     for (bool& key : r.keys) key = false;
@@ -197,20 +250,108 @@ std::string Where() {
     return "at picture " + std::to_string(replayer->pictures);
 }
 
-// True when the next read goes as the last of its kind went; otherwise
-// `next` is the event that answers it.
+// A run the platform could not have recorded: where in the file, and why.
+void Impossible(const char* format, unsigned long long a = 0, unsigned long long b = 0) {
+    Replayer& r = *replayer;
+    char why[200];
+    std::snprintf(why, sizeof why, format, a, b);
+    StopReplay(Stop::Refused, "at byte " + std::to_string(r.stream.Offset()) + " (picture " +
+                                  std::to_string(r.pictures) + ") " + why);
+}
+
+// Counts `reads` more reads against the rules; false when the run is refused.
+bool Afford(std::uint64_t reads) {
+    Replayer& r = *replayer;
+    r.waitingReads += reads;
+    r.work += reads;
+    if (r.waitingReads > kMostReadsWaiting) {
+        Impossible(
+            "%llu reads come with neither a picture nor a step of the counter: more "
+            "than a screen waiting a day for a key makes",
+            r.waitingReads);
+    } else if (r.work > r.allowance) {
+        Impossible(
+            "the run asks for more reads and pictures than a file of its size may "
+            "(%llu work units against %llu)",
+            r.work, r.allowance);
+    }
+    return r.stop == Stop::No;
+}
+
+// The counter moved on by `step` ms: from which places in its cycle it can.
+bool StepFrom(std::uint64_t phase, std::uint64_t step, std::uint64_t* to) {
+    const auto at = [phase](std::uint64_t steps) {
+        return (phase + steps) * kCycleMilliseconds / kCycleSteps -
+               phase * kCycleMilliseconds / kCycleSteps;
+    };
+    const std::uint64_t guess = step * kCycleSteps / kCycleMilliseconds;
+    for (std::uint64_t steps = guess > 0 ? guess - 1 : 0; steps <= guess + 2; ++steps) {
+        if (steps >= 1 && at(steps) == step) {
+            *to = (phase + steps) % kCycleSteps;
+            return true;
+        }
+    }
+    return false;
+}
+
+// A step of the counter in the file (its first reading when `phases` is 0).
+bool CounterStep(std::uint32_t step) {
+    Replayer& r = *replayer;
+    r.waitingReads = 0;
+    ++r.work;
+    if (r.phases == 0) {
+        // Any reading: the machine may have run for any time, its counter
+        // wrapped any number of times.
+        r.phases = 0xFF;
+        return true;
+    }
+    if (step > kLongestStep) {
+        Impossible("the counter goes back by %llu ms", 0x100000000ull - step);
+        return false;
+    }
+    std::uint8_t next = 0;
+    for (std::uint64_t phase = 0; phase < kCycleSteps; ++phase) {
+        std::uint64_t to;
+        if ((r.phases >> phase & 1) != 0 && StepFrom(phase, step, &to)) next |= 1 << to;
+    }
+    if (next == 0) {
+        Impossible(
+            "the counter moves on by %llu ms, which its 1/64 s steps (15 or 16 ms each, "
+            "125 ms in eight) cannot give after its readings before",
+            step);
+        return false;
+    }
+    r.phases = next;
+    r.elapsed += step;
+    return true;
+}
+
+// Takes the reads the stream has before its next other event.
+void TakeReads() {
+    Replayer& r = *replayer;
+    while (r.readsLeft == 0 && r.stop == Stop::No) {
+        const runfile::Event* event = r.stream.Peek();
+        if (event == nullptr || event->kind != runfile::Event::Reads) return;
+        if (!Afford(event->value)) return;
+        r.readsLeft = event->value;
+        r.stream.Pop();
+    }
+}
+
+// True when the next read goes as the last of its kind went (or the replay
+// has stopped); otherwise the stream's next event answers it.
 bool Expected() {
     Replayer& r = *replayer;
-    const std::vector<runfile::Event>& events = r.run.events;
-    while (r.readsLeft == 0 && r.next < events.size() &&
-           events[r.next].kind == runfile::Event::Reads) {
-        r.readsLeft = events[r.next++].value;
-    }
+    TakeReads();
+    if (r.stop != Stop::No) return true;
     if (r.readsLeft > 0) {
         --r.readsLeft;
         return true;
     }
-    if (r.next < events.size()) return false;
+    if (r.stream.Peek() != nullptr) {
+        ++r.work;
+        return false;
+    }
     // The file stops here: the reads that led to its last picture follow.
     if (r.readsAfterCut < 0) r.readsAfterCut = 0;
     if (++r.readsAfterCut > kReadsAfterCut) StopReplay(Stop::Cut);
@@ -221,7 +362,7 @@ bool Expected() {
 // recording answers otherwise: the replay has parted from it, or it ended.
 void Unexpected(int slot) {
     Replayer& r = *replayer;
-    const runfile::Event& event = r.run.events[r.next];
+    const runfile::Event& event = *r.stream.Peek();
     if (event.kind == runfile::Event::End) {
         // The system ended the recorded program on a close request it left
         // unanswered; the replay ends there too.
@@ -248,6 +389,12 @@ void Pace(std::uint32_t milliseconds) {
         r.paceStart = now;
         return;
     }
+    if (milliseconds > kLongestShownPause) {
+        std::fprintf(
+            Complaints(), "vornackle: %s: a pause of %.1f s at picture %ld is shown as %.1f s\n",
+            r.path.c_str(), milliseconds / 1000.0, r.pictures, kLongestShownPause / 1000.0);
+        milliseconds = kLongestShownPause;
+    }
     r.paceMilliseconds += milliseconds;
     const std::uint64_t due = r.paceStart + r.paceMilliseconds * 1000;
     // Behind by more than a moment (a slow machine, a stop in a debugger):
@@ -256,21 +403,14 @@ void Pace(std::uint32_t milliseconds) {
     if (now < due) standin::activeClock.sleepUntil(due);
 }
 
-void PrintAttempt(runfile::Outcome outcome, int level, int seconds) {
+void PrintAttempt(runfile::Outcome outcome, int level, int seconds, int total) {
     Replayer& r = *replayer;
     static const char* const kOutcomes[] = {"failed", "complete", "complete"};
     std::fprintf(Lines(), "level %d  %-8s  %2d s", level, kOutcomes[static_cast<int>(outcome)],
                  seconds);
-    if (!r.gameOpen || screen.titleShown) {
-        r.gameOpen = true;
-        r.gameTotal = 0;
-        screen.titleShown = false;
-    }
-    r.gameTotal += seconds;
     if (outcome == runfile::Outcome::GameComplete) {
-        std::fprintf(Lines(), "  game complete: total %d s", r.gameTotal);
-        if (r.fastest < 0 || r.gameTotal < r.fastest) r.fastest = r.gameTotal;
-        r.gameOpen = false;
+        std::fprintf(Lines(), "  game complete: total %d s", total);
+        if (r.fastest < 0 || total < r.fastest) r.fastest = total;
     }
     std::fprintf(Lines(), "\n");
 }
@@ -279,14 +419,25 @@ void PrintAttempt(runfile::Outcome outcome, int level, int seconds) {
 
 // --- starting and finishing ---------------------------------------------------------
 
+void ReadGameWith(bool (*read)(GameRecord*)) {
+    readGame = read;
+}
+
 bool Record(const char* path, const char* programVersion, const char* commandLine) {
     Forget();
     recorder = new Recorder;
     recorder->path = path;
-    if (!recorder->writer.Open(path, programVersion, SheetHash(), commandLine)) {
+    // A run already there stays until a whole new one replaces it; a device
+    // or a pipe (not a file to replace) is written straight.
+    struct stat target;
+    if (stat(path, &target) != 0 || S_ISREG(target.st_mode)) {
+        recorder->partial = std::string(path) + ".partial";
+    }
+    const std::string& file = recorder->partial.empty() ? recorder->path : recorder->partial;
+    if (!recorder->writer.Open(file.c_str(), programVersion, SheetHash(), commandLine)) {
         std::fprintf(Complaints(),
-                     "vornackle: cannot record to %s: %s; playing without recording\n", path,
-                     std::strerror(errno));
+                     "vornackle: cannot record to %s: %s; playing without recording\n",
+                     file.c_str(), std::strerror(errno));
         Forget();
         return false;
     }
@@ -299,29 +450,56 @@ bool Record(const char* path, const char* programVersion, const char* commandLin
 
 bool Replay(const char* path, bool verify, char* commandLine) {
     Forget();
-    runfile::Run run;
-    runfile::Status status = runfile::ReadFile(path, &run);
-    if (runfile::Readable(status) && run.sheetHash != SheetHash()) {
+    refusal = kRefused;
+    runfile::Status status = runfile::Status::Missing;
+    bool memory = true;
+    try {
+        replayer = new Replayer;
+        status = replayer->stream.Open(path, &replayer->header);
+    } catch (const std::bad_alloc&) {
+        memory = false;
+    }
+    if (!memory) {
+        std::fprintf(Complaints(),
+                     "vornackle: %s: this machine could not carry out the replay: out of memory "
+                     "reading the file\n",
+                     path);
+        Forget();
+        refusal = kUnable;
+        return false;
+    }
+    if (runfile::Readable(status) && replayer->header.sheetHash != SheetHash()) {
         status = runfile::Status::OtherSheet;
     }
     if (!runfile::Readable(status)) {
         std::fprintf(Complaints(), "vornackle: %s %s\n", path, runfile::Describe(status));
+        Forget();
         return false;
     }
     if (commandLine != nullptr) {
-        std::snprintf(commandLine, kCommandLineSize, "%s", run.commandLine.c_str());
+        std::snprintf(commandLine, kCommandLineSize, "%s", replayer->header.commandLine.c_str());
     }
-    replayer = new Replayer;
-    replayer->run = std::move(run);
-    replayer->path = path;
-    replayer->verify = verify;
-    replayer->started = std::chrono::steady_clock::now();
+    Replayer& r = *replayer;
+    r.path = path;
+    r.verify = verify;
+    r.allowance = kFreeWork + kWorkPerByte * r.stream.FileSize();
+    r.started = std::chrono::steady_clock::now();
+    interrupted = 0;
     // Unpaced: a clock that stands still, so that no wait of the core waits.
     if (verify)
         standin::UseClock(
             standin::Clock{[] { return std::uint64_t{0}; }, [](std::uint64_t) {}, [](int) {}});
     mode = Mode::Replaying;
     return true;
+}
+
+int RefusalCode() {
+    return refusal;
+}
+
+void CatchInterrupts() {
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
 }
 
 int Finish(int exitCode) {
@@ -334,20 +512,24 @@ int Finish(int exitCode) {
     Replayer& r = *replayer;
     int result = exitCode;
     if (r.stop == Stop::No) {
-        const std::vector<runfile::Event>& events = r.run.events;
-        while (r.readsLeft == 0 && r.next < events.size() &&
-               events[r.next].kind == runfile::Event::Reads) {
-            r.readsLeft = events[r.next++].value;
-        }
-        if (r.next < events.size() && events[r.next].kind == runfile::Event::End &&
-            r.readsLeft == 0) {
+        TakeReads();
+        const runfile::Event* next = r.stream.Peek();
+        if (r.stop != Stop::No) {
+            // refused while taking the last reads
+        } else if (next != nullptr && next->kind == runfile::Event::End && r.readsLeft == 0) {
             r.stop = Stop::End;
-            result = static_cast<int>(events[r.next].value);
-        } else if (r.next >= events.size() && !r.run.complete) {
+            result = static_cast<int>(next->value);
+        } else if (next == nullptr && !r.header.complete) {
             r.stop = Stop::Cut;
+        } else if (exitCode != 0) {
+            // The game could not go on here (a display it could not open,
+            // presenting that failed), which its recording went past.
+            r.stop = Stop::Unable;
+            r.said = Where() + " the game stopped with exit code " + std::to_string(exitCode) +
+                     " before the recorded run's end";
         } else {
             r.stop = Stop::Parted;
-            r.parted = Where() + " the game ended before the recorded run did";
+            r.said = Where() + " the game ended before the recorded run did";
         }
     }
     if (r.verify) {
@@ -361,20 +543,42 @@ int Finish(int exitCode) {
         std::fprintf(Lines(),
                      "%ld pictures in %.2f s: %.0f pictures per second (the game's own pace: 32)\n",
                      r.pictures, seconds, seconds > 0 ? r.pictures / seconds : 0.0);
-        result = 0;
-    }
-    if (r.stop == Stop::Parted) {
-        std::fprintf(Complaints(), "vornackle: %s: the replay differs from the recording: %s\n",
-                     r.path.c_str(), r.parted.c_str());
-        result = 1;
-    } else if (r.stop == Stop::Cut) {
-        std::fprintf(Complaints(), "vornackle: %s %s (replayed to the cut, %ld pictures)\n",
-                     r.path.c_str(), runfile::Describe(runfile::Status::Cut), r.pictures);
-        result = 2;
-    } else if (r.stop == Stop::Escape) {
-        result = 0;
+        result = kMatched;
     }
     std::fflush(Lines());
+    const char* path = r.path.c_str();
+    switch (r.stop) {
+        case Stop::No:
+        case Stop::End:
+            break;
+        case Stop::Parted:
+            std::fprintf(Complaints(), "vornackle: %s: the replay differs from the recording: %s\n",
+                         path, r.said.c_str());
+            result = kDiffers;
+            break;
+        case Stop::Cut:
+            std::fprintf(Complaints(), "vornackle: %s %s (replayed to the cut, %ld pictures)\n",
+                         path, runfile::Describe(runfile::Status::Cut), r.pictures);
+            result = kRefused;
+            break;
+        case Stop::Refused:
+            std::fprintf(Complaints(),
+                         "vornackle: %s is not a run this program could have recorded: %s\n", path,
+                         r.said.c_str());
+            result = kRefused;
+            break;
+        case Stop::Interrupted:
+            std::fprintf(Complaints(), "vornackle: %s: the replay was interrupted at picture %ld\n",
+                         path, r.pictures);
+            result = kInterrupted;
+            break;
+        case Stop::Unable:
+            std::fprintf(Complaints(),
+                         "vornackle: %s: this machine could not carry out the replay: %s\n", path,
+                         r.said.c_str());
+            result = kUnable;
+            break;
+    }
     Forget();
     return result;
 }
@@ -390,25 +594,31 @@ void Forget() {
     delete replayer;
     replayer = nullptr;
     mode = Mode::Off;
-    screen = Screen{};
 }
 
 // --- the reads ------------------------------------------------------------------------
 
-// A close request the recording has before this read is made now.
+// A close request the recording has before this read is made now; a signal
+// that came stops the replay.
 static void BeforeRead() {
     Replayer& r = *replayer;
-    const std::vector<runfile::Event>& events = r.run.events;
+    if (interrupted != 0) LiveEscape();
     while (r.stop == Stop::No) {
-        while (r.readsLeft == 0 && r.next < events.size() &&
-               events[r.next].kind == runfile::Event::Reads) {
-            r.readsLeft = events[r.next++].value;
-        }
-        if (r.readsLeft != 0 || r.next >= events.size() ||
-            events[r.next].kind != runfile::Event::Close) {
+        TakeReads();
+        const runfile::Event* event = r.stream.Peek();
+        if (r.stop != Stop::No || r.readsLeft != 0 || event == nullptr ||
+            event->kind != runfile::Event::Close) {
             return;
         }
-        ++r.next;
+        // The window takes one close request until the game answers it, and
+        // none before it exists or after it is gone.
+        if (!standin::windowState.exists || standin::windowState.closePending) {
+            Impossible(standin::windowState.exists
+                           ? "a close request comes while one is still unanswered"
+                           : "a close request comes with no window to close");
+            return;
+        }
+        r.stream.Pop();
         standin::RequestClose();
     }
 }
@@ -428,15 +638,24 @@ DWORD Tick(DWORD live) {
     Replayer& r = *replayer;
     BeforeRead();
     if (r.stop == Stop::No) {
-        if (Expected()) return r.tick;
-        const runfile::Event& event = r.run.events[r.next];
-        if (event.kind == runfile::Event::Tick) {
-            ++r.next;
-            r.tick += event.value;
-            Pace(event.value);
-            return r.tick;
+        if (Expected()) {
+            if (r.stop == Stop::No) {
+                if (r.phases == 0) r.phases = 0xFF;  // the first reading: 0
+                return r.tick;
+            }
+        } else {
+            const runfile::Event& event = *r.stream.Peek();
+            if (event.kind == runfile::Event::Tick) {
+                if (CounterStep(event.value)) {
+                    r.stream.Pop();
+                    r.tick += event.value;
+                    Pace(event.value);
+                    return r.tick;
+                }
+            } else {
+                Unexpected(-1);
+            }
         }
-        Unexpected(-1);
     }
     r.tick += 16;  // the clock runs on while the game ends
     return r.tick;
@@ -458,9 +677,9 @@ bool Key(int vk, bool live) {
     Replayer& r = *replayer;
     BeforeRead();
     if (r.stop == Stop::No && !Expected()) {
-        const runfile::Event& event = r.run.events[r.next];
+        const runfile::Event& event = *r.stream.Peek();
         if (event.kind == runfile::Event::Key && event.a == slot) {
-            ++r.next;
+            r.stream.Pop();
             r.keys[slot] = !r.keys[slot];
         } else {
             Unexpected(slot);
@@ -485,10 +704,6 @@ void NoteCloseRequest() {
 }
 
 void NotePicture() {
-    screen.shownLevel = screen.level;
-    screen.shownSecondsLeft = screen.secondsLeft;
-    if (screen.titleDrawn) screen.titleShown = true;
-    screen.titleDrawn = false;
     if (mode == Mode::Recording) {
         Recorder& r = *recorder;
         if (++r.pictures % 64 == 0) r.writer.Checkpoint();
@@ -498,15 +713,26 @@ void NotePicture() {
         Replayer& r = *replayer;
         if (r.stop != Stop::No) return;
         ++r.pictures;
-        if (r.readsAfterCut >= 0) StopReplay(Stop::Cut);
+        r.waitingReads = 0;
+        r.work += kPictureWork;
+        if (static_cast<std::uint64_t>(r.pictures) > kPicturesBeforeTime + r.elapsed) {
+            Impossible("%llu pictures in %llu ms of the run's time: more than any display shows",
+                       static_cast<unsigned long long>(r.pictures), r.elapsed);
+        } else if (r.work > r.allowance) {
+            Afford(0);
+        } else if (r.readsAfterCut >= 0) {
+            StopReplay(Stop::Cut);
+        }
     }
 }
 
 void NoteBeep(UINT type) {
     runfile::Outcome outcome;
     if (mode == Mode::Off || !OutcomeOf(type, &outcome)) return;
-    const int level = screen.shownLevel & 0xFF;
-    const int seconds = (kLevelSeconds - screen.shownSecondsLeft) & 0xFF;
+    // The attempt as the game keeps it.
+    const GameRecord game = ReadGame();
+    const int level = game.level & 0xFF;
+    const int seconds = (kLevelSeconds - game.secondsLeft) & 0xFF;
     const std::uint32_t checksum = ScreenChecksum();
     if (mode == Mode::Recording) {
         recorder->writer.LevelEnd(outcome, level, seconds, checksum);
@@ -515,19 +741,19 @@ void NoteBeep(UINT type) {
     }
     Replayer& r = *replayer;
     if (r.stop != Stop::No) return;
-    const std::vector<runfile::Event>& events = r.run.events;
-    while (r.readsLeft == 0 && r.next < events.size() &&
-           events[r.next].kind == runfile::Event::Reads) {
-        r.readsLeft = events[r.next++].value;
-    }
-    if (r.readsLeft != 0 || r.next >= events.size() ||
-        events[r.next].kind != runfile::Event::LevelEnd) {
+    // A close request that came with the outcome's picture (the window's
+    // events are taken as it is shown) was recorded before the level's end.
+    BeforeRead();
+    if (r.stop != Stop::No) return;
+    const runfile::Event* next = r.stream.Peek();
+    if (r.readsLeft != 0 || next == nullptr || next->kind != runfile::Event::LevelEnd) {
         // A cut file ends with what it has: nothing to compare.
-        if (r.next >= events.size() && !r.run.complete) return;
+        if (next == nullptr && !r.header.complete) return;
         StopReplay(Stop::Parted, Where() + " a level ends where the recording has none");
         return;
     }
-    const runfile::Event& end = events[r.next++];
+    const runfile::Event end = *next;
+    r.stream.Pop();
     if (end.a != static_cast<std::uint8_t>(outcome) || end.b != level || end.c != seconds ||
         end.value != checksum) {
         char what[160];
@@ -539,15 +765,15 @@ void NoteBeep(UINT type) {
         StopReplay(Stop::Parted, Where() + what);
         return;
     }
-    if (r.verify) PrintAttempt(outcome, level, seconds);
-}
-
-void NoteText(const char* text, int length) {
-    if (text != nullptr && length > 0) ReadText(text, length);
+    if (r.verify) PrintAttempt(outcome, level, seconds, game.totalSeconds);
 }
 
 void LiveEscape() {
-    if (mode == Mode::Replaying) StopReplay(Stop::Escape);
+    if (mode == Mode::Replaying) StopReplay(Stop::Interrupted);
+}
+
+bool Unseen() {
+    return mode == Mode::Replaying && replayer->verify;
 }
 
 }  // namespace runs

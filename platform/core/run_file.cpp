@@ -107,9 +107,21 @@ std::size_t PutText(std::uint8_t* header, std::size_t at, const char* text, std:
 
 enum class Step { Ok, Cut, Bad };
 
-// One token at the cursor into `events`; `crc` is the stream's check value up
-// to the token. An End is complete only with the checkpoint after it.
-Step ParseToken(Cursor& in, std::uint32_t crc, std::vector<Event>& events, bool* ended) {
+// The events of one token: at most two (a short step's expected reads, then
+// the step).
+struct Token {
+    Event events[2];
+    int count = 0;
+    void Add(Event::Kind kind, std::uint32_t value, std::uint8_t a = 0, std::uint8_t b = 0,
+             std::uint8_t c = 0) {
+        events[count++] = Event{kind, a, b, c, value};
+    }
+};
+
+// One token at the cursor into `out`; `crc` is the stream's check value up
+// to the token (null: the token was checked before). An End is complete only
+// with the checkpoint after it.
+Step ParseToken(Cursor& in, const std::uint32_t* crc, Token* out, bool* ended) {
     std::uint8_t token;
     if (!in.Byte(&token)) return Step::Cut;
     // After the end only its check value may come.
@@ -117,24 +129,23 @@ Step ParseToken(Cursor& in, std::uint32_t crc, std::vector<Event>& events, bool*
     bool bad = false;
     std::uint32_t value = 0;
     if (token < 0x80) {
-        if ((token & kShortReads) != 0)
-            events.push_back({Event::Reads, 0, 0, 0, token & kShortReads});
-        events.push_back({Event::Tick, 0, 0, 0, (token & 0x40) != 0 ? 16u : 15u});
+        if ((token & kShortReads) != 0) out->Add(Event::Reads, token & kShortReads);
+        out->Add(Event::Tick, (token & 0x40) != 0 ? 16u : 15u);
         return Step::Ok;
     }
     switch (token) {
         case kReads:
             if (!in.Varint(&value, &bad)) return Step::Cut;
             if (bad || value == 0) return Step::Bad;
-            events.push_back({Event::Reads, 0, 0, 0, value});
+            out->Add(Event::Reads, value);
             return Step::Ok;
         case kTick:
             if (!in.Varint(&value, &bad)) return Step::Cut;
             if (bad) return Step::Bad;
-            events.push_back({Event::Tick, 0, 0, 0, value});
+            out->Add(Event::Tick, value);
             return Step::Ok;
         case kClose:
-            events.push_back({Event::Close, 0, 0, 0, 0});
+            out->Add(Event::Close, 0);
             return Step::Ok;
         case kLevelEnd: {
             std::uint8_t outcome, level, seconds;
@@ -142,26 +153,110 @@ Step ParseToken(Cursor& in, std::uint32_t crc, std::vector<Event>& events, bool*
                 return Step::Cut;
             }
             if (outcome > static_cast<std::uint8_t>(Outcome::GameComplete)) return Step::Bad;
-            events.push_back({Event::LevelEnd, outcome, level, seconds, value});
+            out->Add(Event::LevelEnd, value, outcome, level, seconds);
             return Step::Ok;
         }
         case kCheckpoint:
             if (!in.Word(&value)) return Step::Cut;
-            if (value != crc) return Step::Bad;
+            if (crc != nullptr && value != *crc) return Step::Bad;
             return Step::Ok;
         case kEnd:
             if (!in.Varint(&value, &bad)) return Step::Cut;
             if (bad) return Step::Bad;
             *ended = true;
-            events.push_back({Event::End, 0, 0, 0, value});
+            out->Add(Event::End, value);
             return Step::Ok;
         default:
             if (token >= kKey && token < kKey + kKeyCount) {
-                events.push_back({Event::Key, static_cast<std::uint8_t>(token - kKey), 0, 0, 0});
+                out->Add(Event::Key, 0, static_cast<std::uint8_t>(token - kKey));
                 return Step::Ok;
             }
             return Step::Bad;
     }
+}
+
+// Checks `size` bytes; the header goes to `*run`, and the events too when
+// `keep`. `*streamAt` and `*streamEnd` bound the tokens a replay reads (a cut
+// file's last token, and an end without its check value, left out).
+Status Scan(const std::uint8_t* data, std::size_t size, Run* run, bool keep, std::size_t* streamAt,
+            std::size_t* streamEnd) {
+    if (size == 0) return Status::Empty;
+    if (size > static_cast<std::size_t>(kMaxFileBytes)) return Status::TooLarge;
+    if (std::memcmp(data, kMagic, std::min(size, sizeof kMagic)) != 0) return Status::Foreign;
+    if (size < kHeaderFixed) return Status::HeaderCut;
+    const unsigned format = data[8] | (data[9] << 8);
+    if (format > kFormatVersion) return Status::Newer;
+    const std::size_t versionLength = data[10];
+    if (format == 0 || versionLength > kMaxVersionLength) return Status::Damaged;
+    // The command line's length follows the version.
+    const std::size_t lineAt = kHeaderFixed + versionLength;
+    if (size <= lineAt) return Status::HeaderCut;
+    const std::size_t lineLength = data[lineAt];
+    if (lineLength > kMaxCommandLineLength) return Status::Damaged;
+    const std::size_t headerSize = lineAt + 1 + lineLength + 8 + 4;
+    if (size < headerSize) return Status::HeaderCut;
+    if (Crc(0, data, headerSize - 4) != U32(data + headerSize - 4)) return Status::Damaged;
+
+    Run parsed;
+    if (!Printable(data + kHeaderFixed, versionLength, &parsed.programVersion) ||
+        !Printable(data + lineAt + 1, lineLength, &parsed.commandLine)) {
+        return Status::Damaged;
+    }
+    const std::uint8_t* hash = data + lineAt + 1 + lineLength;
+    parsed.sheetHash = U32(hash) | (std::uint64_t{U32(hash + 4)} << 32);
+
+    Cursor in{data, size, headerSize};
+    std::uint32_t crc = 0;
+    bool ended = false;
+    std::size_t end = headerSize, endAt = 0;
+    for (;;) {
+        const std::size_t start = in.at;
+        Token token;
+        const bool wasEnded = ended;
+        const Step step = ParseToken(in, &crc, &token, &ended);
+        if (step == Step::Bad) return Status::Damaged;
+        if (step == Step::Cut) {
+            // A token the cut went through is left out; so is an end whose
+            // check value did not make it.
+            if (ended) {
+                end = endAt;
+                if (keep) parsed.events.pop_back();
+            }
+            break;
+        }
+        if (ended && !wasEnded) endAt = start;
+        crc = Crc(crc, data + start, in.at - start);
+        end = in.at;
+        if (keep)
+            parsed.events.insert(parsed.events.end(), token.events, token.events + token.count);
+        if (ended && data[start] == kCheckpoint) {
+            if (in.at != size) return Status::Damaged;
+            parsed.complete = true;
+            break;
+        }
+    }
+    *streamAt = headerSize;
+    *streamEnd = end;
+    *run = std::move(parsed);
+    return run->complete ? Status::Complete : Status::Cut;
+}
+
+// The whole file, refused past the cap before it is all read.
+Status ReadBytes(const char* path, std::vector<std::uint8_t>* bytes) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return Status::Missing;
+    std::uint8_t chunk[65536];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        if (bytes->size() + got > static_cast<std::size_t>(kMaxFileBytes)) {
+            std::fclose(file);
+            return Status::TooLarge;
+        }
+        bytes->insert(bytes->end(), chunk, chunk + got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    return failed ? Status::Missing : Status::Complete;
 }
 
 }  // namespace
@@ -206,74 +301,56 @@ std::uint64_t Hash64(const std::uint8_t* data, std::size_t size) {
 }
 
 Status Parse(const std::uint8_t* data, std::size_t size, Run* run) {
-    if (size == 0) return Status::Empty;
-    if (size > static_cast<std::size_t>(kMaxFileBytes)) return Status::TooLarge;
-    if (std::memcmp(data, kMagic, std::min(size, sizeof kMagic)) != 0) return Status::Foreign;
-    if (size < kHeaderFixed) return Status::HeaderCut;
-    const unsigned format = data[8] | (data[9] << 8);
-    if (format > kFormatVersion) return Status::Newer;
-    const std::size_t versionLength = data[10];
-    if (format == 0 || versionLength > kMaxVersionLength) return Status::Damaged;
-    // The command line's length follows the version.
-    const std::size_t lineAt = kHeaderFixed + versionLength;
-    if (size <= lineAt) return Status::HeaderCut;
-    const std::size_t lineLength = data[lineAt];
-    if (lineLength > kMaxCommandLineLength) return Status::Damaged;
-    const std::size_t headerSize = lineAt + 1 + lineLength + 8 + 4;
-    if (size < headerSize) return Status::HeaderCut;
-    if (Crc(0, data, headerSize - 4) != U32(data + headerSize - 4)) return Status::Damaged;
-
-    Run parsed;
-    if (!Printable(data + kHeaderFixed, versionLength, &parsed.programVersion) ||
-        !Printable(data + lineAt + 1, lineLength, &parsed.commandLine)) {
-        return Status::Damaged;
-    }
-    const std::uint8_t* hash = data + lineAt + 1 + lineLength;
-    parsed.sheetHash = U32(hash) | (std::uint64_t{U32(hash + 4)} << 32);
-
-    Cursor in{data, size, headerSize};
-    std::uint32_t crc = 0;
-    bool ended = false;
-    for (;;) {
-        const std::size_t start = in.at;
-        const std::size_t kept = parsed.events.size();
-        const Step step = ParseToken(in, crc, parsed.events, &ended);
-        if (step == Step::Bad) return Status::Damaged;
-        if (step == Step::Cut) {
-            // A token the cut went through is left out; so is an end whose
-            // check value did not make it.
-            parsed.events.resize(kept);
-            if (ended) parsed.events.pop_back();
-            break;
-        }
-        crc = Crc(crc, data + start, in.at - start);
-        if (ended && data[start] == kCheckpoint) {
-            if (in.at != size) return Status::Damaged;
-            parsed.complete = true;
-            break;
-        }
-    }
-    *run = std::move(parsed);
-    return run->complete ? Status::Complete : Status::Cut;
+    std::size_t at, end;
+    return Scan(data, size, run, true, &at, &end);
 }
 
 Status ReadFile(const char* path, Run* run) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return Status::Missing;
     std::vector<std::uint8_t> bytes;
-    std::uint8_t chunk[65536];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        if (bytes.size() + got > static_cast<std::size_t>(kMaxFileBytes)) {
-            std::fclose(file);
-            return Status::TooLarge;
-        }
-        bytes.insert(bytes.end(), chunk, chunk + got);
+    const Status status = ReadBytes(path, &bytes);
+    return status != Status::Complete ? status : Parse(bytes.data(), bytes.size(), run);
+}
+
+Status Stream::Open(const char* path, Run* run) {
+    bytes_.clear();
+    at_ = end_ = tokenAt_ = 0;
+    head_ = count_ = 0;
+    Status status = ReadBytes(path, &bytes_);
+    if (status != Status::Complete) return status;
+    Run header;
+    status = Scan(bytes_.data(), bytes_.size(), &header, false, &at_, &end_);
+    if (!Readable(status)) return status;
+    *run = std::move(header);
+    tokenAt_ = at_;
+    return status;
+}
+
+const Event* Stream::Peek() {
+    while (count_ == 0 && at_ < end_) {
+        tokenAt_ = at_;
+        Cursor in{bytes_.data(), end_, at_};
+        Token token;
+        bool ended = false;
+        // Checked whole by Open: every token here is whole and right.
+        ParseToken(in, nullptr, &token, &ended);
+        at_ = in.at;
+        for (int i = 0; i < token.count; ++i) queue_[i] = token.events[i];
+        head_ = 0;
+        count_ = token.count;
     }
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) return Status::Missing;
-    return Parse(bytes.data(), bytes.size(), run);
+    if (count_ == 0) tokenAt_ = end_;
+    return count_ > 0 ? &queue_[head_] : nullptr;
+}
+
+void Stream::Pop() {
+    if (count_ == 0) return;
+    ++head_;
+    --count_;
+}
+
+std::size_t Stream::Offset() {
+    Peek();
+    return tokenAt_;
 }
 
 // --- writing -------------------------------------------------------------------

@@ -20,9 +20,10 @@ constexpr int kMaxVersionLength = 63;
 // The game's command line (WinMain's), which decides what it draws
 // (--marks): a replay starts the game with the same one.
 constexpr int kMaxCommandLineLength = 63;
-// Far above any session (a whole game takes about 10 KB, an hour on the
-// title 250 KB); keeps a foreign file from filling memory.
-constexpr long kMaxFileBytes = 4L << 20;
+// A session of a hundred whole games (about 9 KB each) or four hours on the
+// title (250 KB an hour); keeps a foreign file from filling memory, and
+// bounds a verification's work, which grows with the file (docs/RUNS.md).
+constexpr long kMaxFileBytes = 1L << 20;
 
 // The keys the game polls, in the file's order (their virtual-key codes):
 // Left, Right, Enter, Space, Backspace, Esc, and M for the jewels' marks.
@@ -74,6 +75,29 @@ inline bool Readable(Status status) {
 // readable (Complete or Cut).
 Status Parse(const std::uint8_t* data, std::size_t size, Run* run);
 Status ReadFile(const char* path, Run* run);
+
+// A run's stream read one event at a time from the file's own bytes, which
+// are all it keeps: a hostile file's events never sit in memory at once
+// (one byte may hold two of them).
+class Stream {
+  public:
+    // Reads and checks the whole file; the header goes to `*run` (its
+    // events stay empty), the stream waits here. As ReadFile otherwise.
+    Status Open(const char* path, Run* run);
+    // The next event, or null where the stream ends (`complete` says how).
+    const Event* Peek();
+    void Pop();
+    // The byte offset in the file of the token the next event comes from
+    // (the stream's end once it has none).
+    std::size_t Offset();
+    std::size_t FileSize() const { return bytes_.size(); }
+
+  private:
+    std::vector<std::uint8_t> bytes_;
+    std::size_t at_ = 0, end_ = 0, tokenAt_ = 0;
+    Event queue_[2];
+    int head_ = 0, count_ = 0;
+};
 
 // FNV-1a, 64 bits (the sprite sheet's hash).
 std::uint64_t Hash64(const std::uint8_t* data, std::size_t size);

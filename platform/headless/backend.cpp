@@ -90,8 +90,11 @@ bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[2
     return false;
 }
 
-bool PollEvent(Event* /*event*/) {
-    return false;
+bool PollEvent(Event* event) {
+    if (captures.events.empty()) return false;
+    *event = captures.events.front();
+    captures.events.erase(captures.events.begin());
+    return true;
 }
 
 void WaitForEvent(int milliseconds) {

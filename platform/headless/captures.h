@@ -7,16 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/winapi.h"
 
 namespace headless {
 
 struct Captures {
-    bool textsOnly = false;           // keep neither checksums nor colours
-    std::uint32_t checksum = 0;       // of the last presented picture's indices
-    std::vector<std::uint32_t> argb;  // its colours; empty before the first
-    std::vector<UINT> beeps;          // MessageBeep types, as their tones started
-    std::string programDir;           // "" = the executable's own folder
+    bool textsOnly = false;              // keep neither checksums nor colours
+    std::uint32_t checksum = 0;          // of the last presented picture's indices
+    std::vector<std::uint32_t> argb;     // its colours; empty before the first
+    std::vector<UINT> beeps;             // MessageBeep types, as their tones started
+    std::string programDir;              // "" = the executable's own folder
+    std::vector<backend::Event> events;  // the window's, not yet taken
 };
 extern Captures captures;
 

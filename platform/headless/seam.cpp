@@ -272,6 +272,9 @@ void ReleaseAllKeys() {
 void PushCloseRequest() {
     standin::RequestClose();
 }
+void PushWindowEvent(backend::Event event) {
+    captures.events.push_back(event);
+}
 
 void FailNext(Call call, int count, HRESULT result) {
     seamState.failures[static_cast<int>(call)] = Failure{0, count, result};

@@ -275,7 +275,12 @@ std::uint64_t Microseconds() {
 void SleepUntil(std::uint64_t microseconds) {
     const std::uint64_t now = Microseconds();
     if (microseconds <= now) return;
-    const double milliseconds = static_cast<double>(microseconds - now) / 1000.0;
+    // A wait of any length (a replayed run's counter may ask for days) is
+    // cut to a minute, well inside an int of milliseconds: the core's
+    // waits find the time not yet come and wait again.
+    constexpr double kLongestWait = 60000.0;
+    const double milliseconds =
+        std::min(static_cast<double>(microseconds - now) / 1000.0, kLongestWait);
     if (!OnPage()) {
         SpinFor(milliseconds);
         return;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/core/run.h"
 #include "platform/seam.h"
 #include "shell/shell.h"
 
@@ -68,6 +69,13 @@ std::vector<FrameRecord> Play(DWORD startTick, int maxFrames, const Controller& 
             if (vk != 0) seam::HoldKey(vk, true);  // 0: none (MenuKey in play)
         }
         if (decision.tapped) seam::TapKey(decision.tapped);
+    });
+    // The times a recording keeps and a verification prints, from the game's record.
+    runs::ReadGameWith([](runs::GameRecord* record) {
+        record->level = gameData.level;
+        record->secondsLeft = gameData.secondsLeft;
+        record->totalSeconds = gameData.totalSeconds;
+        return true;
     });
     if (beforeStart) beforeStart();
     std::string line = commandLine;

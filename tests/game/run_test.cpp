@@ -1,10 +1,12 @@
 // Recorded runs: the bot's game recorded through the real core and replayed
-// picture for picture; files that cannot be replayed, each told apart.
+// picture for picture; files that cannot be replayed, each told apart; runs
+// the platform could not have made, refused; interruptions; --play's pace.
 #include "platform/core/run.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -68,8 +70,8 @@ void Write(const std::string& path, const std::vector<std::uint8_t>& bytes) {
 // The core's clock as real time from a script: the counter steps every
 // 1/64 s and the core's waits sleep until it does, as on a machine, so the
 // reads come as a real session's do; nothing actually waits.
+std::uint64_t now;  // the scripted clock's microseconds
 void ScriptRealTime() {
-    static std::uint64_t now;
     now = 0;
     seam::UseRealClock(true);
     seam::UseScriptedClock([] { return now += 50; },
@@ -84,11 +86,22 @@ struct Session {
     int finished = -1;  // runs::Finish
 };
 
-// The bot's game (its first attempt at level 2 thrown) recorded to `path`.
-Session RecordBotGame(const std::string& path) {
+// The bot's game (its first attempt at level 2 thrown) recorded to `path`,
+// on a real session's clock; `around` may act before the bot at a picture,
+// and set `botAway` to leave the keys alone from then on.
+bool botAway = false;
+Session RecordBotGame(const std::string& path,
+                      const std::function<void(const replay::FrameRecord&)>& around = {}) {
     Session s;
+    const replay::Controller bot = replay::MakeBotController(2);
+    botAway = false;
     s.frames = replay::Play(
-        123457, 12000, replay::MakeBotController(2), 1,
+        123457, 12000,
+        [&](const replay::FrameRecord& frame) {
+            if (around) around(frame);
+            return botAway ? replay::Decision{} : bot(frame);
+        },
+        1,
         [&] {
             ScriptRealTime();
             ASSERT_TRUE(runs::Record(path.c_str(), "test"));
@@ -99,20 +112,31 @@ Session RecordBotGame(const std::string& path) {
     return s;
 }
 
-// `path` replayed headless with no player at all; what it printed.
+// `path` replayed headless with no player at all (`watch`: at its pace on
+// the scripted clock, as --play); what it printed. `atPicture` acts at each.
 Session Verify(const std::string& path, std::string* out,
-               const std::function<void()>& alsoBefore = {}) {
+               const std::function<void()>& alsoBefore = {},
+               const std::function<void(const replay::FrameRecord&)>& atPicture = {},
+               bool watch = false) {
     Session s;
     bool loaded = false;
     const Output output;
     s.frames = replay::Play(
-        999, 20000, {}, 7,
+        999, 20000,
+        [&](const replay::FrameRecord& frame) {
+            if (atPicture) atPicture(frame);
+            replay::Decision decision;
+            decision.stop = !loaded;  // a refused file: nothing to watch
+            return decision;
+        },
+        7,
         [&] {
-            loaded = runs::Replay(path.c_str(), true);
+            if (watch) ScriptRealTime();
+            loaded = runs::Replay(path.c_str(), !watch);
             if (alsoBefore) alsoBefore();
         },
         &s.exitCode);
-    s.finished = loaded ? runs::Finish(s.exitCode) : 2;
+    s.finished = loaded ? runs::Finish(s.exitCode) : runs::RefusalCode();
     *out = output.Lines() + output.Complaints();
     for (const replay::FrameRecord& f : s.frames) s.pictures.push_back(f.checksum);
     return s;
@@ -149,27 +173,15 @@ TEST_F(RecordedRun, ReplaysEveryPictureAndTellsEachAttempt) {
         ASSERT_EQ(replayed.pictures[i], recorded_.pictures[i]) << "picture " << i;
     }
     // Level 2's first attempt thrown: it runs out its 30 seconds. The times
-    // are those the game showed, and the total is theirs.
-    int total = 0;
-    std::string expected;
-    for (size_t i = 1; i < recorded_.frames.size(); ++i) {
-        // A beep comes with the picture after the one it sounded for.
-        const GameData& game = recorded_.frames[i - 1].game;
-        for (UINT beep : recorded_.frames[i].beeps) {
-            if (beep == MB_OK) continue;
-            const int seconds = 30 - game.secondsLeft;
-            total += seconds;
-            char line[80];
-            std::snprintf(line, sizeof line, "level %d  %-8s  %2d s", game.level,
-                          beep == MB_ICONHAND ? "failed" : "complete", seconds);
-            expected += line;
-            if (beep == MB_ICONEXCLAMATION)
-                expected += "  game complete: total " + std::to_string(total) + " s";
-            expected += "\n";
-        }
-    }
-    EXPECT_NE(expected.find("level 2  failed    30 s"), std::string::npos) << expected;
-    expected += "fastest total: " + std::to_string(total) + " s\n";
+    // are those the player saw on each outcome screen's head-up line.
+    const std::string expected =
+        "level 1  complete  13 s\n"
+        "level 2  failed    30 s\n"
+        "level 2  complete  15 s\n"
+        "level 3  complete  15 s\n"
+        "level 4  complete  28 s\n"
+        "level 5  complete  21 s  game complete: total 122 s\n"
+        "fastest total: 122 s\n";
     EXPECT_EQ(out.substr(0, expected.size()), expected);
     EXPECT_NE(out.find("pictures per second"), std::string::npos) << out;
 }
@@ -348,7 +360,12 @@ TEST(RunFile, ACloseRequestReplaysWhereItCame) {
             }
             return bot(frame);
         },
-        1, [&] { runs::Record(path.c_str(), "test"); }, &recorded.exitCode);
+        1,
+        [&] {
+            ScriptRealTime();
+            runs::Record(path.c_str(), "test");
+        },
+        &recorded.exitCode);
     EXPECT_EQ(runs::Finish(recorded.exitCode), 0) << recorded.exitCode;
     ASSERT_LT(recorded.frames.size(), 2000u);
     std::string out;
@@ -375,6 +392,319 @@ TEST(RunFile, TheGameGoesOnWhenTheRecordingCannot) {
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << path << ": " << said;
         EXPECT_NE(said.find(path), std::string::npos) << said;
     }
+}
+
+// --- runs the platform could not have made ----------------------------------------
+
+using Events = std::vector<runfile::Event>;
+
+Events EventsOf(const std::string& path) {
+    const std::vector<std::uint8_t> bytes = Bytes(path);
+    runfile::Run run;
+    EXPECT_EQ(runfile::Parse(bytes.data(), bytes.size(), &run), Status::Complete);
+    return run.events;
+}
+
+// `events` written as this program's recorder writes them, with its sheet.
+void WriteRun(const std::string& path, const Events& events) {
+    const std::vector<std::uint8_t> sheet = Bytes(VORNACKLE_ASSETS_DIR "/playersprite.bmp");
+    runfile::Writer writer;
+    ASSERT_TRUE(writer.Open(path.c_str(), "test", runfile::Hash64(sheet.data(), sheet.size())));
+    for (const runfile::Event& e : events) {
+        switch (e.kind) {
+            case runfile::Event::Reads:
+                for (std::uint32_t i = 0; i < e.value; ++i) writer.ExpectedRead();
+                break;
+            case runfile::Event::Tick:
+                writer.Tick(e.value);
+                break;
+            case runfile::Event::Key:
+                writer.Key(e.a);
+                break;
+            case runfile::Event::Close:
+                writer.CloseRequest();
+                break;
+            case runfile::Event::LevelEnd:
+                writer.LevelEnd(static_cast<runfile::Outcome>(e.a), e.b, e.c, e.value);
+                writer.Checkpoint();
+                break;
+            case runfile::Event::End:
+                writer.End(static_cast<int>(e.value));
+                break;
+        }
+    }
+    writer.Close();
+}
+
+// Where the `n`th step of the counter is (in level 1's play for n = 300).
+size_t NthTick(const Events& events, int n) {
+    for (size_t i = 0; i < events.size(); ++i) {
+        if (events[i].kind == runfile::Event::Tick && --n < 0) return i;
+    }
+    return events.size();
+}
+
+runfile::Event Made(runfile::Event::Kind kind, std::uint32_t value) {
+    return runfile::Event{kind, 0, 0, 0, value};
+}
+
+// Each hostile file is refused with exit code 2 and a line naming its place,
+// having replayed no more than the pictures before it.
+TEST_F(RecordedRun, RunsThePlatformCouldNotHaveMadeAreRefused) {
+    const Events genuine = EventsOf(path_);
+    const size_t at = NthTick(genuine, 300);
+    ASSERT_LT(at, genuine.size());
+    auto stepAt = [&](std::uint32_t step) {
+        Events e = genuine;
+        e[at].value = step;
+        return e;
+    };
+    auto insertAt = [&](const Events& more) {
+        Events e = genuine;
+        e.insert(e.begin() + static_cast<long>(at), more.begin(), more.end());
+        return e;
+    };
+    // A file's worth of the counter's shortest step, which it never makes
+    // twice running.
+    Events flood(genuine.begin(), genuine.begin() + static_cast<long>(at));
+    flood.insert(flood.end(), runfile::kMaxFileBytes - 16384, Made(runfile::Event::Tick, 15));
+    const struct {
+        const char* what;
+        Events events;
+        const char* line;
+    } cases[] = {
+        {"a step back", stepAt(0xFFFFFFFFu), "the counter goes back by 1 ms"},
+        {"a reading between the counter's steps", stepAt(3),
+         "the counter moves on by 3 ms, which its 1/64 s steps"},
+        {"a step of 37 days", stepAt(0xC0000000u), "the counter goes back by 1073741824 ms"},
+        {"a step right for another place in the cycle",
+         [&] {
+             // 15 ms then 15 ms: the counter's steps go 15, 16, 15, 16, 16,
+             // 15, 16, 16, never 15 twice.
+             Events e = stepAt(15);
+             e.insert(e.begin() + static_cast<long>(at), Made(runfile::Event::Tick, 15));
+             return e;
+         }(),
+         "the counter moves on by 15 ms"},
+        {"more reads than a day's wait for a key",
+         insertAt({Made(runfile::Event::Reads, (1u << 24) + 1)}),
+         "reads come with neither a picture nor a step of the counter"},
+        {"a close request while one is unanswered",
+         insertAt({Made(runfile::Event::Close, 0), Made(runfile::Event::Close, 0)}),
+         "a close request comes while one is still unanswered"},
+        {"a flood of steps", flood, "the counter moves on by 15 ms"},
+        {"a long wait for a key on every outcome screen, more than the file's size allows",
+         [&] {
+             // Each wait alone is a player's; together they ask for more
+             // work than 9 KB may.
+             Events e;
+             for (const runfile::Event& event : genuine) {
+                 e.push_back(event);
+                 if (event.kind == runfile::Event::LevelEnd)
+                     e.push_back(Made(runfile::Event::Reads, (1u << 24) - 64));
+             }
+             return e;
+         }(),
+         "the run asks for more reads and pictures than a file of its size may"},
+    };
+    const std::string hostile = TempPath("hostile.vnr");
+    for (const auto& c : cases) {
+        WriteRun(hostile, c.events);
+        std::string out;
+        const Session replayed = Verify(hostile, &out);
+        EXPECT_EQ(replayed.finished, runs::kRefused) << c.what << ": " << out;
+        EXPECT_NE(out.find("is not a run this program could have recorded: at byte "),
+                  std::string::npos)
+            << c.what << ": " << out;
+        EXPECT_NE(out.find(c.line), std::string::npos) << c.what << ": " << out;
+        if (std::string(c.what).find("outcome screen") == std::string::npos) {
+            EXPECT_LT(replayed.pictures.size(), 200u) << c.what;
+        }
+    }
+
+    // Larger than any run: refused before it is read whole.
+    std::vector<std::uint8_t> big = Bytes(path_);
+    big.resize(static_cast<size_t>(runfile::kMaxFileBytes) + 1, 0x40);
+    Write(hostile, big);
+    std::string out;
+    EXPECT_EQ(Verify(hostile, &out).finished, runs::kRefused);
+    EXPECT_NE(out.find("is too large to be a recorded run"), std::string::npos) << out;
+    std::remove(hostile.c_str());
+}
+
+// The bot's game recorded with the counter standing still in play and set,
+// at each picture, to the level's start and 2/64 s after it in turn: every
+// frame's wait ends (as an unsigned difference) and no second ever passes.
+TEST(ForgedRun, AGameOfNoSecondsIsRefused) {
+    const std::string path = TempPath("forged.vnr");
+    const replay::Controller bot = replay::MakeBotController(0);
+    bool frozen = false;
+    int turn = 0;
+    int exitCode = -1;
+    replay::Play(
+        123457, 4000,
+        [&](const replay::FrameRecord& frame) {
+            frozen = frame.game.screenState == Playing;
+            if (frozen) {
+                // The first 1/64 s step at or after the level's start.
+                const std::uint64_t step = (frame.game.levelStartTick * 64ull + 999) / 1000;
+                now = (step + (turn++ % 2 == 0 ? 2 : 0)) * 15625;
+            }
+            return bot(frame);
+        },
+        1,
+        [&] {
+            ScriptRealTime();
+            seam::UseScriptedClock([&] { return frozen ? now : now += 50; },
+                                   [&](std::uint64_t until) {
+                                       if (!frozen && until > now) now = until;
+                                   },
+                                   [&](int milliseconds) {
+                                       if (!frozen) now += milliseconds * 1000u;
+                                   });
+            runs::Record(path.c_str(), "test");
+        },
+        &exitCode);
+    ASSERT_EQ(runs::Finish(exitCode), 0);
+    std::string out;
+    EXPECT_EQ(Verify(path, &out).finished, runs::kRefused) << out;
+    EXPECT_NE(out.find("the counter goes back by 31 ms"), std::string::npos) << out;
+    std::remove(path.c_str());
+}
+
+// A recorded attempt whose outcome, level, seconds or picture the replay does
+// not reach is a replay that differs (1), told with both.
+TEST_F(RecordedRun, EachAttemptIsComparedWithTheRecording) {
+    const Events genuine = EventsOf(path_);
+    const size_t end = static_cast<size_t>(
+        std::find_if(genuine.begin(), genuine.end(),
+                     [](const runfile::Event& e) { return e.kind == runfile::Event::LevelEnd; }) -
+        genuine.begin());
+    ASSERT_LT(end, genuine.size());
+    const std::string changed = TempPath("changed.vnr");
+    for (int field = 0; field < 4; ++field) {
+        Events e = genuine;
+        runfile::Event& level = e[end];
+        if (field == 0) level.a = 0;  // failed
+        if (field == 1) level.b += 1;
+        if (field == 2) level.c += 1;
+        if (field == 3) level.value ^= 1;
+        WriteRun(changed, e);
+        std::string out;
+        EXPECT_EQ(Verify(changed, &out).finished, runs::kDiffers) << field << out;
+        EXPECT_NE(out.find("level 1 ends complete after 13 s with picture"), std::string::npos)
+            << field << out;
+    }
+    std::remove(changed.c_str());
+}
+
+// Esc or a closed window while watching, a close or a signal while
+// verifying: the replay stops with its own code and says so.
+TEST_F(RecordedRun, AnInterruptedReplayIsNotASuccess) {
+    const struct {
+        const char* what;
+        bool watch;
+        std::function<void()> act;
+    } cases[] = {
+        {"Esc while watching", true,
+         [] {
+             seam::PushWindowEvent({backend::Event::KeyDown, VK_ESCAPE});
+         }},
+        {"the window closed while watching", true,
+         [] {
+             seam::PushWindowEvent({backend::Event::Close, 0});
+         }},
+        {"SIGINT while verifying", false, [] { std::raise(SIGINT); }},
+        {"SIGTERM while verifying", false, [] { std::raise(SIGTERM); }},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        const Session replayed = Verify(
+            path_, &out, [] { runs::CatchInterrupts(); },
+            [&](const replay::FrameRecord&) {
+                if (seam::FlipCount() == 100) c.act();
+            },
+            c.watch);
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        EXPECT_EQ(replayed.finished, runs::kInterrupted) << c.what << ": " << out;
+        EXPECT_NE(out.find("the replay was interrupted at picture 100"), std::string::npos)
+            << c.what << ": " << out;
+        EXPECT_LT(replayed.pictures.size(), 110u) << c.what;
+    }
+}
+
+// A machine that cannot open the game's display is not a replay that
+// differs: the code says the machine could not, and the line says what.
+TEST_F(RecordedRun, AReplayThisMachineCannotCarryOutSaysSo) {
+    std::string out;
+    const Session replayed =
+        Verify(path_, &out, [] { seam::FailNext(seam::Call::DirectDrawCreateEx); });
+    EXPECT_EQ(replayed.finished, runs::kUnable) << out;
+    EXPECT_NE(out.find("this machine could not carry out the replay: at picture 0 the game "
+                       "stopped with exit code 1"),
+              std::string::npos)
+        << out;
+}
+
+// A laptop suspended for ten seconds in the middle of level 1 is a run the
+// platform makes: it verifies, and --play shows the pause as one second,
+// keeping the recorded pace everywhere else.
+TEST(RunFile, PlayKeepsThePaceAndShortensALongPause) {
+    const std::string path = TempPath("suspended.vnr");
+    const Session recorded = RecordBotGame(path, [](const replay::FrameRecord& frame) {
+        if (seam::FlipCount() == 300) now += 10000000;
+        (void)frame;
+    });
+    const std::uint64_t recordedTime = now;
+    ASSERT_EQ(recorded.finished, 0);
+    std::string out;
+    EXPECT_EQ(Verify(path, &out).finished, 0) << out;
+    const Session watched = Verify(path, &out, {}, {}, true);
+    EXPECT_EQ(watched.finished, 0) << out;
+    EXPECT_NE(out.find("a pause of 10.0 s at picture 300 is shown as 1.0 s"), std::string::npos)
+        << out;
+    // The recorded time less the nine seconds taken out, to a few frames.
+    const double shown = static_cast<double>(now) / 1e6;
+    const double expected = static_cast<double>(recordedTime) / 1e6 - 9.0;
+    EXPECT_NEAR(shown, expected, 0.5) << out;
+    std::remove(path.c_str());
+}
+
+// A recording killed midway leaves the run it was to replace untouched and
+// its own readable beside it; one the system ended on an unanswered close
+// request is whole, replaces the old, and verifies.
+TEST(RunFile, ARecordingReplacesARunOnlyWhenWhole) {
+    const std::string path = TempPath("best.vnr");
+    const std::string partial = path + ".partial";
+    Write(path, {'o', 'l', 'd'});
+    EXPECT_EXIT(RecordBotGame(path,
+                              [](const replay::FrameRecord&) {
+                                  if (seam::FlipCount() == 300) std::_Exit(9);
+                              }),
+                ::testing::ExitedWithCode(9), "");
+    EXPECT_EQ(Bytes(path), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+    const std::vector<std::uint8_t> cut = Bytes(partial);
+    runfile::Run run;
+    EXPECT_EQ(runfile::Parse(cut.data(), cut.size(), &run), Status::Cut);
+    EXPECT_GT(run.events.size(), 100u);
+
+    // Left on the first level's outcome screen with a close request.
+    EXPECT_EXIT(RecordBotGame(path,
+                              [](const replay::FrameRecord& frame) {
+                                  const GameData& game = frame.game;
+                                  if (game.screenState == Playing && game.score >= game.objective &&
+                                      !botAway) {
+                                      seam::PushCloseRequest();
+                                      botAway = true;
+                                  }
+                              }),
+                ::testing::ExitedWithCode(0), "");
+    EXPECT_FALSE(std::ifstream(partial).good());
+    std::string out;
+    EXPECT_EQ(Verify(path, &out).finished, 0) << out;
+    EXPECT_NE(out.find("level 1  complete  13 s\n"), std::string::npos) << out;
+    std::remove(path.c_str());
 }
 
 }  // namespace
