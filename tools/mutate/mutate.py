@@ -19,8 +19,9 @@ Settings (environment, or the matching --options):
   MUTANT_SEED   the seed of that draw (default 1): the same seed on the same
                 sources tries the same faults
   MUTATE_DIRS   folders whose *.cpp get faults (default: game graphics
-                platform/core); a folder that does not exist yet falls back
-                to the *.cpp of its parent folder
+                platform/core platform/desktop platform/headless); a folder
+                that does not exist yet falls back to the *.cpp of its parent
+                folder
   MUTATE_FROM   HEAD (default), another commit, or `worktree` for the files
                 git lists in the working tree as they are now
   MUTATE_OUT    scratch folder (default build-mutate)
@@ -271,7 +272,9 @@ def git(repo, *args):
 
 
 def tracked_files(repo, source):
-    """{path: bytes} of the tracked files of a commit or of the working tree."""
+    """{path: (bytes, executable)} of the tracked files of a commit or of the
+    working tree. The tests run some of them (scripts/check-manual-page.sh),
+    so a program keeps its mode in the copy."""
     files = {}
     if source == "worktree":
         listed = git(repo, "ls-files", "-z", "--cached", "--others", "--exclude-standard")
@@ -279,7 +282,7 @@ def tracked_files(repo, source):
             full = os.path.join(repo, path)
             if os.path.isfile(full) and not os.path.islink(full):
                 with open(full, "rb") as f:
-                    files[path] = f.read()
+                    files[path] = (f.read(), os.access(full, os.X_OK))
         return files
     listed = git(repo, "ls-tree", "-r", "-z", source)
     entries = []
@@ -287,15 +290,15 @@ def tracked_files(repo, source):
         meta, path = item.split("\t", 1)
         mode, kind, sha = meta.split()
         if kind == "blob" and mode != "120000":
-            entries.append((path, sha))
+            entries.append((path, sha, mode == "100755"))
     proc = subprocess.run(["git", "--no-optional-locks", "-C", repo, "cat-file", "--batch"],
-                          input="".join(sha + "\n" for _, sha in entries).encode(),
+                          input="".join(sha + "\n" for _, sha, _ in entries).encode(),
                           stdout=subprocess.PIPE, check=True)
     data, at = proc.stdout, 0
-    for path, _ in entries:
+    for path, _, executable in entries:
         header_end = data.index(b"\n", at)
         size = int(data[at:header_end].split()[2])
-        files[path] = data[header_end + 1:header_end + 1 + size]
+        files[path] = (data[header_end + 1:header_end + 1 + size], executable)
         at = header_end + 1 + size + 1
     return files
 
@@ -304,17 +307,20 @@ def sync_copy(files, src):
     """Writes only what differs, so the build stays incremental across runs
     (and a fault left by an interrupted run is undone)."""
     written = 0
-    for path, data in files.items():
+    for path, (data, executable) in files.items():
         dest = os.path.join(src, path)
+        mode = 0o755 if executable else 0o644
         try:
             with open(dest, "rb") as f:
-                if f.read() == data:
-                    continue
+                same = f.read() == data
+            if same and os.stat(dest).st_mode & 0o777 == mode:
+                continue
         except OSError:
             pass
         os.makedirs(os.path.dirname(dest), exist_ok=True)
         with open(dest, "wb") as f:
             f.write(data)
+        os.chmod(dest, mode)
         written += 1
     for root, _, names in os.walk(src):
         for name in names:
@@ -354,6 +360,7 @@ class Chunk:
     env: dict
     seconds: float = 0.0
     program: str = ""
+    uses: set = field(default_factory=set)  # programs of the build it runs
 
 
 def ctest_programs(build, exclude):
@@ -380,7 +387,14 @@ def ctest_programs(build, exclude):
             entry = programs.setdefault(cmd[0], [None, None, []])
             entry[0], entry[1] = cwd, env
         elif cmd:
-            others.append(Chunk(test["name"], cmd, cwd, env))
+            # A command may run programs of the build (marks_option runs
+            # vornackle): they are built, and rebuilt with each fault.
+            uses = {a for a in cmd if os.path.isabs(a) and a.startswith(build + os.sep)}
+            others.append(Chunk(test["name"], cmd, cwd, env, uses=uses))
+        else:
+            sys.exit(f"mutate: ctest has no command for {test['name']}")
+        if test["name"].endswith("_NOT_BUILT"):
+            sys.exit(f"mutate: {test['name']}: a test program was not built")
     # A program whose every test is left out is not run at all.
     programs = {exe: e for exe, e in programs.items() if e[0] is not None}
     return programs, others, left_out
@@ -545,7 +559,8 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--mutants", default=os.environ.get("MUTANTS", "100"))
     ap.add_argument("--seed", type=int, default=int(os.environ.get("MUTANT_SEED", "1")))
-    ap.add_argument("--dirs", default=os.environ.get("MUTATE_DIRS", "game graphics platform/core"))
+    ap.add_argument("--dirs", default=os.environ.get(
+        "MUTATE_DIRS", "game graphics platform/core platform/desktop platform/headless"))
     ap.add_argument("--from", dest="source", default=os.environ.get("MUTATE_FROM", "HEAD"))
     ap.add_argument("--out", default=os.environ.get("MUTATE_OUT", "build-mutate"))
     ap.add_argument("--jobs", type=int, default=int(os.environ.get("JOBS", "2")))
@@ -586,8 +601,7 @@ def main():
     if left_out:
         print(f"mutate: tests left out (MUTATE_EXCLUDE={args.exclude}): " + " ".join(left_out))
     targets = sorted(os.path.relpath(p, build) for p in programs)
-    targets += sorted({os.path.relpath(c.argv[0], build) for c in others
-                       if os.path.isabs(c.argv[0]) and c.argv[0].startswith(build)})
+    targets += sorted({os.path.relpath(u, build) for c in others for u in c.uses})
 
     def build_tests(which):
         return subprocess.run(["ninja", "-C", build, "-j", str(args.jobs), *which],
@@ -632,7 +646,8 @@ def main():
         mine = {os.path.join(build, t) for t in which}
         built_here = {os.path.join(build, t) for t in targets}
         return which, lanes_for([c for c in chunks if c.program in mine or
-                                 c.program not in built_here], args.jobs)
+                                 (c.program not in built_here and
+                                  (not c.uses or c.uses & mine))], args.jobs)
 
     plans = {path: plan_for(path) for path in paths}
 
