@@ -392,7 +392,7 @@ def ctest_programs(build, exclude):
             uses = {a for a in cmd if os.path.isabs(a) and a.startswith(build + os.sep)}
             others.append(Chunk(test["name"], cmd, cwd, env, uses=uses))
         else:
-            sys.exit(f"mutate: ctest has no command for {test['name']}")
+            sys.exit(f"mutate: ctest has no command for {test['name']} (not built?)")
         if test["name"].endswith("_NOT_BUILT"):
             sys.exit(f"mutate: {test['name']}: a test program was not built")
     # A program whose every test is left out is not run at all.
@@ -591,9 +591,11 @@ def main():
 
     configure(src, build)
     # ctest knows the test programs once they are built (a program not built
-    # yet shows as a placeholder): everything under tests/, then ask.
-    print("mutate: building the tests", flush=True)
-    built = subprocess.run(["ninja", "-C", build, "-j", str(args.jobs), "tests/all"],
+    # yet shows as a placeholder, or as a test with no command): the whole
+    # build once (the tests also run vornackle and the colour-vision tool),
+    # then ask.
+    print("mutate: building the programs and their tests", flush=True)
+    built = subprocess.run(["ninja", "-C", build, "-j", str(args.jobs), "all"],
                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     if built.returncode != 0:
         sys.exit("mutate: the unfaulted sources do not build:\n" + built.stdout[-3000:])
