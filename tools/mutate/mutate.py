@@ -216,14 +216,17 @@ def candidates_in(path, text):
             decl = DECL_ARRAY_RE.match(m)
             for hit in INT_RE.finditer(m):
                 digits, suffix = hit.group(1), hit.group(2)
-                value = int(digits, 0)
                 hexa = digits[:2].lower() == "0x"
+                octal = not hexa and len(digits) > 1 and digits[0] == "0"  # a file's mode
+                value = int(digits, 8 if octal else 0)
                 if decl and decl.end() <= hit.start() <= m.find("]", decl.end()):
                     continue  # the size of an array being declared
                 # One neighbour per literal: 0 becomes 1, any other n becomes n - 1.
                 v = value - 1 if value else 1
                 if hexa:
                     text_v = digits[:2] + format(v, "X" if digits[2:].isupper() else "x")
+                elif octal:
+                    text_v = "0" + format(v, "o")
                 else:
                     text_v = str(v)
                 found.append(Mutant(path, line_no, hit.start(), hit.group(), text_v + suffix,
