@@ -170,8 +170,6 @@ run_desktop() {
     check_cpu "story in a window"
     xdotool keydown alt key Return keyup alt
     wait_size 1024x768
-    sleep 1
-    shot story-full
     check_sharp story-full "$SHOTS/story.png" test-windows
     check_cpu "story full screen"
     xdotool keydown alt key Return keyup alt
