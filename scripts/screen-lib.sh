@@ -175,6 +175,17 @@ fail() {
     exit 1
 }
 
+# Waits for GAME_PID to end after Esc (20 s at most) and requires 0; LABEL
+# begins what is said when it does not.
+wait_exit() {
+    local status=0 deadline=$((SECONDS + 20))
+    while kill -0 "$GAME_PID" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.2; done
+    kill -0 "$GAME_PID" 2>/dev/null && fail "$1: still running 20 s after Esc"
+    wait "$GAME_PID" || status=$?
+    GAME_PID=
+    ((status == 0)) || fail "$1: exited with $status after Esc"
+}
+
 # A program may make its X window anew (SDL does when it picks a renderer),
 # and a window being switched is unmapped for a moment: the last one seen
 # mapped is kept.

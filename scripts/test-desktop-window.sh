@@ -110,13 +110,7 @@ play_once() {
     wait_for_window playing 10 check_playing
 
     press Escape
-    deadline=$((SECONDS + 20))
-    while kill -0 "$GAME_PID" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.2; done
-    kill -0 "$GAME_PID" 2>/dev/null && fail "the game is still running 20 s after Esc"
-    status=0
-    wait "$GAME_PID" || status=$?
-    GAME_PID=
-    ((status == 0)) || fail "the game exited with $status after Esc"
+    wait_exit "$label"
     echo "test-desktop-window: $label: window, full screen and back, every screen, Esc ends with 0"
 }
 
@@ -140,21 +134,8 @@ start_full_screen() {
     wait_size 640x480
     wait_for_window story 10 check_story
     press Escape
-    deadline=$((SECONDS + 20))
-    while kill -0 "$GAME_PID" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.2; done
-    status=0
-    wait "$GAME_PID" || status=$?
-    GAME_PID=
-    ((status == 0)) || fail "the game exited with $status after Esc"
+    wait_exit "$label"
     echo "test-desktop-window: $label: started full screen, sharp; Alt+Enter made it a window"
-}
-
-end_game() {
-    press Escape
-    local deadline=$((SECONDS + 20))
-    while kill -0 "$GAME_PID" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.2; done
-    wait "$GAME_PID" || fail "the game did not end with 0 after Esc"
-    GAME_PID=
 }
 
 # The next start, with no options, is a window again where the last one was;
@@ -164,7 +145,8 @@ remembered() {
     start_game
     wait_size 640x480
     place=$(xdotool getwindowgeometry "$window" | sed -n 's/ *Position: \([0-9-]*,[0-9-]*\).*/\1/p')
-    end_game
+    press Escape
+    wait_exit "$label"
     grep -qx 'window=1' "$SETTINGS" || fail "$label: the window was not remembered"
     printf 'version=1\nwindow=1\nwindow_x=-5000\nwindow_y=4000\nwindow_width=640\nwindow_height=480\n' \
         >"$SETTINGS"
@@ -173,7 +155,8 @@ remembered() {
     place=$(xdotool getwindowgeometry "$window" | sed -n 's/ *Position: \([0-9-]*,[0-9-]*\).*/\1/p')
     local x=${place%,*} y=${place#*,}
     ((x >= 0 && y >= 0 && x < 1024 && y < 768)) || fail "$label: a window off the screen stayed at $place"
-    end_game
+    press Escape
+    wait_exit "$label"
     echo "test-desktop-window: $label: the window remembered; one off the screen came back at $place"
 }
 

@@ -75,16 +75,6 @@ make_prefix() {
     touch "$WINEPREFIX/.vornackle-ready"
 }
 
-# Waits for the program to end after Esc and requires 0.
-wait_exit() {
-    local status=0 deadline=$((SECONDS + 20))
-    while kill -0 "$GAME_PID" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.2; done
-    kill -0 "$GAME_PID" 2>/dev/null && fail "$1: still running 20 s after Esc"
-    wait "$GAME_PID" || status=$?
-    GAME_PID=
-    ((status == 0)) || fail "$1: exited with $status after Esc"
-}
-
 # --- 1. the core's suites ----------------------------------------------------
 run_suites() {
     local suites=() suite started
