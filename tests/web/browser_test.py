@@ -683,8 +683,8 @@ def cpu_per_screen(chromium, url):
         # browser is busy for a few seconds after the failure's beep).
         ended = page.wait_for_canvas(
             lambda rows: differing(rows, docs_picture("play.png"), HEAD_UP) > 0, 60)
-        check(ended and page.eval("vnBeeps") > 0 and
-              page.wait_for("Module.vnAudio.context.state === 'suspended'"),
+        check(ended and page.wait_for("vnBeeps > 0 && "
+                                      "Module.vnAudio.context.state === 'suspended'"),
               "the failed level beeps, and the sound stops when the beep is over")
         time.sleep(5)
         measure("failed level", 1.5)
