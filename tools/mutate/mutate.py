@@ -645,6 +645,10 @@ def main():
           f"trying {len(drawn)} (MUTANT_SEED={args.seed})")
     if unused:
         print("mutate: not in any test program, so left out: " + " ".join(unused))
+    if not paths:
+        # platform/win32 builds only for Windows: docs/TESTING.md says what
+        # guards it.
+        sys.exit(f"mutate: no file of MUTATE_DIRS={args.dirs} is in a test program of this build")
     if args.list:
         for m in drawn:
             print(f"  {m.path}:{m.line}  {m.kind:12} {m.describe()}")
