@@ -1,24 +1,67 @@
 #!/usr/bin/env bash
-# Prints the weight of the test suite: non-blank C/C++ lines (.cpp, .h) of the
-# tests (tests/) and fuzz targets (tools/fuzz/) against those of the rest of
-# our code outside tests/, tools/fuzz/ and bench/, and the ratio of the two.
-# Counts the files git tracks, as they are in the working tree.
+# Prints the weight of the test suite in each language and in all: non-blank
+# lines of the tests against those of the code, and the ratio of the two.
+# Counts the files git tracks, as they are in the working tree; bench/ and
+# generated data (the glyph atlas) count as neither.
+#
+# Tests: what checks the program: tests/, the fuzz targets, the scripts that
+# check a build (scripts/test-*.sh, check-manual-page.sh, screen-lib.sh,
+# fresh-debian-check.sh, fuzz.sh, packaging/test-make-docs.sh). The suite's
+# own tools (tools/mutate/, this script, .ci/run) check neither the program
+# nor themselves: shown apart, in no ratio. Code: everything else of ours.
+# Languages: C++ (.cpp, .h), Python (.py), shell (.sh, .ci/run), JavaScript
+# (.js, and the <script> of web/index.html), CMake (CMakeLists.txt, .cmake).
 set -euo pipefail
 cd "$(git rev-parse --show-toplevel)"
 
-# Non-blank lines of the listed files that exist (one path a line on stdin).
-nonblank() {
-    local n=0 file
-    while IFS= read -r file; do
-        [[ -f "$file" ]] && n=$((n + $(grep -cv '^[[:space:]]*$' -- "$file" || true)))
-    done
-    echo "$n"
+TESTS='^(tests/|tools/fuzz/|scripts/(test-[^/]*|check-manual-page|screen-lib|fresh-debian-check|fuzz)\.sh$|packaging/test-[^/]*$)'
+TOOLS='^(tools/mutate/|tools/test_weight\.sh$|\.ci/run$)'
+
+language() {  # sets lang (no subshell: hundreds of files)
+    case "$1" in
+        *.cpp | *.h) lang=C++ ;;
+        *.py) lang=Python ;;
+        *.sh | .ci/run) lang=shell ;;
+        *.js | *.html) lang=JavaScript ;;
+        *CMakeLists.txt | *.cmake) lang=CMake ;;
+        *) lang= ;;
+    esac
 }
 
-files=$(git --no-optional-locks ls-files -- '*.cpp' '*.h')
-tests=$(grep -E '^(tests|tools/fuzz)/' <<<"$files" | nonblank)
-code=$(grep -vE '^(tests|tools/fuzz|bench)/' <<<"$files" | nonblank)
+# Non-blank lines of files listed one a line (of an HTML file, those of its
+# <script>).
+nonblank() {
+    local file
+    while IFS= read -r file; do
+        case "$file" in
+            *.html) sed -n '/<script>/,/<\/script>/p' -- "$file" | sed '1d;$d' ;;
+            *) cat -- "$file" ;;
+        esac
+    done | grep -cv '^[[:space:]]*$' || true
+}
 
-echo "tests and fuzz targets: $tests lines"
-echo "code (outside tests/, tools/fuzz/, bench/): $code lines"
-awk -v t="$tests" -v c="$code" 'BEGIN { printf "ratio: %.2f (tests / code)\n", c ? t / c : 0 }'
+declare -A lists
+while IFS= read -r file; do
+    [[ -f "$file" && "$file" != bench/* ]] || continue
+    language "$file"
+    [[ -n "$lang" ]] || continue
+    side=code
+    if [[ "$file" =~ $TESTS ]]; then side=tests; elif [[ "$file" =~ $TOOLS ]]; then side=tools; fi
+    lists[$lang/$side]+="$file"$'\n'
+done < <(git --no-optional-locks ls-files)
+
+declare -A count
+printf '%-11s %7s %7s %6s %7s\n' language tests code ratio tools
+for lang in C++ Python shell JavaScript CMake all; do
+    for side in tests code tools; do
+        if [[ $lang == all ]]; then
+            n=0
+            for l in C++ Python shell JavaScript CMake; do n=$((n + ${count[$l/$side]})); done
+        else
+            n=$(printf '%s' "${lists[$lang/$side]:-}" | nonblank)
+        fi
+        count[$lang/$side]=$n
+    done
+    awk -v l="$lang" -v t="${count[$lang/tests]}" -v c="${count[$lang/code]}" -v o="${count[$lang/tools]}" \
+        'BEGIN { printf "%-11s %7d %7d %6s %7d\n", l, t, c, c ? sprintf("%.2f", t / c) : "-", o }'
+done

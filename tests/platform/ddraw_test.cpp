@@ -69,6 +69,12 @@ TEST_F(DirectDrawTest, UnsupportedUsesStopTheProgramSayingWhy) {
     bad.dwSize = 12;
     EXPECT_DEATH(back->Lock(nullptr, &bad, DDLOCK_WAIT, nullptr), "must be .*, got 12");
     EXPECT_DEATH(device->SetDisplayMode(640, 480, 8, 60, 0), "got 60 and 0x0");
+    // A fill asked with a flag the stand-in does not know is not done as a
+    // plain fill.
+    DDBLTFX fx{};
+    fx.dwSize = sizeof fx;
+    EXPECT_DEATH(back->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL | 0x1, &fx),
+                 "got flags 0x401");
 }
 
 // Flip exchanges the pictures and shows the new one through the display

@@ -52,6 +52,7 @@ TEST_F(WindowTest, PostedDestroyOrACloseRequestEndsTheLoop) {
     EXPECT_DEATH(CreateWindowExA(0, "TESTCLASS", "", WS_POPUP | WS_VISIBLE, 0, 0, 9, 9, window,
                                  nullptr, nullptr, nullptr),
                  "parent windows");
+    EXPECT_DEATH(LoadCursorA(nullptr, MAKEINTRESOURCEA(32513)), "only the system's IDC_ARROW");
 }
 
 // A key held reads as exactly the top bit; a tap between two polls is seen

@@ -5,8 +5,8 @@
 
 SITE is the folder `make web` writes (build-web/site). The page is served on
 localhost and chromium is driven over its DevTools socket. The checks: the
-size of everything the page loads and the time to its first picture; the
-story, title and briefing screens equal the desktop build's pictures of them
+size of everything the page loads (the time to its first picture is a figure
+printed); the story, title and briefing screens equal the desktop build's pictures of them
 (docs/*.png, written by the seam) pixel for pixel; in play Right moves the
 basket, jewels fall, the head-up lines show, and a key held when the page loses
 focus is let go; arrows, Space and Backspace neither scroll nor leave the page;
@@ -21,6 +21,10 @@ of the old; a scripted game controller plays, and lets go of its keys when
 unplugged; the sound switch outlives a reload.
 Last, each screen's processor time (all of chromium's processes, 8 s each) is
 printed. --screenshot saves the page in play (the README's picture).
+
+No check reads the clock: each waits, bounded but generously, for what it
+looks for, and what depends on pace is counted in the page's own pictures or
+its controller's turns, so a loaded machine makes the test slower, not wrong.
 """
 import base64
 import functools
@@ -29,6 +33,7 @@ import http.server
 import json
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -43,9 +48,13 @@ import websocket  # python3-websocket
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WIDTH, HEIGHT = 640, 480
 MAX_GZIP_BYTES = 300 * 1024
-MAX_FIRST_PICTURE_MS = 1000
 
 failures = []
+
+
+def unless(why):
+    """What a check says when it fails, said only then."""
+    return "" if why is None else " (not: %s)" % why
 
 
 def check(ok, what):
@@ -58,7 +67,8 @@ def check(ok, what):
 
 
 def read_png(data):
-    """RGB rows of an 8-bit, non-interlaced PNG (palette, RGB or RGBA)."""
+    """RGB rows of a PNG as tools/screenshots writes them: 8-bit palette
+    indices, no filter, not interlaced."""
     assert data[:8] == b"\x89PNG\r\n\x1a\n"
     pos, idat, palette = 8, b"", None
     while pos < len(data):
@@ -66,44 +76,16 @@ def read_png(data):
         body = data[pos + 8:pos + 8 + length]
         pos += 12 + length
         if kind == b"IHDR":
-            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
-            assert depth == 8 and interlace == 0 and colour in (2, 3, 6)
+            assert body[8:] == b"\x08\x03\x00\x00\x00", body  # depth, palette, ...
+            width = struct.unpack(">I", body[:4])[0]
         elif kind == b"PLTE":
             palette = [body[i:i + 3] for i in range(0, len(body), 3)]
         elif kind == b"IDAT":
             idat += body
-    channels = {2: 3, 3: 1, 6: 4}[colour]
     raw = zlib.decompress(idat)
-    stride = width * channels
-    rows, previous = [], bytearray(stride)
-    for y in range(height):
-        kind = raw[y * (stride + 1)]
-        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
-            a = line[i - channels] if i >= channels else 0
-            b = previous[i]
-            c = previous[i - channels] if i >= channels else 0
-            if kind == 1:
-                line[i] = (line[i] + a) & 255
-            elif kind == 2:
-                line[i] = (line[i] + b) & 255
-            elif kind == 3:
-                line[i] = (line[i] + (a + b) // 2) & 255
-            elif kind == 4:
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-        previous = line
-        if colour == 3:
-            rows.append(b"".join(palette[v] for v in line))
-        else:
-            rows.append(bytes(v for i, v in enumerate(line) if i % channels < 3))
-    return width, height, rows
-
-
-def save_ppm(rows, path):
-    with open(path, "wb") as f:
-        f.write(b"P6 %d %d 255\n" % (WIDTH, HEIGHT) + b"".join(rows))
+    rows = [raw[at:at + width + 1] for at in range(0, len(raw), width + 1)]
+    assert all(row[0] == 0 for row in rows)  # no filter
+    return [b"".join(palette[v] for v in row[1:]) for row in rows]
 
 
 def pixel(rows, x, y):
@@ -112,17 +94,17 @@ def pixel(rows, x, y):
 
 def differing(rows, want, region=(0, 0, WIDTH, HEIGHT)):
     x0, y0, x1, y1 = region
-    if os.environ.get("VN_WEB_DEBUG"):  # a folder for the pictures compared
-        differing.count = getattr(differing, "count", 0) + 1
-        save_ppm(rows, os.path.join(os.environ["VN_WEB_DEBUG"], "%d.ppm" % differing.count))
     return sum(rows[y][3 * x0:3 * x1] != want[y][3 * x0:3 * x1] for y in range(y0, y1))
+
+
+BASKET_BAND = (340, 420)
 
 
 def basket_x(rows):
     """Middle of the basket: columns of the basket's band with many lit pixels
-    (a jewel passing lights at most its own height)."""
+    (three jewels passing, twelve rows each, light fewer)."""
     columns = [x for x in range(WIDTH)
-               if sum(pixel(rows, x, y) != (0, 0, 0) for y in range(340, 420)) > 20]
+               if sum(pixel(rows, x, y) != (0, 0, 0) for y in range(*BASKET_BAND)) > 45]
     return sum(columns) / len(columns) if columns else None
 
 
@@ -170,7 +152,7 @@ class Page:
             raise RuntimeError("%s: %s" % (expression, result["exceptionDetails"]))
         return result["result"].get("value")
 
-    def wait_for(self, expression, seconds=10):
+    def wait_for(self, expression, seconds=30):
         end = time.time() + seconds
         while time.time() < end:
             if self.eval(expression):
@@ -182,7 +164,7 @@ class Page:
         """True once the page has loaded anew and shows a picture."""
         self.eval("window.vnBeforeReload = true, 1")
         self.send("Page.reload")
-        return self.wait_for("!window.vnBeforeReload && window.vnTiming && vnTiming.pictures > 0")
+        return self.wait_for("!window.vnBeforeReload && " + PICTURE)
 
     def key(self, name, down):
         codes = {"Enter": (13, "Enter", "\r"), "Space": (32, " ", " "),
@@ -201,41 +183,39 @@ class Page:
         time.sleep(hold)
         self.key(name, False)
 
-    def canvas(self):
-        """The canvas's pixels as RGB rows."""
+    def canvas(self, top=0, bottom=HEIGHT):
+        """The canvas's pixels as RGB rows (only rows top to bottom filled:
+        a whole picture takes a loaded machine a second to pass)."""
         data = base64.b64decode(self.eval(
-            "(() => { const c = document.getElementById('screen');"
-            " const d = c.getContext('2d').getImageData(0, 0, 640, 480).data; let s = '';"
+            "(() => { const d = document.getElementById('screen').getContext('2d')"
+            ".getImageData(0, %d, 640, %d).data; let s = '';"
             " for (let i = 0; i < d.length; i += 8192)"
             "   s += String.fromCharCode.apply(null, d.subarray(i, i + 8192));"
-            " return btoa(s); })()"))
-        rgb = bytearray(WIDTH * HEIGHT * 3)
+            " return btoa(s); })()" % (top, bottom - top)))
+        rgb = bytearray(len(data) // 4 * 3)
         for channel in range(3):
             rgb[channel::3] = data[channel::4]
-        return [bytes(rgb[y * WIDTH * 3:(y + 1) * WIDTH * 3]) for y in range(HEIGHT)]
+        return [None] * top + [bytes(rgb[y * WIDTH * 3:(y + 1) * WIDTH * 3])
+                               for y in range(bottom - top)] + [None] * (HEIGHT - bottom)
 
-    def shows(self, want, regions=((0, 0, WIDTH, HEIGHT),), seconds=4):
-        """True once the canvas equals `want` in `regions`; a screen's blinking
-        line is on for part of each 3 s only."""
+    def wait_for_canvas(self, test, seconds=10):
+        """The canvas's rows once `test(rows)` holds, or None."""
         end = time.time() + seconds
         while True:
             rows = self.canvas()
-            if all(differing(rows, want, region) == 0 for region in regions):
-                return True
+            if test(rows):
+                return rows
             if time.time() > end:
-                return False
+                return None
             time.sleep(0.1)
 
-    def steady_canvas(self, seconds=5):
-        """The canvas once two looks a while apart agree."""
-        end, last = time.time() + seconds, None
-        while time.time() < end:
-            rows = self.canvas()
-            if rows == last:
-                return rows
-            last = rows
-            time.sleep(0.3)
-        return last
+    def shows(self, want, regions=((0, 0, WIDTH, HEIGHT),)):
+        """True once a picture the page draws equals `want` in `regions`.
+        Each picture is compared in the page as it is drawn: a screen's
+        blinking line is on for part of each 3 s only, and reading the
+        canvas from here takes a loaded machine longer than that part."""
+        return self.eval(SHOWS % (base64.b64encode(b"".join(want)).decode(), json.dumps(regions))) \
+            or self.wait_for("window.vnShown")
 
     def processes(self):
         """Chromium's process and all of its descendants."""
@@ -313,51 +293,113 @@ def open_page(chromium, url, before=None):
     return page
 
 
+# In the page: whether each picture drawn equals the one wanted (RGB rows) in
+# the regions (x0, y0, x1, y1), from now until one does (window.vnShown).
+SHOWS = """(() => {
+  const want = Uint8Array.from(atob('%s'), (c) => c.charCodeAt(0)), regions = %s;
+  const context = document.getElementById('screen').getContext('2d');
+  window.vnWanted = () => regions.every(([x0, y0, x1, y1]) => {
+    const d = context.getImageData(x0, y0, x1 - x0, y1 - y0).data;
+    for (let y = y0, i = 0; y < y1; ++y)
+      for (let j = 3 * (640 * y + x0); j < 3 * (640 * y + x1); j += 3, i += 4)
+        if (d[i] !== want[j] || d[i + 1] !== want[j + 1] || d[i + 2] !== want[j + 2]) return false;
+    return true;
+  });
+  if (!Module.vnComparing) {
+    const shown = Module.onPicture;
+    Module.onPicture = () => { shown(); if (!window.vnShown) window.vnShown = vnWanted(); };
+    Module.vnComparing = true;
+  }
+  return window.vnShown = vnWanted();
+})()"""
+
+
 # --- the checks ---------------------------------------------------------------
+
+PICTURE = "window.vnTiming && vnTiming.pictures > 0"
+HEAD_UP = (0, 445, 130, 480)  # the labels of the head-up lines in play
+# Each screen on the way to play: the key that leaves the one before, and the
+# parts of the desktop's picture it must equal (its title has a fastest time,
+# its briefing is of level 5: the lines all levels share).
+SCREENS = (("story", None, "story.png", ((0, 0, WIDTH, HEIGHT),)),
+           ("title", "Enter", "title.png", ((0, 0, WIDTH, 172), (0, 192, WIDTH, HEIGHT))),
+           ("briefing", "Space", "briefing.png",
+            ((0, 60, WIDTH, 98), (0, 206, WIDTH, 222), (0, 238, WIDTH, 254), (0, 302, WIDTH, 354))),
+           ("play", "Enter", "play.png", (HEAD_UP,)))
 
 
 @functools.lru_cache(maxsize=None)
 def docs_picture(name):
     with open(os.path.join(TOP, "docs", name), "rb") as f:
-        return read_png(f.read())[2]
+        return read_png(f.read())
+
+
+def start_level(page, press, last="play"):
+    """From the story to play (or `last`), `press(key)` pressing each screen's
+    key once the screen shows. Returns the first screen that did not show."""
+    for name, key, picture, regions in SCREENS:
+        if key:
+            press(key)
+        if not page.shows(docs_picture(picture), regions):
+            return name
+        if name == last:
+            return None
+
+
+def basket_moves(page, hold, release, direction=1, distance=30):
+    """True if the basket walks `distance` pixels in `direction` while held,
+    within ten seconds (however few pictures a loaded machine draws)."""
+    start = basket_x(page.canvas(*BASKET_BAND))
+    hold()
+    end, now = time.time() + 10, start
+    while start is not None and now is not None and (now - start) * direction < distance and \
+            time.time() < end:
+        time.sleep(0.05)
+        now = basket_x(page.canvas(*BASKET_BAND))
+    release()
+    return start is not None and now is not None and (now - start) * direction >= distance
+
+
+def basket_rests(page, frames=10):
+    """Where the basket stands once it has not moved over `frames` of the
+    page's pictures (play draws one each frame), or None."""
+    end, x = time.time() + 20, None
+    while time.time() < end:
+        count = page.eval("vnTiming.pictures")
+        page.wait_for("vnTiming.pictures >= %d" % (count + frames), 5)
+        x, last = basket_x(page.canvas(*BASKET_BAND)), x
+        if x is not None and x == last:
+            return x
+    return None
+
+
+def lets_go(page, hold, let_go):
+    """Holds Left (the script `hold`) and five pictures later runs `let_go`,
+    both in the page, whatever the machine's speed. The basket must stop a
+    few steps along, not walk on to the left edge 300 pixels away."""
+    start = basket_x(page.canvas(*BASKET_BAND))
+    page.eval("(() => { %s; const at = vnTiming.pictures + 5, shown = Module.onPicture;"
+              " Module.onPicture = () => { shown(); if (vnTiming.pictures === at) {"
+              " Module.onPicture = shown; %s; } }; })(), 1" % (hold, let_go))
+    rest = basket_rests(page)
+    return None if start and rest and 0 < start - rest < 100 else "from %s to %s" % (start, rest)
 
 
 def play_through(page, screenshot):
-    check(page.wait_for("window.vnTiming && vnTiming.pictures > 0"), "the page shows a picture")
-    first = page.eval("vnTiming.firstPicture")
-    print("      first picture %.0f ms after navigation" % first)
-    check(first <= MAX_FIRST_PICTURE_MS,
-          "first picture within %d ms (%.0f)" % (MAX_FIRST_PICTURE_MS, first))
-
-    check(page.shows(docs_picture("story.png")), "the story screen equals the desktop's picture")
-    page.tap("Enter")
-    # The desktop's title picture is of a later visit, with a fastest time.
-    check(page.shows(docs_picture("title.png"), ((0, 0, WIDTH, 172), (0, 192, WIDTH, HEIGHT))),
-          "the title screen equals the desktop's picture (but for the fastest time)")
-    page.tap("Space")
-    # The desktop's briefing picture is of level 5: the lines all levels share.
-    check(page.shows(docs_picture("briefing.png"),
-                     ((0, 60, WIDTH, 98), (0, 206, WIDTH, 222), (0, 238, WIDTH, 254),
-                      (0, 302, WIDTH, 354))),
-          "the briefing's lines equal the desktop's picture")
+    check(page.wait_for(PICTURE), "the page shows a picture")
+    # A figure, not a check: how soon it comes depends on the machine.
+    print("      first picture %.0f ms after navigation" % page.eval("vnTiming.firstPicture"))
+    screen = start_level(page, page.tap)
+    check(screen is None, "the story, title, briefing and play screens equal the desktop's "
+          "pictures" + unless(screen))
     check(page.eval("!!Module.vnAudio && Module.vnAudio.allowed"), "sound allowed by the first key")
-    page.tap("Enter")
-    time.sleep(0.5)
 
-    # In play: the labels of the head-up lines stand where the desktop has them.
-    play = docs_picture("play.png")
     rows = page.canvas()
-    check(differing(rows, play, (0, 445, 130, 480)) == 0, "the head-up lines show")
-    start = basket_x(rows)
     work_before = page.eval("Module.vnWork")
-    page.key("ArrowRight", True)
-    time.sleep(0.6)
-    page.key("ArrowRight", False)
-    later = page.canvas()
-    moved = basket_x(later)
-    check(start is not None and moved is not None and moved > start + 30,
-          "Right moves the basket (%s -> %s)" % (start, moved))
-    check(differing(rows, later, (0, 0, WIDTH, 340)) > 0, "jewels fall")
+    check(basket_moves(page, lambda: page.key("ArrowRight", True),
+                       lambda: page.key("ArrowRight", False)), "Right moves the basket")
+    check(page.wait_for_canvas(lambda now: differing(rows, now, (0, 0, WIDTH, 340)) > 0),
+          "jewels fall")
     work_after = page.eval("Module.vnWork")
     frames = work_after["frames"] - work_before["frames"]
     per_frame = (work_after["busy"] - work_before["busy"]) / max(frames, 1)
@@ -371,34 +413,21 @@ def play_through(page, screenshot):
     check(page.eval("location.href") == url and not page.eval("!!window.vnEnded"),
           "Backspace does not leave the page")
 
-    # Held when the page loses focus: let go.
-    page.key("ArrowLeft", True)
-    time.sleep(0.2)
-    page.eval("window.dispatchEvent(new Event('blur')), 1")
-    # A loaded machine may take a few frames to act on it: the basket must
-    # stand still within two seconds (held, it would still be walking left).
-    held, still = None, basket_x(page.canvas())
-    for _ in range(5):
-        time.sleep(0.4)
-        held, still = still, basket_x(page.canvas())
-        if held is not None and held == still:
-            break
-    page.key("ArrowLeft", False)
-    check(held is not None and held == still, "a key held when focus goes is let go")
+    left = "dispatchEvent(new KeyboardEvent('key%s', {code: 'ArrowLeft', key: 'ArrowLeft'}))"
+    why = lets_go(page, left % "down", "dispatchEvent(new Event('blur'))")
+    page.eval(left % "up")
+    check(why is None, "a key held when focus goes is let go" + unless(why))
 
     # The touch buttons press the same keys.
     page.send("Emulation.setTouchEmulationEnabled", enabled=True, maxTouchPoints=1)
     page.eval("window.dispatchEvent(new TouchEvent('touchstart')), 1")
     box = page.eval("(() => { const r = document.querySelector('#touch button[data-vk=\"39\"]')"
                     ".getBoundingClientRect(); return [r.x + r.width / 2, r.y + r.height / 2]; })()")
-    before = basket_x(page.canvas())
-    page.send("Input.dispatchTouchEvent", type="touchStart",
-              touchPoints=[{"x": box[0], "y": box[1]}])
-    time.sleep(0.5)
-    page.send("Input.dispatchTouchEvent", type="touchEnd", touchPoints=[])
-    after = basket_x(page.canvas())
-    check(before is not None and after is not None and after > before + 20,
-          "the touch button Right moves the basket (%s -> %s)" % (before, after))
+    check(basket_moves(page, lambda: page.send("Input.dispatchTouchEvent", type="touchStart",
+                                               touchPoints=[{"x": box[0], "y": box[1]}]),
+                       lambda: page.send("Input.dispatchTouchEvent", type="touchEnd",
+                                         touchPoints=[]), 1, 20),
+          "the touch button Right moves the basket")
     page.send("Emulation.setTouchEmulationEnabled", enabled=False)
 
     if screenshot:
@@ -409,9 +438,8 @@ def play_through(page, screenshot):
         print("      screenshot: " + screenshot)
 
     page.tap("Escape")
-    check(page.wait_for("!!window.vnEnded", 5) and
-          "ended" in page.eval("document.getElementById('note').textContent") and
-          not page.eval("document.getElementById('note').hidden"),
+    check(page.wait_for("!!window.vnEnded && !document.getElementById('note').hidden && "
+                        "/ended/.test(document.getElementById('note').textContent)"),
           "Esc ends the game and the page says so")
 
     # The game was recorded as it went: the page offers the run, and watching
@@ -419,32 +447,15 @@ def play_through(page, screenshot):
     check(page.eval("!!document.getElementById('save')"), "the page offers to save the run")
     run = page.eval("btoa(String.fromCharCode(...Module.FS.readFile('/run.vnr')))")
     page.eval("sessionStorage.setItem('vnWatch', %s), location.reload(), 1" % json.dumps(run))
-    check(page.wait_for("window.vnTiming && vnTiming.pictures > 0 && !window.vnEnded"),
-          "the saved run plays in the page")
+    check(page.wait_for(PICTURE + " && !window.vnEnded"), "the saved run plays in the page")
     check(page.wait_for("!!window.vnEnded && /run has ended/.test("
-                        "document.getElementById('note').textContent)", 60),
+                        "document.getElementById('note').textContent)", 120),
           "the run plays to its end (%s)" % page.eval("document.getElementById('note').textContent"))
 
 
 def wait_for_worker(page):
     """True once the service worker has kept the site and controls the page."""
-    return page.wait_for("navigator.serviceWorker.controller !== null", 15)
-
-
-def start_level(page, advance):
-    """From the story to play, `advance(name)` pressing each screen's key."""
-    for name in ("Enter", "Space", "Enter"):
-        advance(name)
-        time.sleep(0.4)
-
-
-def basket_moves(page, hold, release, direction=1):
-    start = basket_x(page.canvas())
-    hold()
-    time.sleep(0.6)
-    release()
-    end = basket_x(page.canvas())
-    return start is not None and end is not None and (end - start) * direction > 30
+    return page.wait_for("navigator.serviceWorker.controller !== null")
 
 
 def install_and_offline(chromium, site):
@@ -453,7 +464,7 @@ def install_and_offline(chromium, site):
     server, url = serve(site)
     page = open_page(chromium, url)
     try:
-        check(page.wait_for("window.vnTiming && vnTiming.pictures > 0") and wait_for_worker(page),
+        check(page.wait_for(PICTURE) and wait_for_worker(page),
               "the service worker takes over")
         errors = page.send("Page.getAppManifest").get("errors")
         check(page.send("Page.getAppManifest").get("data") and not errors,
@@ -493,7 +504,7 @@ def install_and_offline(chromium, site):
         page.eval("navigator.serviceWorker.getRegistration().then((r) => r.update())"
                   ".then(() => 1, () => 0)")
         check(page.wait_for("navigator.serviceWorker.getRegistration().then((r) => "
-                            "!r.installing && !r.waiting)", 15) and
+                            "!r.installing && !r.waiting)") and
               page.eval("caches.keys()") == ["vornackle %s %s" % (url, old)],
               "a build that changes while it is fetched is not kept")
         server.folder = changed
@@ -505,7 +516,7 @@ def install_and_offline(chromium, site):
         check(not [name for name in names if "v=" + old in name],
               "no file of the old build is asked for")
         check(page.wait_for("caches.keys().then((names) => names.length === 1 && "
-                            "names[0].endsWith(' ' + vnVersion))", 15),
+                            "names[0].endsWith(' ' + vnVersion))"),
               "only the new build is kept")
         shutil.rmtree(changed, ignore_errors=True)
     finally:
@@ -560,8 +571,9 @@ SCRIPTED_PAD = """
                axes: [0, 0, 0, 0],
                buttons: Array.from({length: 17}, () => ({pressed: false, touched: false, value: 0}))};
   let plugged = window.vnPadAtStart !== false;
-  navigator.getGamepads = () => [plugged ? pad : null, null, null, null];
+  navigator.getGamepads = () => (++vnPad.polls, [plugged ? pad : null, null, null, null]);
   window.vnPad = {
+    polls: 0,
     press: (button, down) => { pad.buttons[button].pressed = down; pad.buttons[button].value = +down; },
     stick: (x) => { pad.axes[0] = x; },
     plug: (on) => {
@@ -575,17 +587,16 @@ SCRIPTED_PAD = """
 
 # When and for how long the page listens for controllers.
 LISTENING = """
-window.vnListening = {on: false, since: performance.now(), onTime: 0, offTime: 0, turns: 0};
+window.vnListening = {on: false, since: performance.now(), turns: []};  // [on, ms] of each
 (() => {
   const add = EventTarget.prototype.addEventListener;
   const remove = EventTarget.prototype.removeEventListener;
   const note = (on) => {
     const l = vnListening, now = performance.now();
     if (l.on === on) return;
-    l[l.on ? 'onTime' : 'offTime'] += now - l.since;
+    l.turns.push([l.on, now - l.since]);
     l.on = on;
     l.since = now;
-    if (on) ++l.turns;
   };
   EventTarget.prototype.addEventListener = function (name, ...rest) {
     if (this === window && name === 'gamepadconnected') note(true);
@@ -605,22 +616,26 @@ def controller_found_by_turns(chromium, url):
     and from then on the page listens all the time."""
     page = open_page(chromium, url, before="window.vnPadAtStart = false;" + SCRIPTED_PAD + LISTENING)
     try:
-        page.wait_for("window.vnTiming && vnTiming.pictures > 0")
-        time.sleep(6.5)
-        turns = page.eval("[vnListening.turns, vnListening.onTime, vnListening.offTime]")
-        check(turns[0] >= 2 and turns[2] > 1.5 * turns[1],
-              "with no controller seen, the page listens a third of the time (%d turns, "
-              "%.0f ms on, %.0f ms off)" % tuple(turns))
-        check(page.wait_for("!vnListening.on", 3), "the page stops listening between turns")
+        # Two whole turns of each: the first, cut by the page's start, and the
+        # next, lengthened by the program's start, are left out.
+        page.wait_for(PICTURE)
+        page.wait_for("vnListening.turns.length >= 6")
+        turns = page.eval("vnListening.turns.slice(2, 6)")
+        on = [ms for listening, ms in turns if listening]
+        share = sum(on) / sum(ms for _, ms in turns)
+        check(len(on) >= 2 and 0.2 < share < 0.45,
+              "with no controller seen, the page listens a third of the time "
+              "(turns of %s ms: %.2f)" % ([round(ms) for _, ms in turns], share))
+        check(page.wait_for("!vnListening.on"), "the page stops listening between turns")
         page.eval("vnPad.plug(true), vnPad.press(0, true), 1")  # its event is missed
-        found = page.wait_for("localStorage.getItem('vornackle.controller') === 'true'", 3.5)
+        found = page.wait_for("localStorage.getItem('vornackle.controller') === 'true'")
         page.eval("vnPad.press(0, false), 1")
-        time.sleep(0.3)
-        check(found and differing(page.canvas(), docs_picture("story.png")) > 0,
+        check(found and page.wait_for_canvas(
+                  lambda rows: differing(rows, docs_picture("story.png")) > 0) is not None,
               "a controller plugged in between turns is found by a held A, which goes on")
         check(page.reload(), "the page loads again")
-        time.sleep(4)
-        check(page.eval("vnListening.on && vnListening.turns === 1"),
+        time.sleep(3.5)
+        check(page.eval("vnListening.on && vnListening.turns.length === 1"),
               "once a controller has been seen, the page listens all the time")
     finally:
         page.close()
@@ -629,43 +644,34 @@ def controller_found_by_turns(chromium, url):
 def controller_and_sound(chromium, url):
     page = open_page(chromium, url, before=SCRIPTED_PAD)
     try:
-        check(page.wait_for("window.vnTiming && vnTiming.pictures > 0") and
+        check(page.wait_for(PICTURE) and
               page.eval("document.getElementById('sound').getAttribute('aria-pressed')") == "true",
               "sound is on at the first visit")
         page.eval("document.getElementById('sound').click(), 1")
         check(page.reload() and page.eval("document.getElementById('sound').getAttribute('aria-pressed')") == "false"
               and page.eval("Module.soundOff") is True, "the sound switch is kept across a reload")
 
-        def press(button, hold=0.15):
-            page.eval("vnPad.press(%d, true), 1" % button)
-            time.sleep(hold)
+        def press(button):  # held until the page has read it twice
+            polls = page.eval("vnPad.press(%d, true), vnPad.polls" % button)
+            page.wait_for("vnPad.polls >= %d" % (polls + 2))
             page.eval("vnPad.press(%d, false), 1" % button)
 
-        check(page.shows(docs_picture("story.png")), "the story screen, with a controller")
-        start_level(page, lambda name: press(0))  # A: Enter, Space, Enter as each screen asks
-        check(basket_x(page.canvas()) is not None and page.eval("!window.vnEnded"),
-              "A goes on from the story, title and briefing to play")
-        check(basket_moves(page, lambda: page.eval("vnPad.press(15, true), 1"),
-                           lambda: page.eval("vnPad.press(15, false), 1")),
+        def holding(expression):
+            return lambda: page.eval(expression + ", 1")
+
+        # A: Enter, Space, Enter as each screen asks.
+        screen = start_level(page, lambda name: press(0))
+        check(screen is None and page.eval("!window.vnEnded"),
+              "A goes on from the story, title and briefing to play" + unless(screen))
+        check(basket_moves(page, holding("vnPad.press(15, true)"), holding("vnPad.press(15, false)")),
               "the d-pad moves the basket")
-        check(basket_moves(page, lambda: page.eval("vnPad.stick(-1), 1"),
-                           lambda: page.eval("vnPad.stick(0), 1"), -1),
+        check(basket_moves(page, holding("vnPad.stick(-1)"), holding("vnPad.stick(0)"), -1),
               "the left stick moves the basket")
-        # Held, the basket would walk on to the left edge, 300 pixels away.
-        page.eval("vnPad.press(14, true), 1")
-        time.sleep(0.3)
-        page.eval("vnPad.plug(false), 1")
-        unplugged = basket_x(page.canvas())
-        time.sleep(0.8)
-        later = basket_x(page.canvas())
-        time.sleep(0.8)
-        last = basket_x(page.canvas())
-        check(None not in (unplugged, later, last) and later == last and unplugged - last < 100,
-              "unplugging the controller lets go of its keys (%s, %s, %s)" % (unplugged, later, last))
+        why = lets_go(page, "vnPad.press(14, true)", "vnPad.plug(false)")
+        check(why is None, "unplugging the controller lets go of its keys" + unless(why))
         page.eval("vnPad.press(14, false), vnPad.plug(true), 1")
-        time.sleep(0.2)
         press(8)  # Back: Esc
-        check(page.wait_for("!!window.vnEnded", 5), "Back ends the game")
+        check(page.wait_for("!!window.vnEnded"), "Back ends the game")
     finally:
         page.close()
 
@@ -694,7 +700,7 @@ def cpu_per_screen(chromium, url):
     try:
         # Once the service worker has kept the site: a first visit's fetching
         # and storing is not a screen's cost.
-        page.wait_for("window.vnTiming && vnTiming.pictures > 0")
+        page.wait_for(PICTURE)
         opened = time.time()
         wait_for_worker(page)
         # A screen that does not change rests: its prompt's blink, the rest's
@@ -710,13 +716,16 @@ def cpu_per_screen(chromium, url):
             measure(name, most_wakes)
             if key:
                 page.tap(key)
-        # The basket stands still: the level runs out and fails, and the page
-        # waits for the player with no timer but the controller's turns (the
-        # browser is busy for a few seconds after the failure's beep).
-        time.sleep(26)
-        measure("failed level", 1.5)
-        check(page.eval("vnBeeps") > 0 and page.eval("Module.vnAudio.context.state") == "suspended",
+                pressed = time.time()
+        # The basket stands still: the level's 30 s (of the page's clock,
+        # which is the wall's) run out and it fails, and the page waits for
+        # the player with no timer but the controller's turns (the browser is
+        # busy for a few seconds after the failure's beep).
+        time.sleep(max(0, pressed + 35 - time.time()))
+        check(page.wait_for("vnBeeps > 0 && Module.vnAudio.context.state === 'suspended'"),
               "the failed level beeps, and the sound stops when the beep is over")
+        time.sleep(5)
+        measure("failed level", 1.5)
     finally:
         page.close()
     # Beside them: what chromium itself spends once a page listens for
@@ -751,6 +760,8 @@ def cpu_per_screen(chromium, url):
 
 
 def main():
+    # Stopped, it still closes its chromiums (each page's `finally`).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     site = sys.argv[1]
     screenshot = sys.argv[sys.argv.index("--screenshot") + 1] if "--screenshot" in sys.argv else None
     chromium = shutil.which("chromium") or "/usr/bin/chromium"
@@ -779,38 +790,31 @@ def main():
             page.send("Network.enable")
             page.send("Network.setBlockedURLs", urls=["*playersprite.bmp"])
             page.send("Page.reload", ignoreCache=True)
-            check(page.wait_for("window.vnTiming && vnTiming.pictures > 0"),
-                  "without the sprite sheet the game starts")
-            rows = page.steady_canvas()
-            check(differing(rows, docs_picture("story.png")) > 0,
-                  "without the sprite sheet the story has no basket")
+            check(page.wait_for(PICTURE) and differing(page.canvas(), docs_picture("story.png")) > 0,
+                  "without the sprite sheet the game starts, its story without a basket")
             for name in ("Enter", "Space", "Enter"):
                 page.tap(name)
-                time.sleep(0.5)
-            time.sleep(0.5)
-            check(basket_x(page.canvas()) is None and not page.eval("!!window.vnEnded"),
+                time.sleep(1)
+            lit = page.wait_for_canvas(lambda rows: any(any(rows[y]) for y in range(445, 480)))
+            check(lit and basket_x(lit) is None and not page.eval("!!window.vnEnded"),
                   "without the sprite sheet it plays, without a basket")
         finally:
             page.close()
 
         # Marks remembered by the browser reach the program as --marks; the
-        # button switches them in the running game (and remembers that).
+        # button switches them in the running game (and remembers that). The
+        # briefing's red jewel at (182, 210): red at its corner, the black
+        # centre of its X.
         page = open_page(chromium, url, before="localStorage.setItem('vornackle.marks', 'true');")
         try:
-            check(page.wait_for("window.vnTiming && vnTiming.pictures > 0"), "the page with marks starts")
-            for name in ("Enter", "Space"):
-                page.tap(name)
-                time.sleep(0.5)
-            # The briefing's red jewel at (182, 210): red at its corner, the
-            # black centre of its X.
-            marked = page.steady_canvas()
-            check(marked[211][183 * 3:183 * 3 + 3] == b"\xff\x00\x00" and
-                  marked[215][187 * 3:187 * 3 + 3] == b"\x00\x00\x00",
+            check(page.wait_for(PICTURE) and start_level(page, page.tap, "title") is None,
+                  "the page with marks starts")
+            page.tap("Space")
+            check(page.wait_for_canvas(lambda rows: pixel(rows, 183, 211) == (255, 0, 0) and
+                                       pixel(rows, 187, 215) == (0, 0, 0)),
                   "remembered marks show on the briefing")
             page.eval("document.getElementById('marks').click(), 1")
-            time.sleep(0.5)
-            plain = page.steady_canvas()
-            check(plain[211][183 * 3:183 * 3 + 3] == b"\x00\x00\x00" and
+            check(page.wait_for_canvas(lambda rows: pixel(rows, 183, 211) == (0, 0, 0)) and
                   page.eval("localStorage.getItem('vornackle.marks')") == "false",
                   "the Marks button switches them off and remembers it")
         finally:

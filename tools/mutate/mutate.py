@@ -19,8 +19,9 @@ Settings (environment, or the matching --options):
   MUTANT_SEED   the seed of that draw (default 1): the same seed on the same
                 sources tries the same faults
   MUTATE_DIRS   folders whose *.cpp get faults (default: game graphics
-                platform/core); a folder that does not exist yet falls back
-                to the *.cpp of its parent folder
+                platform/core platform/desktop platform/headless); a folder
+                that does not exist yet falls back to the *.cpp of its parent
+                folder
   MUTATE_FROM   HEAD (default), another commit, or `worktree` for the files
                 git lists in the working tree as they are now
   MUTATE_OUT    scratch folder (default build-mutate)
@@ -215,14 +216,17 @@ def candidates_in(path, text):
             decl = DECL_ARRAY_RE.match(m)
             for hit in INT_RE.finditer(m):
                 digits, suffix = hit.group(1), hit.group(2)
-                value = int(digits, 0)
                 hexa = digits[:2].lower() == "0x"
+                octal = not hexa and len(digits) > 1 and digits[0] == "0"  # a file's mode
+                value = int(digits, 8 if octal else 0)
                 if decl and decl.end() <= hit.start() <= m.find("]", decl.end()):
                     continue  # the size of an array being declared
                 # One neighbour per literal: 0 becomes 1, any other n becomes n - 1.
                 v = value - 1 if value else 1
                 if hexa:
                     text_v = digits[:2] + format(v, "X" if digits[2:].isupper() else "x")
+                elif octal:
+                    text_v = "0" + format(v, "o")
                 else:
                     text_v = str(v)
                 found.append(Mutant(path, line_no, hit.start(), hit.group(), text_v + suffix,
@@ -271,7 +275,9 @@ def git(repo, *args):
 
 
 def tracked_files(repo, source):
-    """{path: bytes} of the tracked files of a commit or of the working tree."""
+    """{path: (bytes, executable)} of the tracked files of a commit or of the
+    working tree. The tests run some of them (scripts/check-manual-page.sh),
+    so a program keeps its mode in the copy."""
     files = {}
     if source == "worktree":
         listed = git(repo, "ls-files", "-z", "--cached", "--others", "--exclude-standard")
@@ -279,7 +285,7 @@ def tracked_files(repo, source):
             full = os.path.join(repo, path)
             if os.path.isfile(full) and not os.path.islink(full):
                 with open(full, "rb") as f:
-                    files[path] = f.read()
+                    files[path] = (f.read(), os.access(full, os.X_OK))
         return files
     listed = git(repo, "ls-tree", "-r", "-z", source)
     entries = []
@@ -287,15 +293,15 @@ def tracked_files(repo, source):
         meta, path = item.split("\t", 1)
         mode, kind, sha = meta.split()
         if kind == "blob" and mode != "120000":
-            entries.append((path, sha))
+            entries.append((path, sha, mode == "100755"))
     proc = subprocess.run(["git", "--no-optional-locks", "-C", repo, "cat-file", "--batch"],
-                          input="".join(sha + "\n" for _, sha in entries).encode(),
+                          input="".join(sha + "\n" for _, sha, _ in entries).encode(),
                           stdout=subprocess.PIPE, check=True)
     data, at = proc.stdout, 0
-    for path, _ in entries:
+    for path, _, executable in entries:
         header_end = data.index(b"\n", at)
         size = int(data[at:header_end].split()[2])
-        files[path] = data[header_end + 1:header_end + 1 + size]
+        files[path] = (data[header_end + 1:header_end + 1 + size], executable)
         at = header_end + 1 + size + 1
     return files
 
@@ -304,17 +310,20 @@ def sync_copy(files, src):
     """Writes only what differs, so the build stays incremental across runs
     (and a fault left by an interrupted run is undone)."""
     written = 0
-    for path, data in files.items():
+    for path, (data, executable) in files.items():
         dest = os.path.join(src, path)
+        mode = 0o755 if executable else 0o644
         try:
             with open(dest, "rb") as f:
-                if f.read() == data:
-                    continue
+                same = f.read() == data
+            if same and os.stat(dest).st_mode & 0o777 == mode:
+                continue
         except OSError:
             pass
         os.makedirs(os.path.dirname(dest), exist_ok=True)
         with open(dest, "wb") as f:
             f.write(data)
+        os.chmod(dest, mode)
         written += 1
     for root, _, names in os.walk(src):
         for name in names:
@@ -354,14 +363,16 @@ class Chunk:
     env: dict
     seconds: float = 0.0
     program: str = ""
+    uses: set = field(default_factory=set)  # programs of the build it runs
 
 
 def ctest_programs(build, exclude):
     """The test programs ctest runs, with their working folder, environment
     and the GoogleTest names left out; the plain commands that are not
-    GoogleTest programs; and the names of the tests left out."""
+    GoogleTest programs; the names of the tests left out; and those of the
+    tests with no command yet (their program is not built)."""
     info = json.loads(run(["ctest", "--show-only=json-v1"], cwd=build))
-    programs, others, left_out = {}, [], []
+    programs, others, left_out, unbuilt = {}, [], [], []
     for test in info.get("tests", []):
         cmd = test.get("command") or []
         gtest = [a.split("=", 1)[1] for a in cmd[1:] if a.startswith("--gtest_filter=")]
@@ -380,10 +391,17 @@ def ctest_programs(build, exclude):
             entry = programs.setdefault(cmd[0], [None, None, []])
             entry[0], entry[1] = cwd, env
         elif cmd:
-            others.append(Chunk(test["name"], cmd, cwd, env))
+            # A command may run programs of the build (marks_option runs
+            # vornackle): they are built, and rebuilt with each fault.
+            uses = {a for a in cmd if os.path.isabs(a) and a.startswith(build + os.sep)}
+            others.append(Chunk(test["name"], cmd, cwd, env, uses=uses))
+        else:
+            unbuilt.append(test["name"])
+        if test["name"].endswith("_NOT_BUILT"):
+            sys.exit(f"mutate: {test['name']}: a test program was not built")
     # A program whose every test is left out is not run at all.
     programs = {exe: e for exe, e in programs.items() if e[0] is not None}
-    return programs, others, left_out
+    return programs, others, left_out, unbuilt
 
 
 def plan_suite(programs, others, scratch, every=False):
@@ -530,11 +548,26 @@ def files_to_mutate(src, dirs):
     return chosen
 
 
-def sources_of(build, target, src):
+def sources_of(build, target, src, objects=None):
     """The sources compiled into a test program: only the programs that hold
-    the faulted file are rebuilt and run (and a file in none is left out)."""
+    the faulted file are rebuilt and run (and a file in none is left out).
+    `objects` gathers each source's object files."""
     commands = run(["ninja", "-C", build, "-t", "commands", target])
+    if objects is not None:
+        for obj, source in re.findall(r"-o (\S+\.o) -c (\S+\.cpp)", commands):
+            objects.setdefault(os.path.relpath(source, src), set()).add(os.path.join(build, obj))
     return {os.path.relpath(p, src) for p in re.findall(r"-c (\S+\.cpp)", commands)}
+
+
+def read_objects(paths):
+    contents = {}
+    for path in paths:
+        try:
+            with open(path, "rb") as f:
+                contents[path] = f.read()
+        except OSError:
+            contents[path] = None
+    return contents
 
 
 def parse_count(value):
@@ -545,7 +578,8 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--mutants", default=os.environ.get("MUTANTS", "100"))
     ap.add_argument("--seed", type=int, default=int(os.environ.get("MUTANT_SEED", "1")))
-    ap.add_argument("--dirs", default=os.environ.get("MUTATE_DIRS", "game graphics platform/core"))
+    ap.add_argument("--dirs", default=os.environ.get(
+        "MUTATE_DIRS", "game graphics platform/core platform/desktop platform/headless"))
     ap.add_argument("--from", dest="source", default=os.environ.get("MUTATE_FROM", "HEAD"))
     ap.add_argument("--out", default=os.environ.get("MUTATE_OUT", "build-mutate"))
     ap.add_argument("--jobs", type=int, default=int(os.environ.get("JOBS", "2")))
@@ -576,18 +610,27 @@ def main():
 
     configure(src, build)
     # ctest knows the test programs once they are built (a program not built
-    # yet shows as a placeholder): everything under tests/, then ask.
+    # yet shows as a placeholder, or as a test with no command): everything
+    # under tests/, and a test whose program is elsewhere (colour_vision)
+    # has it built by its name; then ask. The benchmarks are never built.
     print("mutate: building the tests", flush=True)
     built = subprocess.run(["ninja", "-C", build, "-j", str(args.jobs), "tests/all"],
                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     if built.returncode != 0:
         sys.exit("mutate: the unfaulted sources do not build:\n" + built.stdout[-3000:])
-    programs, others, left_out = ctest_programs(build, args.exclude)
+    programs, others, left_out, unbuilt = ctest_programs(build, args.exclude)
+    if unbuilt:
+        built = subprocess.run(["ninja", "-C", build, "-j", str(args.jobs), *unbuilt],
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        if built.returncode == 0:
+            programs, others, left_out, unbuilt = ctest_programs(build, args.exclude)
+        if unbuilt:
+            sys.exit("mutate: tests with no program to run (none built of their name): " +
+                     " ".join(unbuilt) + "\n" + built.stdout[-1000:])
     if left_out:
         print(f"mutate: tests left out (MUTATE_EXCLUDE={args.exclude}): " + " ".join(left_out))
     targets = sorted(os.path.relpath(p, build) for p in programs)
-    targets += sorted({os.path.relpath(c.argv[0], build) for c in others
-                       if os.path.isabs(c.argv[0]) and c.argv[0].startswith(build)})
+    targets += sorted({os.path.relpath(u, build) for c in others for u in c.uses})
 
     def build_tests(which):
         return subprocess.run(["ninja", "-C", build, "-j", str(args.jobs), *which],
@@ -597,7 +640,8 @@ def main():
     if first.returncode != 0:
         sys.exit("mutate: the unfaulted sources do not build:\n" + first.stdout[-3000:])
 
-    holding = {t: sources_of(build, t, src) for t in targets}
+    objects = {}
+    holding = {t: sources_of(build, t, src, objects) for t in targets}
     linked = set().union(*holding.values())
     dirs = args.dirs.split()
     paths = files_to_mutate(src, dirs)
@@ -617,6 +661,10 @@ def main():
           f"trying {len(drawn)} (MUTANT_SEED={args.seed})")
     if unused:
         print("mutate: not in any test program, so left out: " + " ".join(unused))
+    if not paths:
+        # platform/win32 builds only for Windows: docs/TESTING.md says what
+        # guards it.
+        sys.exit(f"mutate: no file of MUTATE_DIRS={args.dirs} is in a test program of this build")
     if args.list:
         for m in drawn:
             print(f"  {m.path}:{m.line}  {m.kind:12} {m.describe()}")
@@ -632,9 +680,13 @@ def main():
         mine = {os.path.join(build, t) for t in which}
         built_here = {os.path.join(build, t) for t in targets}
         return which, lanes_for([c for c in chunks if c.program in mine or
-                                 c.program not in built_here], args.jobs)
+                                 (c.program not in built_here and
+                                  (not c.uses or c.uses & mine))], args.jobs)
 
     plans = {path: plan_for(path) for path in paths}
+    # The unfaulted object code of each file drawn (compiled by now), to tell
+    # a fault that changes nothing.
+    unfaulted = {path: read_objects(objects.get(path, ())) for path in {m.path for m in drawn}}
 
     interrupted = False
     current = None
@@ -653,6 +705,12 @@ def main():
                 mutant.status = "skipped"
                 error = re.search(r"error: (.*)", built.stdout)
                 mutant.caught_by = error.group(1)[:70] if error else "does not build"
+            elif objects.get(mutant.path) and \
+                    read_objects(objects[mutant.path]) == unfaulted.get(mutant.path):
+                # The same code as without the fault (a line this build does
+                # not compile, #ifdef _WIN32): equivalent here, not tested.
+                mutant.status = "skipped"
+                mutant.caught_by = "the same object code as unfaulted"
             else:
                 caught, why = run_suite(lanes, args.timeout_factor, args.min_timeout,
                                         args.every_test)
