@@ -74,6 +74,7 @@ bool EnsureVideo() {
         return false;
     }
     // Controllers are welcome but not needed: the keyboard plays the game.
+    TakeOverControllerUpdates();
     SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
     return true;
 }
