@@ -34,16 +34,22 @@ for target in "${targets[@]}"; do
         cp "$root/tests/fuzz_corpus/$name/"* "$corpus/"
     fi
     seeds=()
-    if [[ $name == fuzz_replay && -d "$root/tests/runs" ]]; then seeds+=("$root/tests/runs"); fi
+    timeout=10
+    if [[ $name == fuzz_replay ]]; then
+        [[ -d "$root/tests/runs" ]] && seeds+=("$root/tests/runs")
+        # The target itself stops a replay past its work allowance; a file
+        # within it may take seconds of instrumented replay, under load more.
+        timeout=300
+    fi
     echo "fuzz: $name for ${seconds}s"
-    "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    "$target" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$build_dir/findings/$name-" "$corpus" "${seeds[@]}"
     # Inputs that reached new code join the kept corpus (commit them): a
     # merge adds only those, so the folder grows by what is new, not by volume.
     # A merge that fails (its inner run crashing on every input) would leave
     # the kept corpus as it was without a word: show why and fail.
     mkdir -p "$root/tests/fuzz_corpus/$name"
-    if ! "$target" -merge=1 -timeout=10 -rss_limit_mb=2048 \
+    if ! "$target" -merge=1 -timeout="$timeout" -rss_limit_mb=2048 \
         -artifact_prefix="$build_dir/findings/$name-merge-" \
         "$root/tests/fuzz_corpus/$name" "$corpus" >"$build_dir/$name-merge.log" 2>&1 ||
         grep -q 'MERGE-OUTER: attempt 2$' "$build_dir/$name-merge.log"; then

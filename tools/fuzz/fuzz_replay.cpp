@@ -24,16 +24,15 @@
 
 namespace {
 
-// The work a replay may do, in proportion to its file's size: a verification
-// of any file must end within a bound proportional to it. The bot's whole
-// game (8.8 KB) shows 0.45 pictures and makes 17 platform calls (each read,
-// draw and flip is one) per byte; a file cut inside a frame's wait answers a
-// million more reads before it stops. Past about ten times those the replay
-// counts as hung.
-constexpr std::uint64_t kPicturesPerByte = 5;
-constexpr std::uint64_t kPicturesAtLeast = 5000;
-constexpr std::uint64_t kCallsPerByte = 200;
-constexpr std::uint64_t kCallsAtLeast = 2000000;
+// The work a replay may do grows with its file's size: each read counts 1
+// and each picture (drawn whole, about as dear as a thousand reads) 1024,
+// and the replay refuses a file that asks for more than 2^26 plus 2048 a
+// byte (docs/RUNS.md). Every platform call counts here, reads and the
+// drawing between them, so a genuine picture costs a few dozen more; past
+// twice that allowance the replay counts as hung.
+constexpr std::uint64_t kPictureWork = 1024;
+constexpr std::uint64_t kWorkAtLeast = 2 * (std::uint64_t{1} << 26);
+constexpr std::uint64_t kWorkPerByte = 2 * 2048;
 
 // Stands between the core and the test seam, counting the work.
 class Budget final : public standin::Harness {
@@ -51,7 +50,8 @@ class Budget final : public standin::Harness {
     void Stop() { standin::harness = seam; }
 
     void Entered(standin::Entry entry) override {
-        if (++calls > kCallsAtLeast + kCallsPerByte * bytes) Hung("platform calls", calls);
+        ++calls;
+        Check();
         seam->Entered(entry);
     }
     bool Fails(standin::Entry entry, HRESULT* result) override {
@@ -62,15 +62,20 @@ class Budget final : public standin::Harness {
         seam->DrewText(x, y, text, length, colour, index);
     }
     void Flipped() override {
-        if (++pictures > kPicturesAtLeast + kPicturesPerByte * bytes) Hung("pictures", pictures);
+        ++pictures;
+        Check();
         seam->Flipped();
     }
     bool VirtualTick(bool read, DWORD* tick) override { return seam->VirtualTick(read, tick); }
 
   private:
-    [[noreturn]] void Hung(const char* what, std::uint64_t count) const {
-        std::fprintf(stderr, "fuzz_replay: a run of %zu bytes is still replaying after %llu %s\n",
-                     bytes, static_cast<unsigned long long>(count), what);
+    void Check() const {
+        if (calls + kPictureWork * pictures <= kWorkAtLeast + kWorkPerByte * bytes) return;
+        std::fprintf(stderr,
+                     "fuzz_replay: a run of %zu bytes is still replaying after %llu platform "
+                     "calls and %llu pictures\n",
+                     bytes, static_cast<unsigned long long>(calls),
+                     static_cast<unsigned long long>(pictures));
         std::abort();
     }
 };
