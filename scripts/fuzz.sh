@@ -3,7 +3,8 @@
 #
 # Usage: scripts/fuzz.sh BUILD_DIR SECONDS
 # Every executable named fuzz_* in the build gets SECONDS of its own, seeded
-# with the real sprite sheet and any files in tests/fuzz_corpus/<name>/.
+# with the real sprite sheet and any files in tests/fuzz_corpus/<name>/ (the
+# whole replay's also with every run kept in tests/runs/).
 # A crash or leak fails the run and leaves the reproducer in BUILD_DIR/findings;
 # inputs that found new code are merged into tests/fuzz_corpus/<name>/.
 set -euo pipefail
@@ -15,7 +16,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DVORNACKLE_FUZZ=ON -DBUILD_TESTING=OFF
-cmake --build "$build_dir" -j 2
+cmake --build "$build_dir" -j 2 --target fuzz_targets
 
 mapfile -t targets < <(find "$build_dir" -type f -name 'fuzz_*' -perm -u+x | sort)
 if [[ ${#targets[@]} -eq 0 ]]; then
@@ -32,15 +33,23 @@ for target in "${targets[@]}"; do
     if [[ -d "$root/tests/fuzz_corpus/$name" ]]; then
         cp "$root/tests/fuzz_corpus/$name/"* "$corpus/"
     fi
+    seeds=()
+    timeout=10
+    if [[ $name == fuzz_replay ]]; then
+        [[ -d "$root/tests/runs" ]] && seeds+=("$root/tests/runs")
+        # The target itself stops a replay past its work allowance; a file
+        # within it may take seconds of instrumented replay, under load more.
+        timeout=300
+    fi
     echo "fuzz: $name for ${seconds}s"
-    "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-        -artifact_prefix="$build_dir/findings/$name-" "$corpus"
+    "$target" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 -print_final_stats=1 \
+        -artifact_prefix="$build_dir/findings/$name-" "$corpus" "${seeds[@]}"
     # Inputs that reached new code join the kept corpus (commit them): a
     # merge adds only those, so the folder grows by what is new, not by volume.
     # A merge that fails (its inner run crashing on every input) would leave
     # the kept corpus as it was without a word: show why and fail.
     mkdir -p "$root/tests/fuzz_corpus/$name"
-    if ! "$target" -merge=1 -timeout=10 -rss_limit_mb=2048 \
+    if ! "$target" -merge=1 -timeout="$timeout" -rss_limit_mb=2048 \
         -artifact_prefix="$build_dir/findings/$name-merge-" \
         "$root/tests/fuzz_corpus/$name" "$corpus" >"$build_dir/$name-merge.log" 2>&1 ||
         grep -q 'MERGE-OUTER: attempt 2$' "$build_dir/$name-merge.log"; then

@@ -1,6 +1,7 @@
 // The SDL2 backend's input: the keyboard's game keys and the game
 // controllers' buttons (mapped as platform/desktop/controller.h says), close
 // requests, focus changes, and the switch between full screen and a window.
+#include <cstdint>
 #include <vector>
 
 #include "platform/backend.h"
@@ -120,12 +121,41 @@ void Translate(const SDL_Event& in) {
     }
 }
 
+// SDL looks for controllers plugged in or out at every gathering of events,
+// at the cost of a few system calls, and the core gathers them at every key
+// poll and message read, five times in a play frame. With no controller open
+// there are only those comings to look for, a few times a second; an open
+// one's buttons and stick are read at every gathering, as SDL would.
+constexpr std::uint64_t kLookForControllersMicroseconds = 100000;
+bool lookedForControllers = false;
+std::uint64_t lookedForControllersAt = 0;
+
+void UpdateControllers() {
+    const std::uint64_t now = backend::Microseconds();
+    if (controllers.empty() && lookedForControllers &&
+        now - lookedForControllersAt < kLookForControllersMicroseconds) {
+        return;
+    }
+    lookedForControllers = true;
+    lookedForControllersAt = now;
+    SDL_GameControllerUpdate();
+}
+
 }  // namespace
+
+namespace sdl {
+
+void TakeOverControllerUpdates() {
+    SDL_SetHint(SDL_HINT_AUTO_UPDATE_JOYSTICKS, "0");
+}
+
+}  // namespace sdl
 
 namespace backend {
 
 bool PollEvent(Event* event) {
     if (SDL_WasInit(SDL_INIT_VIDEO) == 0) return false;
+    if (SDL_WasInit(SDL_INIT_GAMECONTROLLER) != 0) UpdateControllers();
     SDL_Event in;
     while (!desktop::EventWaiting() && SDL_PollEvent(&in)) Translate(in);
     return desktop::TakeEvent(event);

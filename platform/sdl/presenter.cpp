@@ -31,8 +31,10 @@ struct Presenter {
     bool targets = false;  // the renderer draws into textures
     bool vsync = false;    // the renderer's present waits for the vertical blank
 
-    // The picture as the window shows it, so that an unchanged one is not
-    // sent again and a lost one is drawn again.
+    // Through the renderer: the picture as the window shows it, so that an
+    // unchanged one is not sent again and a lost one is drawn again (the
+    // span presenter keeps its own when presenting into the window's
+    // surface).
     std::vector<std::uint8_t> shown;
     std::uint32_t lookup[256] = {};
     bool valid = false;  // `shown` and `lookup` are what the window shows
@@ -68,18 +70,21 @@ bool DrawsOnTheProcessor(SDL_Renderer* renderer) {
 }
 
 // The changed spans of the picture into the window's surface (all of it
-// after a palette change or a new window surface).
-void PresentToWindow(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[256],
-                     bool all) {
+// after a palette change or on a new window surface); with no picture, the
+// last one again, all of it. The span presenter finds an unchanged picture
+// unchanged, row by row, and draws nothing.
+void PresentToWindow(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[256]) {
     SDL_Surface* surface = SDL_GetWindowSurface(sdl::Window());  // follows resizes
     if (!IsXrgbSurface(surface)) return;
-    if (surface != presenter.shownOn) all = true;
+    const bool all = surface != presenter.shownOn;
     presenter.shownOn = surface;
     if (SDL_LockSurface(surface) != 0) return;
     desktop::Surface target{static_cast<std::uint32_t*>(surface->pixels), surface->pitch,
                             surface->w, surface->h};
     const desktop::Rect changed =
-        spans.Present(target, pixels, pitch, lookup, desktop::settings.scaling, all);
+        pixels == nullptr
+            ? spans.Redraw(target, desktop::settings.scaling)
+            : spans.Present(target, pixels, pitch, lookup, desktop::settings.scaling, all);
     SDL_UnlockSurface(surface);
     if (changed.w > 0) {
         const SDL_Rect rect{changed.x, changed.y, changed.w, changed.h};
@@ -157,7 +162,7 @@ void RedrawPicture() {
     Presenter& p = presenter;
     if (!p.open || !p.valid) return;
     if (p.windowSurface) {
-        PresentToWindow(p.shown.data(), kWidth, p.lookup, true);
+        PresentToWindow(nullptr, 0, nullptr);
     } else {
         PresentToRenderer(p, p.shown.data(), kWidth);
     }
@@ -219,19 +224,15 @@ void ClosePresenter() {
 bool Present(const std::uint8_t* pixels, int pitch, const std::uint32_t lookup[256]) {
     Presenter& p = presenter;
     if (!p.open || desktop::showNothing) return false;
-    // A picture the window already shows is not sent again: the menu screens
-    // present the same picture frame after frame.
-    if (SameAsShown(p, pixels, pitch, lookup)) return false;
-    const bool all = !p.valid || std::memcmp(p.lookup, lookup, sizeof p.lookup) != 0;
-    std::memcpy(p.lookup, lookup, sizeof p.lookup);
     if (p.windowSurface) {
-        PresentToWindow(pixels, pitch, lookup, all);
-        for (int y = 0; y < kHeight; ++y)
-            std::memcpy(&p.shown[static_cast<size_t>(y) * kWidth],
-                        pixels + static_cast<size_t>(y) * pitch, kWidth);
+        PresentToWindow(pixels, pitch, lookup);
         p.valid = true;
         return false;
     }
+    // A picture the window already shows is not sent again: the menu screens
+    // present the same picture frame after frame.
+    if (SameAsShown(p, pixels, pitch, lookup)) return false;
+    std::memcpy(p.lookup, lookup, sizeof p.lookup);
     const Uint64 start = SDL_GetPerformanceCounter();
     PresentToRenderer(p, pixels, pitch);
     p.valid = true;

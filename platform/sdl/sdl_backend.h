@@ -14,5 +14,8 @@ SDL_Window* Window();
 void RedrawPicture();
 // Between full screen and a window, keeping the picture (Alt+Enter, F11).
 void ToggleFullScreen();
+// Controllers are updated by the backend's event polling (input.cpp), not
+// by SDL's own gathering of events; set before SDL's controllers start.
+void TakeOverControllerUpdates();
 
 }  // namespace sdl

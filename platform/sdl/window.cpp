@@ -75,8 +75,9 @@ bool EnsureVideo() {
     }
     // Controllers are welcome but not needed: the keyboard plays the game. A
     // replay shown to no one reads none (its keys are the run's), and asks no
-    // device manager: a sandboxed verifier has none, and SDL would ask again
-    // at every picture.
+    // device manager: a sandboxed verifier has none. The backend updates the
+    // controllers itself, not SDL at every look for events.
+    TakeOverControllerUpdates();
     if (!desktop::showNothing) SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
     return true;
 }
