@@ -28,7 +28,7 @@ const char kUsage[] =
     "  reverify   replay every stored run with the current verifier; those that no\n"
     "             longer reproduce become incompatible (kept, not ranked)\n"
     "\n"
-    "  --db SPEC           sqlite:PATH (default sqlite:board.db) or postgresql:CONNINFO\n"
+    "  --db DATABASE       sqlite:PATH (default sqlite:board.db) or postgresql:CONNINFO\n"
     "  --listen ADDRESS[:PORT]  IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port N            port (default 8080; 0 picks a free one and prints it)\n"
     "  --threads N         HTTP threads (default 2)\n"

@@ -59,10 +59,11 @@ std::unique_ptr<Store> open_postgres_store(const std::string &) {
 }
 #endif
 
-std::unique_ptr<Store> open_store(const std::string &spec) {
-    if (spec.rfind("sqlite:", 0) == 0 && spec.size() > 7) return open_sqlite_store(spec.substr(7));
-    if (spec.rfind("postgresql:", 0) == 0) return open_postgres_store(spec.substr(11));
-    throw StoreError("--db takes sqlite:PATH or postgresql:CONNINFO, not '" + spec + "'");
+std::unique_ptr<Store> open_store(const std::string &database) {
+    if (database.rfind("sqlite:", 0) == 0 && database.size() > 7)
+        return open_sqlite_store(database.substr(7));
+    if (database.rfind("postgresql:", 0) == 0) return open_postgres_store(database.substr(11));
+    throw StoreError("--db takes sqlite:PATH or postgresql:CONNINFO, not '" + database + "'");
 }
 
 }  // namespace board

@@ -142,11 +142,11 @@ class Store {
 std::string levels_text(const std::vector<int> &levels);
 std::vector<int> levels_from_text(const std::string &text);
 
-// Opens the store that `spec` names and migrates it:
+// Opens the store that `database` names and migrates it:
 //   sqlite:PATH              a SQLite file (made when missing)
 //   postgresql:CONNINFO      a PostgreSQL database (libpq's conninfo string or URI)
 // Throws StoreError (with a line for the operator) when it cannot.
-std::unique_ptr<Store> open_store(const std::string &spec);
+std::unique_ptr<Store> open_store(const std::string &database);
 
 // The two implementations, which open_store calls (store.cpp); each returns a migrated store.
 std::unique_ptr<Store> open_sqlite_store(const std::string &path);        // store_sqlite.cpp

@@ -4,7 +4,7 @@ while the board is read. Fails when a run is lost or ranked twice; prints the fi
 docs/PERFORMANCE.md (never fails on a slow machine).
 
 Usage: load_test.py BUILD [--submissions 500] [--clients 20] [--rate 4] [--genuine-every 4]
-                         [--db SPEC]
+                         [--db DATABASE]
 
 Every `genuine-every`-th submission is the bot's game with bytes of its own (another recorded
 version in its header, so the game is the same and still genuine); one in 25 repeats an
