@@ -118,13 +118,14 @@ int RunProgram(int argc, char** argv) {
     static char commandLine[runs::kCommandLineSize] = "";
     if (backend::MarksShown(marks)) std::strcpy(commandLine, "--marks");
     if (run == Record) runs::Record(runPath, VORNACKLE_VERSION, commandLine);
+    // A verification shows nothing, plays nothing and keeps no settings, a
+    // file it refuses included.
+    if (run == Verify) backend::ShowNothing();
     if (run == Play || run == Verify) {
         if (!runs::Replay(runPath, run == Verify, commandLine)) return runs::RefusalCode();
         // Before the backend starts: a signal stops the replay and says so.
         runs::CatchInterrupts();
     }
-    // A verification shows nothing and plays nothing.
-    if (run == Verify) backend::ShowNothing();
     // The instance handle only identifies the program; any non-null value does.
     static HINSTANCE__ instance;
     return runs::Finish(WinMain(&instance, nullptr, commandLine, SW_SHOWNORMAL));

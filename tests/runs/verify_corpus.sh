@@ -16,6 +16,16 @@ awk -v out="$work" '/^run / { f = out "/" $2 ".want"; printf "" > f }
                     /^\| / { print substr($0, 3) > f }' "$dir/MANIFEST"
 
 failed=0 count=0
+# A verification keeps no settings, not even for a file it refuses (a board
+# verifies strangers' files); only the Linux program's home is its HOME.
+if [[ $(basename "$1") == vornackle ]]; then
+    mkdir "$work/home" && printf 'not a run' >"$work/home/bad.vnr"
+    status=0
+    HOME="$work/home" XDG_CONFIG_HOME="" "$@" --verify "$work/home/bad.vnr" 2>/dev/null || status=$?
+    kept=$(find "$work/home" -name settings.txt)
+    ((status == 2)) && [[ -z $kept ]] ||
+        { echo "verify_corpus: a refused file: exit $status, settings kept: ${kept:-none}" >&2; failed=1; }
+fi
 for want in "$work"/*.want; do
     name=$(basename "$want" .want)
     [[ -z "${RUNS_ONLY:-}" || " $RUNS_ONLY " == *" $name "* ]] || continue
