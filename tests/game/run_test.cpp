@@ -675,7 +675,9 @@ TEST(RunFile, PlayKeepsThePaceAndShortensALongPause) {
 // its own readable beside it; one the system ended on an unanswered close
 // request is whole, replaces the old, and verifies.
 TEST(RunFile, ARecordingReplacesARunOnlyWhenWhole) {
-    const std::string path = TempPath("best.vnr");
+    // Named alike in every process: on Windows the recording that dies runs
+    // in a new process, which starts the test again.
+    const std::string path = ::testing::TempDir() + "vn_run_replaced_best.vnr";
     const std::string partial = path + ".partial";
     Write(path, {'o', 'l', 'd'});
     EXPECT_EXIT(RecordBotGame(path,
