@@ -75,11 +75,7 @@ std::string Narrow(const std::wstring& wide) {
 namespace backend {
 
 std::uint64_t Microseconds() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    const std::uint64_t ticks = static_cast<std::uint64_t>(now.QuadPart - clock.start.QuadPart);
-    const std::uint64_t perSecond = static_cast<std::uint64_t>(clock.frequency.QuadPart);
-    return ticks / perSecond * 1000000 + ticks % perSecond * 1000000 / perSecond;
+    return win32::MicrosecondsSince(clock.start, clock.frequency);
 }
 
 void SleepUntil(std::uint64_t microseconds) {

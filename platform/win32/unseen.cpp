@@ -6,18 +6,11 @@
 // The options, the settings and the marks are the desktop's
 // (platform/desktop/options.cpp), so that --help and a mistyped option read
 // as the game's own program says them.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
 #include <cstdio>
 #include <string>
 
 #include "platform/backend.h"
+#include "platform/win32/win32_backend.h"
 
 namespace {
 
@@ -64,11 +57,7 @@ void WaitForEvent(int milliseconds) {
 }
 
 std::uint64_t Microseconds() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    const std::uint64_t ticks = static_cast<std::uint64_t>(now.QuadPart - counter.start.QuadPart);
-    const std::uint64_t perSecond = static_cast<std::uint64_t>(counter.frequency.QuadPart);
-    return ticks / perSecond * 1000000 + ticks % perSecond * 1000000 / perSecond;
+    return win32::MicrosecondsSince(counter.start, counter.frequency);
 }
 
 void SleepUntil(std::uint64_t microseconds) {

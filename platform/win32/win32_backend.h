@@ -9,7 +9,19 @@
 #endif
 #include <windows.h>
 
+#include <cstdint>
+
 namespace win32 {
+
+// Microseconds since `start` on the performance counter, without the
+// overflow a plain ticks * 1000000 would reach after a few hours.
+inline std::uint64_t MicrosecondsSince(const LARGE_INTEGER& start, const LARGE_INTEGER& frequency) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const std::uint64_t ticks = static_cast<std::uint64_t>(now.QuadPart - start.QuadPart);
+    const std::uint64_t perSecond = static_cast<std::uint64_t>(frequency.QuadPart);
+    return ticks / perSecond * 1000000 + ticks % perSecond * 1000000 / perSecond;
+}
 
 HWND Window();
 // The window procedure's part for the picture: the window was uncovered,
