@@ -5,18 +5,28 @@
 # the build needs.
 #
 # Usage: scripts/fresh-debian-check.sh [MAKE TARGETS...]   (default: test)
+#        scripts/fresh-debian-check.sh --ci
+#   The second form runs the whole .ci/run there, each step's time printed,
+#   as CI's fresh machine would.
 #        scripts/fresh-debian-check.sh --deb build/vornackle_*.deb
 #   The second form installs the package into the bare system instead (no
 #   compiler, no -dev packages), checks that every library the program needs
 #   came with its declared dependencies and that its data files are in place,
 #   then removes it again.
 # Environment: VN_FRESH_DIR (default /srv/vn-fresh) keeps the pristine base
-# system between runs; each run works in a new copy of it. Needs root.
+# system between runs; each run works in a new copy of it. VN_FRESH_SECURITY=1
+# adds bookworm-security to its apt sources, as an installed Debian has them
+# (newer Chromium, Wine and the like); debootstrap's base has bookworm alone.
+# Needs root.
 set -euo pipefail
 
 deb=
+ci=
 if [[ ${1:-} == --deb ]]; then
     deb=$(realpath "$2")
+    set --
+elif [[ ${1:-} == --ci ]]; then
+    ci=1
     set --
 fi
 targets=("${@:-test}")
@@ -54,6 +64,10 @@ cleanup() {
 trap cleanup EXIT
 
 tar -C "$work" -xf "$base"
+if [[ ${VN_FRESH_SECURITY:-} == 1 ]]; then
+    echo 'deb http://deb.debian.org/debian-security bookworm-security main' \
+        >"$work/etc/apt/sources.list.d/security.list"
+fi
 cp /etc/resolv.conf "$work/etc/resolv.conf"
 for fs in proc sys dev dev/pts; do
     mkdir -p "$work/$fs"
@@ -93,11 +107,15 @@ if [[ -n "$deb" ]]; then
 fi
 
 # The clone takes what is committed, as CI's fresh clone does.
-echo "fresh-debian-check: make ${targets[*]} in a bare bookworm"
+command="make ${targets[*]}"
+[[ -n "$ci" ]] && command="bash .ci/run"
+echo "fresh-debian-check: $command in a bare bookworm${VN_FRESH_SECURITY:+ with its security updates}"
+started=$SECONDS
 run_inside "
     git config --global --add safe.directory /mnt/repo
     git clone -q /mnt/repo /root/vornackle
     cd /root/vornackle
-    make ${targets[*]}
+    $command
 "
+echo "fresh-debian-check: $command took $(((SECONDS - started) / 60)) min $(((SECONDS - started) % 60)) s"
 echo "fresh-debian-check: passed"
