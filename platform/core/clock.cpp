@@ -27,15 +27,23 @@ constexpr int kReadsBeforeWait = 3;
 int sameReads = 0;
 DWORD lastRead = 0;
 std::uint64_t flipDueAt = 0;  // the blank a flip waits for; 0: none pending
+// A chosen start: the counter reads `counterFirst` at the clock's
+// `counterZero` microseconds.
+bool counterChosen = false;
+DWORD counterFirst = 0;
+std::uint64_t counterZero = 0;
 
 DWORD TickAt(std::uint64_t microseconds) {
+    if (counterChosen) {
+        microseconds = microseconds > counterZero ? microseconds - counterZero : 0;
+    }
     // The system's counter is 32 bits of milliseconds and wraps after 49.7
     // days. It steps by 15 or 16 ms, and the game relies on that: it starts a
     // jewel when the count is a multiple of 5, and with a counter exact to the
     // millisecond its 30 ms frames would find the same remainder frame after
     // frame, starting jewels on every frame or on none.
     const std::uint64_t interrupts = microseconds / kStepMicroseconds;
-    return static_cast<DWORD>(interrupts * 1000 / 64);
+    return static_cast<DWORD>(counterFirst + interrupts * 1000 / 64);
 }
 
 // A read right after a read of the same value: the third in a row sleeps
@@ -77,6 +85,14 @@ void UseClock(Clock next) {
 
 void ForgetWaits() {
     UseClock(MachineClock());
+    counterChosen = false;
+    counterFirst = 0;
+}
+
+void StartCounterAt(DWORD first) {
+    counterChosen = true;
+    counterFirst = first;
+    counterZero = activeClock.microseconds();
 }
 
 DWORD CurrentTick() {

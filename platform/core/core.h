@@ -71,6 +71,12 @@ void UseClock(Clock next);
 
 DWORD CurrentTick();  // the tick count as a message's time, without a read
 
+// The counter reads `first` now and runs on from there, stepping as it always
+// does. A counter starts wherever the machine's uptime puts it; a hall of
+// fame's challenge chooses the start instead, so that nothing the game draws
+// from it could be known before the challenge was issued.
+void StartCounterAt(DWORD first);
+
 // A flip the display did not pace itself happens at the next 60 Hz vertical
 // blank. As on the hardware, Flip returns at once and what next touches the
 // flip chain (drawing on it, or another flip) waits until that blank: a

@@ -1,11 +1,13 @@
 // The entry point away from Windows: reads the command line as command-line
 // programs do (--help, --version, recorded runs, the game's own --marks, the
 // backend's options), then hands over to the game's WinMain as the system would.
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/backend.h"
+#include "platform/core/core.h"
 #include "platform/core/run.h"
 #include "platform/winapi.h"
 
@@ -41,6 +43,8 @@ std::string Usage() {
            "                    pause longer than a second is shown as one)\n"
            "  --verify FILE     replay FILE unseen, as fast as it goes: each level attempt,\n"
            "                    the totals and the picture rate\n"
+           "  --counter-start N the tick counter starts at N (0 to 4294967295) rather\n"
+           "                    than at the machine's uptime: a hall of fame's challenge\n"
            "  --help            show this and exit\n"
            "  --version         show the version and exit\n"
            "\n"
@@ -76,10 +80,15 @@ int RunProgram(int argc, char** argv) {
     enum { None, Record, Play, Verify } run = None;
     const char* runPath = nullptr;
     int marks = -1;  // neither --marks nor --no-marks
+    const char* counterStart = nullptr;
     std::vector<char*> rest;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--marks") == 0 || std::strcmp(argv[i], "--no-marks") == 0) {
             marks = argv[i][2] == 'm' ? 1 : 0;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--counter-start") == 0) {
+            counterStart = i + 1 < argc ? argv[++i] : "";
             continue;
         }
         static const char* const kRunOptions[] = {"--record", "--play", "--verify"};
@@ -107,6 +116,19 @@ int RunProgram(int argc, char** argv) {
         run = which == 0 ? Record : which == 1 ? Play : Verify;
         runPath = value;
     }
+    DWORD firstTick = 0;
+    if (counterStart != nullptr) {
+        char* end = nullptr;
+        const unsigned long long n = std::strtoull(counterStart, &end, 10);
+        if (*counterStart < '0' || *counterStart > '9' || *end != '\0' || n > 0xFFFFFFFFull) {
+            return Refuse("--counter-start needs a number from 0 to 4294967295");
+        }
+        // A replay's counter is the recording's.
+        if (run == Play || run == Verify) {
+            return Refuse("--counter-start is for a game played, not a run replayed");
+        }
+        firstTick = static_cast<DWORD>(n);
+    }
     const char* error = nullptr;
     if (!backend::TakeOptions(static_cast<int>(rest.size()), rest.data(), &error)) {
         return Refuse(std::string("unknown option '") + (error != nullptr ? error : "") +
@@ -117,6 +139,7 @@ int RunProgram(int argc, char** argv) {
     // recorded with, whatever this one says.
     static char commandLine[runs::kCommandLineSize] = "";
     if (backend::MarksShown(marks)) std::strcpy(commandLine, "--marks");
+    if (counterStart != nullptr) standin::StartCounterAt(firstTick);
     if (run == Record) runs::Record(runPath, VORNACKLE_VERSION, commandLine);
     // A verification shows nothing, plays nothing and keeps no settings, a
     // file it refuses included.

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/core/core.h"
 #include "tests/platform/platform_test_support.h"
 
 namespace {
@@ -152,3 +153,16 @@ TEST_F(FlipWaitTest, AnEntryNotesItsCallForTheWaits) {
 }
 
 }  // namespace
+
+// A hall of fame's challenge chooses where the counter starts: it reads the
+// chosen value at once and then steps as from a multiple of eight steps,
+// wrapping at 2^32 like the machine's.
+TEST_F(WaitTest, ACounterStartedAtAChosenValueStepsAndWrapsFromIt) {
+    clock.now = 1000 * kStep + 77;  // a machine up for a while
+    standin::StartCounterAt(0xFFFFFFF0u);
+    EXPECT_EQ(0xFFFFFFF0u, GetTickCount());
+    clock.now += kStep;
+    EXPECT_EQ(0xFFFFFFFFu, GetTickCount());
+    clock.now += kStep;
+    EXPECT_EQ(15u, GetTickCount());
+}
