@@ -100,6 +100,7 @@ struct Replayer {
     // picture or step, and the work so far against the file's allowance.
     std::uint8_t phases = 0;
     std::uint64_t elapsed = 0;
+    DWORD first = 0;  // the counter's first reading
     std::uint64_t waitingReads = 0;
     std::uint64_t work = 0, allowance = 0;
     // Pace: the recorded milliseconds since the first read of the counter
@@ -303,6 +304,7 @@ bool CounterStep(std::uint32_t step) {
         // Any reading: the machine may have run for any time, its counter
         // wrapped any number of times.
         r.phases = 0xFF;
+        r.first = step;
         return true;
     }
     if (step > kLongestStep) {
@@ -538,6 +540,11 @@ int Finish(int exitCode) {
         } else {
             std::fprintf(Lines(), "fastest total: none (no game completed)\n");
         }
+        // Where the counter started and how far it went: a hall of fame checks these
+        // against the start it gave and the time the run took to reach it.
+        std::fprintf(Lines(), "counter: first reading %lu, %llu ms to the last\n",
+                     static_cast<unsigned long>(r.first),
+                     static_cast<unsigned long long>(r.elapsed));
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - r.started).count();
         std::fprintf(Lines(),
