@@ -234,7 +234,7 @@ serve-board: board
 
 test-board: board
 	@$(DEPS) test
-	cmake --build $(BOARD_DIR) -j $(JOBS) --target board_test $(if $(filter postgresql,$(BOARD_DB)),store_pg_test)
+	cmake --build $(BOARD_DIR) -j $(JOBS) --target board_test vn_record_run $(if $(filter postgresql,$(BOARD_DB)),store_pg_test)
 	$(BOARD_DIR)/server/board_test
 	python3 tests/server/api_test.py $(BOARD_DIR)
 	python3 tests/server/load_test.py $(BOARD_DIR)

@@ -1,17 +1,24 @@
 // The board's HTTP front, over libmicrohttpd.
 //
-//   GET  /                 the board as a page (no script)
-//   GET  /board.json?n=N   the best N (default the page's size, at most 1000)
+//   GET  /                 the two boards as a page (no script), with a form to submit a run
+//   GET  /board.json?n=N   the best N of each board (default the page's size, at most 1000)
+//   POST /challenges       a counter start for a live game, and the board's time
 //   POST /runs?initials=X  the body is a run file; 202 with its id, verified in the background
+//   POST /upload           the page's form (multipart: initials, run); 303 to the run's page
 //   GET  /runs/ID          one run's status
+//   GET  /runs/ID.html     the same as a page, for the form's submitters
 //   GET  /runs/ID.vnr      the run's file
 //   GET  /site/...         the web build, when --site names its folder
+//   OPTIONS any            the answer to a browser's preflight
 //
 // Every answer's body is JSON or HTML built by pages.cpp; an error is {"error": "..."} with
-// a 4xx or 5xx that says which. Nothing about a run lives here: it is all in the store.
+// a 4xx or 5xx that says which (an HTML page for the form). Every answer may be read by a
+// page of any origin: nothing here depends on who asks, and no cookie is ever set. Nothing
+// about a run lives here: it is all in the store.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <microhttpd.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,19 +37,36 @@ struct Front::Impl {
     Limits limits;
     Doorbell &bell;
     std::string site;
-    RateLimit rate;
+    RateLimit rate, challenge_rate;
     MHD_Daemon *daemon = nullptr;
     Impl(Store &s, const Limits &l, Doorbell &b, const std::string &site_dir)
-        : store(s), limits(l), bell(b), site(site_dir), rate(l.rate_per_minute, l.burst) {}
+        : store(s),
+          limits(l),
+          bell(b),
+          site(site_dir),
+          rate(l.rate_per_minute, l.burst),
+          challenge_rate(l.rate_per_minute, l.burst) {}
 };
 
 namespace {
 
 const char kMagic[] = "VNKRUN\x1a\n";
 
+// The page's form, multipart: its two fields as they arrive.
+const char kFormPath[] = "/upload";
+constexpr size_t kFormEnvelope = 16 * 1024;  // the form's bytes around the file, at most
+
 struct Request {
     std::string body;
     bool too_large = false;
+    size_t received = 0;
+    MHD_PostProcessor *form = nullptr;
+    std::string initials, file;
+    size_t file_limit = 0;
+    bool bad_form = false;  // not multipart/form-data, or not readable as such
+    ~Request() {
+        if (form != nullptr) MHD_destroy_post_processor(form);
+    }
 };
 
 struct Answer {
@@ -65,6 +89,7 @@ MHD_Result Send(MHD_Connection *c, const Answer &a) {
     MHD_add_response_header(r, "Content-Type", a.type);
     MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
     MHD_add_response_header(r, "Cache-Control", "no-store");
+    MHD_add_response_header(r, "Access-Control-Allow-Origin", "*");
     for (const auto &h : a.headers) MHD_add_response_header(r, h.first.c_str(), h.second.c_str());
     const MHD_Result result = MHD_queue_response(c, a.status, r);
     MHD_destroy_response(r);
@@ -74,6 +99,11 @@ MHD_Result Send(MHD_Connection *c, const Answer &a) {
 double Now() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
         .count();
+}
+
+// The board's own time, whole seconds: when a challenge was issued, when a run arrived.
+int64_t BoardNow(const Front::Impl &f) {
+    return static_cast<int64_t>(Now()) + f.limits.clock_offset;
 }
 
 std::string Address(MHD_Connection *c, const Limits &limits) {
@@ -115,38 +145,137 @@ bool ParseId(const std::string &text, int64_t *id) {
     return v > 0;
 }
 
+// Why a run was not stored: the status, the line, and for 429 and 503 when to try again.
+struct Refusal {
+    unsigned status = 0;
+    std::string line;
+    int retry = 0;
+};
+
+Answer ErrorFor(const Refusal &no) {
+    Answer a = Error(no.status, no.line);
+    if (no.retry > 0) a.headers.push_back({"Retry-After", std::to_string(no.retry)});
+    return a;
+}
+
+// Stores a run as POST /runs and the form both do. False with the refusal when it is not.
+bool StoreRun(Front::Impl &f, MHD_Connection *c, const std::string &initials,
+              const std::string &bytes, int64_t *id, bool *added, Refusal *no) {
+    if (!valid_initials(initials)) {
+        *no = {MHD_HTTP_BAD_REQUEST, "initials must be three of A-Z and 0-9, as in ABC", 0};
+    } else if (bytes.empty()) {
+        *no = {MHD_HTTP_BAD_REQUEST, "the run file is empty: send a run file", 0};
+    } else if (bytes.compare(0, 8, kMagic, 8) != 0) {
+        *no = {MHD_HTTP_BAD_REQUEST, "the file is not a recorded run of this game", 0};
+    }
+    if (no->status != 0) return false;
+    int retry = 0;
+    if (!f.rate.take(Address(c, f.limits), Now(), &retry)) {
+        *no = {MHD_HTTP_TOO_MANY_REQUESTS,
+               "too many runs from this address: wait " + std::to_string(retry) + " s", retry};
+        return false;
+    }
+    const Submitted s =
+        f.store.submit(initials, sha256_hex(bytes), bytes, BoardNow(f), f.limits.max_waiting, id);
+    if (s == Submitted::queue_full) {
+        *no = {MHD_HTTP_SERVICE_UNAVAILABLE, "too many runs wait to be verified", 30};
+        return false;
+    }
+    *added = s == Submitted::added;
+    if (*added) f.bell.ring();
+    return true;
+}
+
 Answer Submit(Front::Impl &f, MHD_Connection *c, const Request &req) {
     const char *initials = MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, "initials");
     if (initials == nullptr || !valid_initials(initials)) {
         return Error(MHD_HTTP_BAD_REQUEST,
                      "initials must be three of A-Z and 0-9, as in /runs?initials=ABC");
     }
-    if (req.body.empty()) return Error(MHD_HTTP_BAD_REQUEST, "the body is empty: send a run file");
-    if (req.body.compare(0, 8, kMagic, 8) != 0) {
-        return Error(MHD_HTTP_BAD_REQUEST, "the body is not a recorded run of this game");
-    }
-    int retry = 0;
-    if (!f.rate.take(Address(c, f.limits), Now(), &retry)) {
-        Answer a = Error(MHD_HTTP_TOO_MANY_REQUESTS,
-                         "too many runs from this address: wait " + std::to_string(retry) + " s");
-        a.headers.push_back({"Retry-After", std::to_string(retry)});
-        return a;
-    }
     int64_t id = 0;
-    const Submitted s = f.store.submit(initials, sha256_hex(req.body), req.body,
-                                       static_cast<int64_t>(Now()), f.limits.max_waiting, &id);
-    if (s == Submitted::queue_full) {
-        Answer a = Error(MHD_HTTP_SERVICE_UNAVAILABLE, "too many runs wait to be verified");
-        a.headers.push_back({"Retry-After", "30"});
-        return a;
-    }
-    if (s == Submitted::added) f.bell.ring();
+    bool added = false;
+    Refusal no;
+    if (!StoreRun(f, c, initials, req.body, &id, &added, &no)) return ErrorFor(no);
     Run run;
     if (!f.store.run(id, &run)) return Error(MHD_HTTP_INTERNAL_SERVER_ERROR, "the run vanished");
-    Answer a(s == Submitted::added ? MHD_HTTP_ACCEPTED : MHD_HTTP_OK, run_json(run));
-    if (s == Submitted::duplicate) a.body.insert(a.body.size() - 2, ",\"duplicate\":true");
+    Answer a(added ? MHD_HTTP_ACCEPTED : MHD_HTTP_OK, run_json(run));
+    if (!added) a.body.insert(a.body.size() - 2, ",\"duplicate\":true");
     a.headers.push_back({"Location", "/runs/" + std::to_string(id)});
     return a;
+}
+
+// The form's submission: the run's page (303), or a page that says why not.
+Answer Upload(Front::Impl &f, MHD_Connection *c, Request &req) {
+    std::string initials = req.initials;
+    for (char &ch : initials) {
+        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+    }
+    int64_t id = 0;
+    bool added = false;
+    Refusal no;
+    if (req.form != nullptr) {
+        MHD_destroy_post_processor(req.form);  // hands over what it still held back
+        req.form = nullptr;
+    }
+    if (req.bad_form) {
+        no = {MHD_HTTP_BAD_REQUEST, "send the page's form (multipart/form-data)", 0};
+    } else if (req.too_large) {
+        no = {MHD_HTTP_CONTENT_TOO_LARGE,
+              "a run file is at most " + std::to_string(f.limits.max_body) + " bytes", 0};
+    }
+    if (no.status != 0 || !StoreRun(f, c, initials, req.file, &id, &added, &no)) {
+        Answer a(no.status, error_html(no.line), "text/html; charset=utf-8");
+        if (no.retry > 0) a.headers.push_back({"Retry-After", std::to_string(no.retry)});
+        return a;
+    }
+    const std::string page = "/runs/" + std::to_string(id) + ".html";
+    Answer a(MHD_HTTP_SEE_OTHER,
+             "<!DOCTYPE html>\n<p><a href=\"" + page + "\">The run's page</a></p>\n",
+             "text/html; charset=utf-8");
+    a.headers.push_back({"Location", page});
+    return a;
+}
+
+// Takes the form's fields as they come; anything past their bounds marks it too large.
+MHD_Result FormField(void *cls, MHD_ValueKind, const char *key, const char *, const char *,
+                     const char *, const char *data, uint64_t, size_t size) {
+    Request &req = *static_cast<Request *>(cls);
+    std::string *into = std::strcmp(key, "initials") == 0 ? &req.initials
+                        : std::strcmp(key, "run") == 0    ? &req.file
+                                                          : nullptr;
+    if (into == nullptr || size == 0) return MHD_YES;
+    const size_t most = into == &req.file ? req.file_limit : 8;
+    if (into->size() + size > most) {
+        req.too_large = true;
+        return MHD_NO;
+    }
+    into->append(data, size);
+    return MHD_YES;
+}
+
+// A challenge: a counter start from the machine's random source, none near an unexpired
+// one (drawn again when it is), stored before it is told.
+Answer IssueChallenge(Front::Impl &f, MHD_Connection *c) {
+    int retry = 0;
+    if (!f.challenge_rate.take(Address(c, f.limits), Now(), &retry)) {
+        return ErrorFor(
+            {MHD_HTTP_TOO_MANY_REQUESTS,
+             "too many challenges for this address: wait " + std::to_string(retry) + " s", retry});
+    }
+    const int64_t now = BoardNow(f);
+    const int64_t expires = now + f.limits.challenge_ttl;
+    // Near ones are rare while the board has fewer than a few thousand unexpired (each
+    // keeps 1/200,000 of the counter's range to itself); a few draws are plenty.
+    for (int draw = 0; draw < 16; ++draw) {
+        uint32_t counter = 0;
+        if (getrandom(&counter, sizeof counter, 0) != sizeof counter) break;
+        const Issued issued = f.store.add_challenge(counter, now, expires, f.limits.max_challenges);
+        if (issued == Issued::full) break;
+        if (issued == Issued::added) {
+            return Answer(MHD_HTTP_CREATED, challenge_json(counter, now, expires, now));
+        }
+    }
+    return ErrorFor({MHD_HTTP_SERVICE_UNAVAILABLE, "too many challenges are open: try later", 60});
 }
 
 const char *TypeOf(const std::string &path) {
@@ -196,9 +325,11 @@ MHD_Result SiteFile(Front::Impl &f, MHD_Connection *c, std::string path) {
 }
 
 Answer Get(Front::Impl &f, MHD_Connection *c, const std::string &url) {
+    const std::string site = f.site.empty() ? "" : "/site/";
     if (url == "/") {
         return Answer(MHD_HTTP_OK,
-                      board_html(f.store.best(f.limits.board_size), f.site.empty() ? "" : "/site/"),
+                      board_html(f.store.best(kLive, f.limits.board_size),
+                                 f.store.best(kReplayVerified, f.limits.board_size), site),
                       "text/html; charset=utf-8");
     }
     if (url == "/board.json") {
@@ -210,12 +341,14 @@ Answer Get(Front::Impl &f, MHD_Connection *c, const std::string &url) {
             }
             n = static_cast<int>(asked);
         }
-        return Answer(MHD_HTTP_OK, board_json(f.store.best(n)));
+        return Answer(MHD_HTTP_OK,
+                      board_json(f.store.best(kLive, n), f.store.best(kReplayVerified, n)));
     }
     if (url.rfind("/runs/", 0) == 0) {
         std::string rest = url.substr(6);
         const bool file = rest.size() > 4 && rest.compare(rest.size() - 4, 4, ".vnr") == 0;
-        if (file) rest.resize(rest.size() - 4);
+        const bool page = rest.size() > 5 && rest.compare(rest.size() - 5, 5, ".html") == 0;
+        if (file || page) rest.resize(rest.size() - (file ? 4 : 5));
         int64_t id = 0;
         if (!ParseId(rest, &id)) return Error(MHD_HTTP_BAD_REQUEST, "a run's id is a number");
         if (file) {
@@ -223,11 +356,11 @@ Answer Get(Front::Impl &f, MHD_Connection *c, const std::string &url) {
             if (!f.store.run_bytes(id, &a.body)) return Error(MHD_HTTP_NOT_FOUND, "no such run");
             a.headers.push_back({"Content-Disposition", "attachment; filename=\"vornackle-run-" +
                                                             std::to_string(id) + ".vnr\""});
-            a.headers.push_back({"Access-Control-Allow-Origin", "*"});
             return a;
         }
         Run run;
         if (!f.store.run(id, &run)) return Error(MHD_HTTP_NOT_FOUND, "no such run");
+        if (page) return Answer(MHD_HTTP_OK, run_html(run, site), "text/html; charset=utf-8");
         return Answer(MHD_HTTP_OK, run_json(run));
     }
     return Error(MHD_HTTP_NOT_FOUND, "no such page");
@@ -239,6 +372,10 @@ MHD_Result Handle(void *cls, MHD_Connection *c, const char *url_text, const char
     const std::string url = url_text;
     const bool post = std::strcmp(method, "POST") == 0;
     const bool get = std::strcmp(method, "GET") == 0 || std::strcmp(method, "HEAD") == 0;
+    const bool form = post && url == kFormPath;
+    // The form's file is bounded as a run is; its envelope (boundaries, the initials) a
+    // little more.
+    const size_t most = size_t(f.limits.max_body) + (form ? kFormEnvelope : 0);
     if (*context == nullptr) {
         auto *req = new Request;
         *context = req;
@@ -246,24 +383,47 @@ MHD_Result Handle(void *cls, MHD_Connection *c, const char *url_text, const char
             // A body announced too large is refused before a byte of it is read.
             const char *length =
                 MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
-            if (length != nullptr && std::strtoll(length, nullptr, 10) > f.limits.max_body) {
+            if (length != nullptr && std::strtoull(length, nullptr, 10) > most) {
                 req->too_large = true;
             }
+        }
+        if (form) {
+            req->file_limit = size_t(f.limits.max_body);
+            req->form = MHD_create_post_processor(c, 8 * 1024, &FormField, req);
+            req->bad_form = req->form == nullptr;
         }
         if (!req->too_large) return MHD_YES;
     }
     auto *req = static_cast<Request *>(*context);
     if (*upload_size > 0) {
-        if (!req->too_large && req->body.size() + *upload_size <= size_t(f.limits.max_body)) {
-            req->body.append(upload, *upload_size);
-        } else {
+        req->received += *upload_size;
+        if (req->too_large || req->received > most) {
             req->too_large = true;
             req->body.clear();
+            req->file.clear();
+        } else if (req->form != nullptr) {
+            if (MHD_post_process(req->form, upload, *upload_size) != MHD_YES && !req->too_large) {
+                MHD_destroy_post_processor(req->form);
+                req->form = nullptr;
+                req->bad_form = true;
+            }
+        } else if (!form) {
+            req->body.append(upload, *upload_size);
         }
         *upload_size = 0;
         return MHD_YES;
     }
     try {
+        if (std::strcmp(method, "OPTIONS") == 0) {
+            // A browser's preflight, before a page of another origin posts to the board.
+            Answer a(MHD_HTTP_NO_CONTENT, "", "text/plain");
+            a.headers.push_back({"Access-Control-Allow-Methods", "GET, POST, OPTIONS"});
+            a.headers.push_back({"Access-Control-Allow-Headers", "Content-Type"});
+            a.headers.push_back({"Access-Control-Max-Age", "86400"});
+            return Send(c, a);
+        }
+        if (post && url == "/challenges") return Send(c, IssueChallenge(f, c));
+        if (form) return Send(c, Upload(f, c, *req));
         if (post && url == "/runs") {
             if (req->too_large) {
                 return Send(c, Error(MHD_HTTP_CONTENT_TOO_LARGE,
@@ -272,12 +432,18 @@ MHD_Result Handle(void *cls, MHD_Connection *c, const char *url_text, const char
             }
             return Send(c, Submit(f, c, *req));
         }
+        if (get && url == "/site/hall-of-fame.json" && !f.site.empty()) {
+            // The board's own copy of the page plays against this board, whatever the
+            // folder's file says.
+            return Send(c, Answer(MHD_HTTP_OK, "{\"board\": \"/\"}\n"));
+        }
         if (get && !f.site.empty() && url.rfind("/site/", 0) == 0) {
             return SiteFile(f, c, url.substr(6));
         }
         if (get) return Send(c, Get(f, c, url));
         Answer a = Error(MHD_HTTP_METHOD_NOT_ALLOWED, "not a method of this board");
-        a.headers.push_back({"Allow", url == "/runs" ? "POST" : "GET, HEAD"});
+        const bool posted = url == "/runs" || url == "/challenges" || url == kFormPath;
+        a.headers.push_back({"Allow", posted ? "POST, OPTIONS" : "GET, HEAD, OPTIONS"});
         return Send(c, a);
     } catch (const StoreError &e) {
         std::fprintf(stderr, "vornackle-board: %s\n", e.what());

@@ -42,6 +42,9 @@ const char kUsage[] =
     "  --max-waiting N     runs waiting at most; past that 503 (default 1000)\n"
     "  --board-size N      entries on the page (default 100)\n"
     "  --timeout SECONDS   wall-clock limit of one verification (default 30)\n"
+    "  --challenge-ttl SECONDS  how long a live game's challenge holds (default 7200)\n"
+    "  --clock-offset SECONDS   for tests: the board's clock runs this far ahead\n"
+    "                      (negative: behind) of the machine's\n"
     "  --behind-proxy      a submitter's address is the last of X-Forwarded-For (only\n"
     "                      for a board that a reverse proxy alone can reach)\n";
 
@@ -160,6 +163,11 @@ int main(int argc, char **argv) {
             limits.max_waiting = static_cast<int>(n);
         } else if (opt == "--board-size" && (ok = Number(value, 1, 1000, &n))) {
             limits.board_size = static_cast<int>(n);
+        } else if (opt == "--challenge-ttl" && (ok = Number(value, 1, 30 * 86400, &n))) {
+            limits.challenge_ttl = static_cast<int>(n);
+        } else if (opt == "--clock-offset" &&
+                   (ok = Number(value, -10L * 365 * 86400, 10L * 365 * 86400, &n))) {
+            limits.clock_offset = n;
         } else if (opt == "--timeout" && (ok = Number(value, 1, 3600, &n))) {
             work.verifier.wall_seconds = static_cast<int>(n);
             work.lease_seconds = static_cast<int>(n) * 2 + 30;

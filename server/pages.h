@@ -19,13 +19,24 @@ std::string iso_date(int64_t seconds);
 // A player's initials as the board keeps them: exactly three of A-Z and 0-9.
 bool valid_initials(const std::string &s);
 
-// {"board":[{"rank":1,"id":..,"initials":..,"total":..,"levels":[..],"date":..,
-//   "version":..,"file":"/runs/ID.vnr"},...]}
-std::string board_json(const std::vector<Run> &runs);
-// One run's status: {"id":..,"status":"waiting"|"verified"|"refused"|"incompatible",...}
+// {"live":[entry...],"replay_verified":[entry...]}, each entry
+// {"rank":1,"id":..,"initials":..,"total":..,"levels":[..],"date":..,"version":..,
+//  "file":"/runs/ID.vnr"}, ranks counted within its own board.
+std::string board_json(const std::vector<Run> &live, const std::vector<Run> &replay_verified);
+// One run's status: {"id":..,"status":"waiting"|"verified"|"refused"|"incompatible",...},
+// with "board" once ranked and "live_reason" when that board is not the live one.
 std::string run_json(const Run &run);
-// The board as a page: a plain table, no script; each entry links to its run file and to
-// watching it in the web build (when `site` is served, at that path).
-std::string board_html(const std::vector<Run> &runs, const std::string &site);
+// A challenge: {"counter":N,"issued":..,"expires":..,"now":..}.
+std::string challenge_json(uint32_t counter, int64_t issued, int64_t expires, int64_t now);
+// The board as a page: the two boards as plain tables, no script; each entry links to its
+// run file and to watching it in the web build (when `site` is served, at that path); below
+// them a form that submits a run file.
+std::string board_html(const std::vector<Run> &live, const std::vector<Run> &replay_verified,
+                       const std::string &site);
+// One run's page, for those who submitted it through the form: its status, where it landed
+// and why, reloading itself while it waits.
+std::string run_html(const Run &run, const std::string &site);
+// A page that says what went wrong with a form's submission.
+std::string error_html(const std::string &line);
 
 }  // namespace board

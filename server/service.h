@@ -22,6 +22,11 @@ struct Limits {
     int burst = 5;                // submissions an address may send at once
     int board_size = 100;         // entries on the page and, by default, in the JSON
     bool behind_proxy = false;    // the address is the last of X-Forwarded-For (behind a proxy)
+    int challenge_ttl = 7200;     // seconds a challenge stays unexpired
+    int max_challenges = 100000;  // unexpired challenges at most; past that 503
+    // Seconds added to the board's clock (when it issues a challenge and when a run
+    // arrives): 0 but in tests, which move the board's time on rather than wait.
+    int64_t clock_offset = 0;
 };
 
 // Per-address token buckets for submissions. Its memory is bounded: addresses whose bucket

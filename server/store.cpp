@@ -53,6 +53,24 @@ std::vector<int> levels_from_text(const std::string &text) {
     return levels;
 }
 
+std::string live_reason(bool found, const Challenge &c, int64_t id, int64_t arrived,
+                        uint64_t length_ms) {
+    if (!found) return "its counter starts from no challenge of this board";
+    if (arrived > c.expires) return "its challenge had expired when it arrived";
+    if (c.run != 0 && c.run != id) {
+        return "its challenge was already taken by run " + std::to_string(c.run);
+    }
+    // The run's own length in whole seconds, a part of one counting whole: it cannot have
+    // been played in less time than that since its counter started.
+    const uint64_t length = (length_ms + 999) / 1000;
+    const int64_t after = arrived - c.issued;
+    if (after < 0 || static_cast<uint64_t>(after) < length) {
+        return "it arrived " + std::to_string(after) + " s after its challenge, sooner than its " +
+               "own length of " + std::to_string(length) + " s";
+    }
+    return "";
+}
+
 #ifndef BOARD_WITH_POSTGRES
 std::unique_ptr<Store> open_postgres_store(const std::string &) {
     throw StoreError("this board was built without PostgreSQL (libpq-dev was missing)");

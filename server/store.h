@@ -49,7 +49,35 @@ struct Verdict {
     int total = -1;                // seconds, fastest completed game; -1 none
     std::vector<int> levels;       // that game's five level times, in seconds
     std::string line;              // why, when not verified
+    // Where the run's counter started (its first reading) and the milliseconds it moved on
+    // from there to its last reading: what decides whether it is live (has_counter false
+    // when the verifier did not say).
+    bool has_counter = false;
+    uint32_t first = 0;
+    uint64_t length_ms = 0;
 };
+
+// The two boards a ranked run lands on.
+constexpr const char *kLive = "live";
+constexpr const char *kReplayVerified = "replay-verified";
+// Counters within this many milliseconds after a challenge's are its runs' first readings.
+constexpr uint32_t kChallengeWindowMs = 10000;
+
+// A counter start the board handed out: a run whose counter's first reading lies in
+// [counter, counter + kChallengeWindowMs] (mod 2^32) started from it.
+struct Challenge {
+    int64_t id = 0;
+    uint32_t counter = 0;
+    int64_t issued = 0, expires = 0;
+    int64_t run = 0;  // the run that took it, 0 while none has
+};
+
+// Why a verified run with a completed game is not live, in the order the board asks: ""
+// when it is live. `found` is false when no challenge's window holds its first reading.
+std::string live_reason(bool found, const Challenge &c, int64_t id, int64_t arrived,
+                        uint64_t length_ms);
+
+enum class Issued { added, near, full };
 
 // One run as the board shows it. The bytes are fetched apart (run_bytes).
 struct Run {
@@ -60,8 +88,10 @@ struct Run {
     int64_t submitted = 0;  // when it was submitted
     int64_t finished = 0;   // when its verdict was written; 0 while waiting
     State state = State::waiting;
-    Verdict verdict;   // meaningful once state is verified, refused or incompatible
-    int attempts = 0;  // claims so far (a run that kills every worker is refused at last)
+    Verdict verdict;          // meaningful once state is verified, refused or incompatible
+    std::string board;        // kLive or kReplayVerified once ranked, else empty
+    std::string live_reason;  // why it is not live, on the replay-verified board
+    int attempts = 0;         // claims so far (a run that kills every worker is refused at last)
 };
 
 // A claim a worker holds: the run to verify and its bytes.
@@ -106,7 +136,10 @@ class Store {
 
     // Writes a verdict for a run `worker` holds. Returns false, and changes nothing, when the
     // claim is no longer this worker's (its lease ran out and another worker took the run, or
-    // finished it): every run gets exactly one verdict from its queue.
+    // finished it): every run gets exactly one verdict from its queue. A verified run with a
+    // completed game is put on a board in the same transaction: live when live_reason()
+    // finds nothing against it, and then its challenge is taken by it, so that two workers
+    // finishing two runs of one challenge at once make one of them live, never both.
     virtual bool finish(int64_t id, const std::string &worker, const Verdict &verdict,
                         int64_t now) = 0;
 
@@ -114,10 +147,17 @@ class Store {
     // run waits again; its attempts still count. False when the claim is not this worker's.
     virtual bool release(int64_t id, const std::string &worker) = 0;
 
-    // The board: the best `limit` verified runs that hold a completed game, by total (the
+    // One board (kLive or kReplayVerified): its best `limit` verified runs, by total (the
     // fastest completed game of each run), then by submission time, then id. Each run
     // appears at most once.
-    virtual std::vector<Run> best(int limit) = 0;
+    virtual std::vector<Run> best(const std::string &board, int limit) = 0;
+
+    // Stores a challenge for `counter`, issued at `now` until `expires`: `near` (nothing
+    // stored) when an unexpired one lies within kChallengeWindowMs of it either way, `full`
+    // when `max_unexpired` are unexpired already. Untaken challenges that expired a day
+    // before `now` are forgotten on the way.
+    virtual Issued add_challenge(uint32_t counter, int64_t now, int64_t expires,
+                                 int max_unexpired) = 0;
 
     // One run's status. False when no run has that id.
     virtual bool run(int64_t id, Run *run) = 0;
@@ -153,7 +193,3 @@ std::unique_ptr<Store> open_sqlite_store(const std::string &path);        // sto
 std::unique_ptr<Store> open_postgres_store(const std::string &conninfo);  // store_pg.cpp
 
 }  // namespace board
-
-// Room kept for what comes next (live runs started from a challenge the board issues): a
-// later migration adds a challenges table and a run's board label (live or replay-verified);
-// best() then takes the label. The queue, verdicts and dedupe above stay as they are.

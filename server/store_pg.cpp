@@ -36,6 +36,10 @@ constexpr const char *kSessionSettings =
 // on the database; submissions one at a time, so that the cap on waiting runs holds exactly.
 constexpr const char *kMigrationLock = "SELECT pg_advisory_xact_lock(7623401)";
 constexpr const char *kSubmitLock = "SELECT pg_advisory_xact_lock(7623402)";
+// Challenges are added one at a time, so that no two unexpired ones come near each other.
+constexpr const char *kChallengeLock = "SELECT pg_advisory_xact_lock(7623403)";
+// 2^32: counters wrap there.
+constexpr int64_t kWrap = int64_t{1} << 32;
 
 // The schema, one step per version; a step is never edited once released, only followed.
 const char *const kMigrations[] = {
@@ -63,6 +67,24 @@ const char *const kMigrations[] = {
     "CREATE INDEX runs_queue ON runs (id) WHERE state IN ('waiting', 'verifying');"
     "CREATE INDEX runs_board ON runs (total, submitted, id)"
     "  WHERE state = 'verified' AND total >= 0;",
+    // 2: two boards, live and replay-verified, and the challenges live runs start from. The
+    // runs ranked before are replay-verified: no challenge started them.
+    "ALTER TABLE runs ADD COLUMN board TEXT NOT NULL DEFAULT '',"
+    "  ADD COLUMN live_reason TEXT NOT NULL DEFAULT '';"
+    "UPDATE runs SET board = 'replay-verified',"
+    "  live_reason = 'its counter starts from no challenge of this board'"
+    "  WHERE state = 'verified' AND total >= 0;"
+    "DROP INDEX runs_board;"
+    "CREATE INDEX runs_board ON runs (board, total, submitted, id)"
+    "  WHERE state = 'verified' AND total >= 0;"
+    "CREATE TABLE challenges ("
+    "  id BIGSERIAL PRIMARY KEY,"
+    "  counter BIGINT NOT NULL,"
+    "  issued BIGINT NOT NULL,"
+    "  expires BIGINT NOT NULL,"
+    "  run BIGINT NOT NULL DEFAULT 0);"
+    "CREATE INDEX challenges_counter ON challenges (counter);"
+    "CREATE INDEX challenges_expires ON challenges (expires);",
 };
 constexpr int kLatest = sizeof kMigrations / sizeof kMigrations[0];
 
@@ -294,11 +316,48 @@ class PostgresStore final : public Store {
 
     bool finish(int64_t id, const std::string &worker, const Verdict &verdict,
                 int64_t now) override {
-        return update_one(
+        Session s(*this);
+        s.begin();
+        Result r = s.exec(
             "UPDATE runs SET state = $3, version = $4, total = $5, levels = $6,"
             " line = $7, finished = $8, worker = NULL, lease_until = 0"
-            " WHERE id = $1 AND state = 'verifying' AND worker = $2",
+            " WHERE id = $1 AND state = 'verifying' AND worker = $2 RETURNING submitted",
             verdict_params(Params().add(id).add(worker), verdict).add(now));
+        const bool mine = r.rows() == 1;
+        if (mine && verdict.state == State::verified && verdict.total >= 0) {
+            put_on_board(s, id, r.number(0, 0), verdict);
+        }
+        s.commit();
+        return mine;
+    }
+
+    Issued add_challenge(uint32_t counter, int64_t now, int64_t expires,
+                         int max_unexpired) override {
+        Session s(*this);
+        s.begin();
+        s.exec(kChallengeLock);
+        s.exec("DELETE FROM challenges WHERE expires < $1 AND run = 0", Params().add(now - 86400));
+        Result count =
+            s.exec("SELECT count(*) FROM challenges WHERE expires >= $1", Params().add(now));
+        if (count.number(0, 0) >= max_unexpired) {
+            s.commit();
+            return Issued::full;
+        }
+        // Within the window either way, the wrap at 2^32 included.
+        const int64_t lo = int64_t{counter} - kChallengeWindowMs;
+        const int64_t hi = int64_t{counter} + kChallengeWindowMs;
+        Result near = s.exec(
+            "SELECT 1 FROM challenges WHERE expires >= $1 AND (counter BETWEEN $2 AND $3"
+            " OR counter >= $4 OR counter <= $5) LIMIT 1",
+            Params().add(now).add(lo).add(hi).add(lo + kWrap).add(hi - kWrap));
+        if (near.rows() > 0) {
+            s.commit();
+            return Issued::near;
+        }
+        s.exec("INSERT INTO challenges (counter, issued, expires) VALUES ($1, $2, $3)",
+               Params().add(int64_t{counter}).add(now).add(expires));
+        s.commit();
+        return Issued::added;
     }
 
     bool release(int64_t id, const std::string &worker) override {
@@ -308,12 +367,12 @@ class PostgresStore final : public Store {
             Params().add(id).add(worker));
     }
 
-    std::vector<Run> best(int limit) override {
+    std::vector<Run> best(const std::string &board, int limit) override {
         Session s(*this);
         Result r = s.exec(std::string(kRunColumns) +
-                              " WHERE state = 'verified' AND total >= 0"
-                              " ORDER BY total, submitted, id LIMIT $1",
-                          Params().add(static_cast<int64_t>(limit < 0 ? 0 : limit)));
+                              " WHERE state = 'verified' AND total >= 0 AND board = $1"
+                              " ORDER BY total, submitted, id LIMIT $2",
+                          Params().add(board).add(static_cast<int64_t>(limit < 0 ? 0 : limit)));
         std::vector<Run> runs(r.rows());
         for (int i = 0; i < r.rows(); i++) read_run(r, i, &runs[i]);
         return runs;
@@ -362,6 +421,36 @@ class PostgresStore final : public Store {
     }
 
   private:
+    // Puts a run that verified with a completed game on its board, in finish's transaction.
+    // Its challenge's row is locked first (FOR UPDATE), so that of two workers finishing two
+    // runs of one challenge the second waits and then sees the challenge taken.
+    void put_on_board(Session &s, int64_t id, int64_t submitted, const Verdict &v) {
+        Challenge c;
+        bool found = false;
+        if (v.has_counter) {
+            const int64_t lo = int64_t{v.first} - kChallengeWindowMs;
+            Result which = s.exec(
+                "SELECT id, counter, issued, expires, run FROM challenges"
+                " WHERE (counter BETWEEN $1 AND $2 OR counter >= $3) AND issued <= $4"
+                " ORDER BY issued DESC, id DESC LIMIT 1 FOR UPDATE",
+                Params().add(lo).add(int64_t{v.first}).add(lo + kWrap).add(submitted));
+            if ((found = which.rows() == 1)) {
+                c.id = which.number(0, 0);
+                c.counter = static_cast<uint32_t>(which.number(0, 1));
+                c.issued = which.number(0, 2);
+                c.expires = which.number(0, 3);
+                c.run = which.number(0, 4);
+            }
+        }
+        const std::string reason = live_reason(found, c, id, submitted, v.length_ms);
+        if (reason.empty()) {
+            s.exec("UPDATE challenges SET run = $1 WHERE id = $2 AND run = 0",
+                   Params().add(id).add(c.id));
+        }
+        s.exec("UPDATE runs SET board = $2, live_reason = $3 WHERE id = $1",
+               Params().add(id).add(reason.empty() ? kLive : kReplayVerified).add(reason));
+    }
+
     // One row changed in a transaction of its own, which begins with BEGIN so that a
     // session's retry on a dead connection never sends a write twice.
     bool update_one(const std::string &sql, const Params &params) {
@@ -375,7 +464,7 @@ class PostgresStore final : public Store {
 
     static constexpr const char *kRunColumns =
         "SELECT id, initials, hash, size, submitted, finished, state, attempts, version,"
-        " total, levels, line FROM runs";
+        " total, levels, line, board, live_reason FROM runs";
 
     // A total and level times are kept only for a run that verified.
     static Params &verdict_params(Params &p, const Verdict &v) {
@@ -404,6 +493,8 @@ class PostgresStore final : public Store {
         run->verdict.total = static_cast<int>(r.number(i, 9));
         run->verdict.levels = levels_from_text(r.text(i, 10));
         run->verdict.line = r.text(i, 11);
+        run->board = r.text(i, 12);
+        run->live_reason = r.text(i, 13);
     }
 
     std::string conninfo_;

@@ -39,11 +39,32 @@ const char *const kMigrations[] = {
     "CREATE INDEX runs_queue ON runs(state, id);"
     "CREATE INDEX runs_board ON runs(total, submitted, id) WHERE state = 'verified' AND total >= "
     "0;",
+    // 2: two boards, live and replay-verified, and the challenges live runs start from. The
+    // runs ranked before are replay-verified: no challenge started them.
+    "ALTER TABLE runs ADD COLUMN board TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE runs ADD COLUMN live_reason TEXT NOT NULL DEFAULT '';"
+    "UPDATE runs SET board = 'replay-verified',"
+    "  live_reason = 'its counter starts from no challenge of this board'"
+    "  WHERE state = 'verified' AND total >= 0;"
+    "DROP INDEX runs_board;"
+    "CREATE INDEX runs_board ON runs(board, total, submitted, id)"
+    "  WHERE state = 'verified' AND total >= 0;"
+    "CREATE TABLE challenges ("
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  counter INTEGER NOT NULL,"
+    "  issued INTEGER NOT NULL,"
+    "  expires INTEGER NOT NULL,"
+    "  run INTEGER NOT NULL DEFAULT 0);"
+    "CREATE INDEX challenges_counter ON challenges(counter);"
+    "CREATE INDEX challenges_expires ON challenges(expires);",
 };
 const int kSchemaVersion = sizeof kMigrations / sizeof kMigrations[0];
 
 const char kRunColumns[] =
-    "id, initials, hash, size, submitted, finished, state, attempts, version, total, levels, line";
+    "id, initials, hash, size, submitted, finished, state, attempts, version, total, levels, line, "
+    "board, live_reason";
+// 2^32: counters wrap there.
+constexpr int64_t kWrap = int64_t{1} << 32;
 
 class Statement {
   public:
@@ -134,6 +155,8 @@ Run ReadRun(Statement &s) {
     r.verdict.total = static_cast<int>(s.integer(9));
     r.verdict.levels = levels_from_text(s.text(10));
     r.verdict.line = s.text(11);
+    r.board = s.text(12);
+    r.live_reason = s.text(13);
     return r;
 }
 
@@ -157,9 +180,13 @@ class SqliteStore : public Store {
         std::lock_guard<std::mutex> hold(mutex_);
         Transaction t(db_);
         Exec(db_, "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
-        Statement current(db_, "SELECT coalesce(max(version), 0) FROM schema_version");
-        current.step();
-        const int64_t have = current.integer(0);
+        int64_t have = 0;
+        {
+            // Finished before the migrations: a statement still open keeps DROP from running.
+            Statement current(db_, "SELECT coalesce(max(version), 0) FROM schema_version");
+            current.step();
+            have = current.integer(0);
+        }
         if (have > kSchemaVersion) {
             throw StoreError("sqlite: the database's schema (" + std::to_string(have) +
                              ") is newer than this program's (" + std::to_string(kSchemaVersion) +
@@ -238,6 +265,7 @@ class SqliteStore : public Store {
         write.bind(4, static_cast<int64_t>(v.state == State::verified ? v.total : -1));
         write.bind(5, levels_text(v.levels)).bind(6, v.line).bind(7, id).bind(8, worker).run();
         const bool mine = sqlite3_changes(db_) == 1;
+        if (mine && v.state == State::verified && v.total >= 0) PutOnBoard(id, v);
         t.commit();
         return mine;
     }
@@ -254,13 +282,13 @@ class SqliteStore : public Store {
         return mine;
     }
 
-    std::vector<Run> best(int limit) override {
+    std::vector<Run> best(const std::string &board, int limit) override {
         std::lock_guard<std::mutex> hold(read_mutex_);
         Statement s(reader_, (std::string("SELECT ") + kRunColumns +
-                              " FROM runs WHERE state = 'verified' AND total >= 0 "
+                              " FROM runs WHERE state = 'verified' AND total >= 0 AND board = ? "
                               "ORDER BY total, submitted, id LIMIT ?")
                                  .c_str());
-        s.bind(1, static_cast<int64_t>(limit));
+        s.bind(1, board).bind(2, static_cast<int64_t>(limit));
         std::vector<Run> runs;
         while (s.step()) runs.push_back(ReadRun(s));
         return runs;
@@ -314,7 +342,72 @@ class SqliteStore : public Store {
         return changed;
     }
 
+    Issued add_challenge(uint32_t counter, int64_t now, int64_t expires,
+                         int max_unexpired) override {
+        std::lock_guard<std::mutex> hold(mutex_);
+        Transaction t(db_);
+        Statement(db_, "DELETE FROM challenges WHERE expires < ? AND run = 0")
+            .bind(1, now - 86400)
+            .run();
+        Statement count(db_, "SELECT count(*) FROM challenges WHERE expires >= ?");
+        count.bind(1, now).step();
+        if (count.integer(0) >= max_unexpired) return Issued::full;
+        // Within the window either way, the wrap at 2^32 included.
+        const int64_t lo = int64_t{counter} - kChallengeWindowMs;
+        const int64_t hi = int64_t{counter} + kChallengeWindowMs;
+        Statement near(db_,
+                       "SELECT 1 FROM challenges WHERE expires >= ? AND (counter BETWEEN ? AND ? "
+                       "OR counter >= ? OR counter <= ?) LIMIT 1");
+        near.bind(1, now).bind(2, lo).bind(3, hi).bind(4, lo + kWrap).bind(5, hi - kWrap);
+        if (near.step()) return Issued::near;
+        Statement(db_, "INSERT INTO challenges (counter, issued, expires) VALUES (?, ?, ?)")
+            .bind(1, int64_t{counter})
+            .bind(2, now)
+            .bind(3, expires)
+            .run();
+        t.commit();
+        return Issued::added;
+    }
+
   private:
+    // Puts a run that verified with a completed game on its board, inside finish's
+    // transaction (which holds the database's write lock, so no other run can take its
+    // challenge in between).
+    void PutOnBoard(int64_t id, const Verdict &v) {
+        Statement arrived(db_, "SELECT submitted FROM runs WHERE id = ?");
+        arrived.bind(1, id).step();
+        const int64_t submitted = arrived.integer(0);
+        Challenge c;
+        bool found = false;
+        if (v.has_counter) {
+            const int64_t lo = int64_t{v.first} - kChallengeWindowMs;
+            Statement which(db_,
+                            "SELECT id, counter, issued, expires, run FROM challenges "
+                            "WHERE (counter BETWEEN ? AND ? OR counter >= ?) AND issued <= ? "
+                            "ORDER BY issued DESC, id DESC LIMIT 1");
+            which.bind(1, lo).bind(2, int64_t{v.first}).bind(3, lo + kWrap).bind(4, submitted);
+            if ((found = which.step())) {
+                c.id = which.integer(0);
+                c.counter = static_cast<uint32_t>(which.integer(1));
+                c.issued = which.integer(2);
+                c.expires = which.integer(3);
+                c.run = which.integer(4);
+            }
+        }
+        const std::string reason = live_reason(found, c, id, submitted, v.length_ms);
+        if (reason.empty()) {
+            Statement(db_, "UPDATE challenges SET run = ? WHERE id = ? AND run = 0")
+                .bind(1, id)
+                .bind(2, c.id)
+                .run();
+        }
+        Statement(db_, "UPDATE runs SET board = ?, live_reason = ? WHERE id = ?")
+            .bind(1, reason.empty() ? kLive : kReplayVerified)
+            .bind(2, reason)
+            .bind(3, id)
+            .run();
+    }
+
     int64_t Waiting() {
         Statement s(db_, "SELECT count(*) FROM runs WHERE state IN ('waiting', 'verifying')");
         s.step();

@@ -278,6 +278,15 @@ Verdict read_verdict(const std::string &out, int code, const std::string &last_e
             }
         } else if (std::sscanf(line.c_str(), "fastest total: %d s", &total) == 1) {
             fastest = total;
+        } else {
+            unsigned long long first = 0, length = 0;
+            if (std::sscanf(line.c_str(), "counter: first reading %llu, %llu ms to the last",
+                            &first, &length) == 2 &&
+                first <= 0xFFFFFFFFull) {
+                v.has_counter = true;
+                v.first = static_cast<uint32_t>(first);
+                v.length_ms = length;
+            }
         }
     }
     for (const auto &game : games) {

@@ -11,8 +11,11 @@ must rank with the times `vornackle --verify` prints; hostile runs are refused w
 verifier's reason while the board keeps answering; bad requests get their 4xx; the rate
 limit answers 429; a duplicate is not verified again; the sandbox turns a verifier that
 hangs, crashes, floods or reaches for the network into a refusal; reverify marks what the
-current verifier no longer reproduces.
+current verifier no longer reproduces; a game started from a challenge and sent no sooner than
+its length after it goes live; the page's form submits a run; a page of another origin may
+read every answer.
 """
+import json
 import os
 import re
 import shutil
@@ -29,6 +32,7 @@ import boardlib  # noqa: E402
 BUILD = os.path.abspath(sys.argv[1])
 PROGRAM = os.path.join(BUILD, 'vornackle-board')
 VORNACKLE = os.path.join(BUILD, 'vornackle')
+RECORDER = os.path.join(BUILD, 'tests', 'runs', 'vn_record_run')
 SCRATCH = tempfile.mkdtemp(prefix='vn-board-test-')
 FAILURES = []
 
@@ -57,6 +61,21 @@ def stand_in(name, body):
     return path
 
 
+def ranked(board):
+    """Both boards' entries, live first."""
+    _, top = board.get_json('/board.json?n=1000')
+    return top['live'] + top['replay_verified']
+
+
+def recorded(name, start):
+    """The bot's whole game recorded with the counter starting at `start`."""
+    path = os.path.join(SCRATCH, name + '.vnr')
+    subprocess.run([RECORDER, path, '--start', str(start)], check=True, timeout=120,
+                   stdout=subprocess.DEVNULL)
+    with open(path, 'rb') as f:
+        return f.read()
+
+
 def genuine_ranks_with_verifier_times():
     board = boardlib.Board(PROGRAM, fresh_db('genuine'))
     try:
@@ -72,8 +91,10 @@ def genuine_ranks_with_verifier_times():
         check(code == 0 and done['status'] == 'verified', 'the bot game verifies: %s' % done)
         check(done.get('total') == fastest and done.get('levels') == levels,
               'the times are --verify\'s: %s against %d %s' % (done, fastest, levels))
+        check(done.get('board') == 'replay-verified' and 'no challenge' in done.get('live_reason'),
+              'a run of no challenge is replay-verified: %s' % done)
         _, top = board.get_json('/board.json')
-        entry = next((e for e in top['board'] if e['id'] == answer['id']), {})
+        entry = next((e for e in top['replay_verified'] if e['id'] == answer['id']), {})
         check(entry.get('initials') == 'A1Z' and entry.get('total') == fastest and
               entry.get('levels') == levels and entry.get('id') == answer['id'] and
               re.fullmatch(r'\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ', entry.get('date', '')) and
@@ -89,8 +110,7 @@ def genuine_ranks_with_verifier_times():
         check(status == 200 and again.get('duplicate') and again['id'] == answer['id'] and
               again['status'] == 'verified' and again['initials'] == 'A1Z',
               'a duplicate answers with the stored, already verified run: %s' % again)
-        _, top = board.get_json('/board.json')
-        check([e['id'] for e in top['board']].count(answer['id']) == 1, 'a duplicate is ranked once')
+        check([e['id'] for e in ranked(board)].count(answer['id']) == 1, 'a duplicate is ranked once')
     finally:
         board.stop()
 
@@ -111,8 +131,7 @@ def hostile_runs_refused():
             check(done['status'] == want and line in done.get('line', ''),
                   '%s is %s with its reason: %s' % (name, want, done))
             check('/tmp' not in done.get('line', ''), 'no server path in the line: %s' % done)
-        status, top = board.get_json('/board.json')
-        check(status == 200 and not set(ids) & {e['id'] for e in top['board']},
+        check(not set(ids) & {e['id'] for e in ranked(board)},
               'the board still answers, with none of them ranked')
     finally:
         board.stop()
@@ -139,6 +158,16 @@ def requests_refused():
             check(status == want, 'GET %s: %d, not %d' % (path, want, status))
         status, headers, _ = board.request('DELETE', '/runs/1')
         check(status == 405 and 'Allow' in headers, 'another method: 405 with Allow')
+        # Another origin's page: its preflight, then any answer (an error too) readable.
+        status, headers, _ = board.request('OPTIONS', '/runs', headers={
+            'Origin': 'https://elsewhere.example', 'Access-Control-Request-Method': 'POST'})
+        check(status == 204 and headers.get('Access-Control-Allow-Methods') == 'GET, POST, OPTIONS'
+              and headers.get('Access-Control-Allow-Headers') == 'Content-Type' and
+              headers.get('Access-Control-Max-Age') == '86400' and
+              headers.get('Access-Control-Allow-Origin') == '*' and 'Set-Cookie' not in headers,
+              'a preflight: 204 with what may be sent: %s' % headers)
+        check(board.request('GET', '/runs/999999')[1].get('Access-Control-Allow-Origin') == '*',
+              'an error may be read by another origin too')
         # The queue's cap: nothing verifies here, so the third new run finds it full.
         statuses = [board.submit(boardlib.genuine(2001 + i))[0] for i in range(3)]
         status, headers, _ = board.submit(boardlib.genuine(2010))
@@ -225,17 +254,52 @@ def reverify_marks_incompatible():
         board = boardlib.Board(PROGRAM, db, '--workers', '0')
         try:
             _, status = board.get_json('/runs/%d' % run_id)
-            _, top = board.get_json('/board.json')
-            ranked = [e['id'] for e in top['board']]
+            on_board = [e['id'] for e in ranked(board)]
             check(p.returncode == 0 and status['status'] == want,
                   'reverify with %s: %s (%s)' % (os.path.basename(verifier), status, p.stdout))
-            check((run_id in ranked) == (want == 'verified'), 'ranked only when verified')
+            check((run_id in on_board) == (want == 'verified'), 'ranked only when verified')
             check(want != 'incompatible' or 'replay differs' in status.get('line', ''),
                   'an incompatible run says why')
             _, refused = board.get_json('/runs/%d' % refused_id)
             check(refused['status'] == 'refused', 'a refused run stays refused')
         finally:
             board.stop()
+
+
+def live_run():
+    """A challenge taken (by a board whose clock runs an hour behind, sharing the database),
+    the bot's game recorded from it and sent: live, with the verifier's times. The same game
+    sent at once after its challenge is too soon for its length."""
+    db = fresh_db('live')
+    earlier = boardlib.Board(PROGRAM, db, '--workers', '0', '--clock-offset', '-3600')
+    board = boardlib.Board(PROGRAM, db)
+    try:
+        status, headers, body = earlier.request('POST', '/challenges')
+        challenge = json.loads(body)
+        check(status == 201 and sorted(challenge) == ['counter', 'expires', 'issued', 'now'] and
+              0 <= challenge['counter'] < 2**32 and challenge['issued'] == challenge['now'] and
+              headers.get('Access-Control-Allow-Origin') == '*', 'a challenge: %s' % challenge)
+        run = recorded('live', (challenge['counter'] + 100) % 2**32)
+        run_id = board.submit(run, 'LIV')[2]['id']
+        done = board.wait_done(run_id)
+        code, lines = boardlib.verify_lines(VORNACKLE, run)
+        fastest = int(re.search(r'fastest total: (\d+) s', lines).group(1))
+        check(done.get('board') == 'live' and 'live_reason' not in done and
+              done.get('total') == fastest, 'a game from its challenge is live: %s' % done)
+        _, top = board.get_json('/board.json')
+        check([(e['id'], e['rank'], e['total']) for e in top['live']] == [(run_id, 1, fastest)],
+              'the live board ranks it: %s' % top['live'])
+
+        _, _, fresh = board.request('POST', '/challenges')
+        soon = recorded('soon', (json.loads(fresh)['counter'] + 100) % 2**32)
+        done = board.wait_done(board.submit(soon, 'SON')[2]['id'])
+        check(done.get('board') == 'replay-verified' and
+              'sooner than its own length' in done.get('live_reason', ''),
+              'a game sent at once is too soon: %s' % done)
+        check('Live' in board.request('GET', '/')[2].decode(), 'the page labels the live board')
+    finally:
+        board.stop()
+        earlier.stop()
 
 
 def site_served():
@@ -256,6 +320,27 @@ def site_served():
             check(board.request('GET', path)[0] == 404, '%s is not served' % path)
         page = board.request('GET', '/')[2].decode()
         check('href="/site/?watch=/runs/%d.vnr"' % run_id in page, 'an entry links to watching it')
+        status, _, body = board.request('GET', '/site/hall-of-fame.json')
+        check(status == 200 and json.loads(body) == {'board': '/'},
+              'the board points its own copy of the page at itself: %s' % body)
+
+        # The page's form, as a browser sends it: the run's page, then its verdict there.
+        boundary = 'vn-form-boundary'
+        form = b''.join(b'--%s\r\nContent-Disposition: form-data; name="%s"%s\r\n\r\n%s\r\n' % (
+            boundary.encode(), name, extra, value) for name, extra, value in [
+                (b'initials', b'', b'fr1'),
+                (b'run', b'; filename="run.vnr"\r\nContent-Type: application/octet-stream',
+                 boardlib.genuine(5001))]) + b'--%s--\r\n' % boundary.encode()
+        status, headers, _ = board.request('POST', '/upload', form, {
+            'Content-Type': 'multipart/form-data; boundary=' + boundary})
+        where = headers.get('Location', '')
+        form_id = int(re.fullmatch(r'/runs/(\d+)\.html', where).group(1)) if re.fullmatch(
+            r'/runs/(\d+)\.html', where) else 0
+        done = board.wait_done(form_id) if form_id else {}
+        page = board.request('GET', where)[2].decode() if form_id else ''
+        check(status == 303 and done.get('initials') == 'FR1' and done.get('total') == 122 and
+              '122 s' in page and '?watch=/runs/%d.vnr' % form_id in page,
+              'the form stores the run and shows its page: %d %s %s' % (status, where, done))
     finally:
         board.stop()
 
@@ -264,7 +349,7 @@ def main():
     started = time.monotonic()
     for test in [requests_refused, rate_limited, genuine_ranks_with_verifier_times,
                  hostile_runs_refused, sandbox_contains_the_verifier, reverify_marks_incompatible,
-                 site_served]:
+                 live_run, site_served]:
         test()
         print('%-40s done' % test.__name__)
     shutil.rmtree(SCRATCH, ignore_errors=True)

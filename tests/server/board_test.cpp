@@ -141,7 +141,7 @@ TEST_F(StoreTest, BoardRanksCompletedGamesAndReverifyUnranks) {
     store_->finish(tie, "w", Verified(5), 2001);
     store_->finish(none, "w", {State::verified, "1.0", -1, {}, ""}, 2001);
     store_->finish(bad, "w", {State::refused, "1.0", -1, {}, "is damaged"}, 2001);
-    std::vector<board::Run> best = store_->best(3);
+    std::vector<board::Run> best = store_->best(board::kReplayVerified, 3);
     ASSERT_EQ(best.size(), 3u);
     EXPECT_EQ(best[0].id, fast);  // then the later submission of the same total
     EXPECT_EQ(best[1].id, tie);
@@ -154,14 +154,82 @@ TEST_F(StoreTest, BoardRanksCompletedGamesAndReverifyUnranks) {
     EXPECT_TRUE(listed(fast) && listed(none) && !listed(bad));
     EXPECT_TRUE(store_->set_reverified(fast, {State::incompatible, "2.0", 5, {}, "differs"}, 3000));
     EXPECT_FALSE(store_->set_reverified(bad, Verified(1), 3000));  // refused stays refused
-    best = store_->best(2);
+    best = store_->best(board::kReplayVerified, 2);
     EXPECT_EQ(best[0].id, tie);
     board::Run run;
     ASSERT_TRUE(store_->run(fast, &run));
     EXPECT_EQ(run.state, State::incompatible);
     EXPECT_EQ(run.verdict.line, "differs");
     EXPECT_TRUE(store_->set_reverified(fast, Verified(5), 3001));  // reproduces again
-    EXPECT_EQ(store_->best(1)[0].id, fast);
+    EXPECT_EQ(store_->best(board::kReplayVerified, 1)[0].id, fast);
+}
+
+// Challenges: none within 10 s of counter of an unexpired one, across the wrap; at most
+// max_unexpired at once.
+TEST_F(StoreTest, ChallengesKeepApart) {
+    const uint32_t top = 0xFFFFFFFFu - 2000;
+    EXPECT_EQ(store_->add_challenge(top, 1000, 1100, 100000), board::Issued::added);
+    EXPECT_EQ(store_->add_challenge(7000, 1000, 1100, 100000), board::Issued::near);
+    EXPECT_EQ(store_->add_challenge(top - 10000, 1000, 1100, 100000), board::Issued::near);
+    EXPECT_EQ(store_->add_challenge(9000, 1000, 1100, 100000), board::Issued::added);
+    EXPECT_EQ(store_->add_challenge(50000, 1000, 1100, 1), board::Issued::full);
+    EXPECT_EQ(store_->add_challenge(7000, 1101, 1200, 100000), board::Issued::added);  // expired
+}
+
+// A verified game goes live only from an unexpired challenge no other run took, arriving no
+// sooner than its own length after it; any other lands on the replay-verified board, with
+// the first reason in that order.
+TEST_F(StoreTest, LiveRuleAndItsReasons) {
+    // Counters of this test's own, apart from any other test's in a shared database.
+    const uint32_t a = 100000000 + 50000 * static_cast<uint32_t>(getpid() % 20000);
+    const uint32_t b = a + 20000, wrap = 0xFFFFFFFFu - 40000 - (a % 1000000);
+    ASSERT_EQ(store_->add_challenge(a, 1000, 8200, 100000), board::Issued::added);
+    ASSERT_EQ(store_->add_challenge(b, 1000, 1100, 100000), board::Issued::added);
+    ASSERT_EQ(store_->add_challenge(wrap, 1000, 8200, 100000), board::Issued::added);
+    struct Case {
+        const char *name;
+        bool has_counter;
+        uint32_t first;
+        uint64_t length_ms;
+        int64_t arrived;
+        std::string reason;  // "" live; "#" stands for the genuine run's id
+    } cases[] = {
+        {"genuine", true, a + 500, 90000, 1095, ""},
+        {"reused", true, a + 600, 90000, 2000, "its challenge was already taken by run #"},
+        {"expired, and sooner", true, b + 10000, 500000, 1101,
+         "its challenge had expired when it arrived"},
+        {"across the wrap, sooner by a part of a second", true, wrap + 5000, 120001, 1120,
+         "it arrived 120 s after its challenge, sooner than its own length of 121 s"},
+        {"past the window", true, a + 10001, 1000, 5000,
+         "its counter starts from no challenge of this board"},
+        {"before the window", true, b - 1, 1000, 5000,
+         "its counter starts from no challenge of this board"},
+        {"issued after it arrived", true, a + 100, 1000, 999,
+         "its counter starts from no challenge of this board"},
+        {"no counter line", false, a, 1000, 5000,
+         "its counter starts from no challenge of this board"},
+    };
+    int64_t genuine = 0;
+    for (const Case &c : cases) {
+        const int64_t id = Submit(c.name, c.arrived);
+        ASSERT_TRUE(ClaimRun(id, "w", 9000));
+        Verdict v = Verified(60);
+        v.has_counter = c.has_counter;
+        v.first = c.first;
+        v.length_ms = c.length_ms;
+        ASSERT_TRUE(store_->finish(id, "w", v, 9000));
+        if (genuine == 0) genuine = id;
+        std::string reason = c.reason;
+        if (reason.back() == '#') reason.replace(reason.size() - 1, 1, std::to_string(genuine));
+        board::Run run;
+        ASSERT_TRUE(store_->run(id, &run));
+        EXPECT_EQ(run.board, reason.empty() ? board::kLive : board::kReplayVerified) << c.name;
+        EXPECT_EQ(run.live_reason, reason) << c.name;
+    }
+    std::vector<board::Run> live = store_->best(board::kLive, 1000);
+    EXPECT_EQ(std::count_if(live.begin(), live.end(),
+                            [&](const board::Run &r) { return r.id >= genuine; }),
+              1);
 }
 
 TEST_F(StoreTest, ReopenKeepsRunsAndRefusesNewerSchema) {
@@ -188,10 +256,14 @@ TEST(VerdictTest, FastestGameAndItsLevels) {
         "level 1  failed    30 s\n"  // a game lost on level 1, then a new one
         "level 1  complete  12 s\nlevel 2  complete  14 s\nlevel 3  complete  15 s\n"
         "level 4  complete  20 s\nlevel 5  complete  19 s  game complete: total 80 s\n"
-        "fastest total: 80 s\n3925 pictures in 0.22 s: 17779 pictures per second\n";
+        "fastest total: 80 s\ncounter: first reading 4294967295, 8589934592 ms to the last\n"
+        "3925 pictures in 0.22 s: 17779 pictures per second\n";
     Verdict v = board::read_verdict(out, 0, "", "1.0.0");
     EXPECT_EQ(v.state, State::verified);
     EXPECT_EQ(v.total, 80);
+    EXPECT_TRUE(v.has_counter);
+    EXPECT_EQ(v.first, 0xFFFFFFFFu);
+    EXPECT_EQ(v.length_ms, uint64_t{1} << 33);
     EXPECT_EQ(v.levels, (std::vector<int>{12, 14, 15, 20, 19}));
     EXPECT_EQ(v.version, "1.0.0");
 

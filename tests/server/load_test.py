@@ -4,14 +4,17 @@ while the board is read. Fails when a run is lost or ranked twice; prints the fi
 docs/PERFORMANCE.md (never fails on a slow machine).
 
 Usage: load_test.py BUILD [--submissions 500] [--clients 20] [--rate 4] [--genuine-every 4]
-                         [--db DATABASE]
+                         [--challenges 1000] [--db DATABASE]
 
 Every `genuine-every`-th submission is the bot's game with bytes of its own (another recorded
 version in its header, so the game is the same and still genuine); one in 25 repeats an
 earlier genuine run's bytes (a duplicate, which must come back as the same run); the rest are
-hostile runs (damaged, cut short, cut in their header), each with bytes of its own.
+hostile runs (damaged, cut short, cut in their header), each with bytes of its own. Then a
+bounded count of challenges, paced, from several clients: each answered 201, no two counters
+within 10 s of each other.
 """
 import argparse
+import json
 import os
 import shutil
 import sys
@@ -43,6 +46,48 @@ def children_cpu(pid):
     return (int(fields[13]) + int(fields[14])) / os.sysconf('SC_CLK_TCK')
 
 
+def challenges(board, count, clients, rate, errors):
+    """Asks for `count` challenges at `rate` a second from `clients` threads, for at most a
+    minute: their latencies (ms)."""
+    latency, counters = [], []
+    lock = threading.Lock()
+    cursor = iter(range(count))
+    start = time.monotonic() + 0.1
+    deadline = start + 60
+
+    def client():
+        while time.monotonic() < deadline:
+            with lock:
+                i = next(cursor, None)
+            if i is None:
+                return
+            delay = start + i / rate - time.monotonic()
+            if delay > 0:
+                time.sleep(delay)
+            t = time.monotonic()
+            status, _, body = board.request('POST', '/challenges')
+            ms = (time.monotonic() - t) * 1000
+            with lock:
+                latency.append(ms)
+                if status == 201:
+                    counters.append(json.loads(body)['counter'])
+                else:
+                    errors.append('challenge %d: %d %s' % (i, status, body[:80]))
+
+    threads = [threading.Thread(target=client) for _ in range(clients)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    if len(latency) != count:
+        errors.append('%d of %d challenges asked within the minute' % (len(latency), count))
+    ring = sorted(counters)
+    gaps = [b - a for a, b in zip(ring, ring[1:])] + [ring[0] + 2**32 - ring[-1]] if ring else []
+    if any(g <= 10000 for g in gaps):
+        errors.append('two challenges within 10 s of counter of each other')
+    return latency
+
+
 def payloads(count, genuine_every):
     made, genuine = [], []
     for i in range(count):
@@ -65,6 +110,7 @@ def main():
     ap.add_argument('--clients', type=int, default=20)
     ap.add_argument('--rate', type=float, default=4, help='submissions a second, all clients')
     ap.add_argument('--genuine-every', type=int, default=4)
+    ap.add_argument('--challenges', type=int, default=1000)
     ap.add_argument('--db')
     args = ap.parse_args()
     scratch = tempfile.mkdtemp(prefix='vn-board-load-')
@@ -115,7 +161,7 @@ def main():
             t = time.monotonic()
             status, top = board.get_json('/board.json?n=1000')
             now = time.monotonic()
-            for entry in top['board']:
+            for entry in top['live'] + top['replay_verified']:
                 shown.setdefault(entry['id'], now)
             t2 = time.monotonic()
             status, _, _ = board.request('GET', '/board.json')
@@ -145,7 +191,8 @@ def main():
         if run_id is not None:
             outcomes[run_id] = board.wait_done(run_id, seconds=120)['status']
     _, top = board.get_json('/board.json?n=1000')
-    ranked = [e['id'] for e in top['board']]
+    entries = top['live'] + top['replay_verified']
+    ranked = [e['id'] for e in entries]
     genuine_ids = {v[1] for v in submitted.values() if v[0] == 'genuine'}
     hostile_ids = {v[1] for v in submitted.values() if v[0] == 'hostile'}
     if len(submitted) != len(work):
@@ -158,12 +205,15 @@ def main():
         errors.append('a genuine run not verified')
     if any(outcomes[i] != 'refused' for i in hostile_ids):
         errors.append('a hostile run not refused')
-    if any(e['total'] != 122 for e in top['board']):
+    if top['live']:
+        errors.append('a run started from no challenge is live')
+    if any(e['total'] != 122 for e in entries):
         errors.append('a total other than the bot game\'s 122 s')
 
     latency = [shown[v[1]] - v[2] for v in submitted.values()
                if v[0] == 'genuine' and v[1] in shown]
     verify_cpu = children_cpu(pid)
+    challenge_ms = challenges(board, args.challenges, 8, 200, errors)
     print('load: %d submissions (%d genuine, %d hostile, %d duplicates) from %d clients at '
           '%.1f/s, %.1f s' % (len(work), len(genuine_ids), len(hostile_ids),
                               sum(1 for k, _ in work if k == 'duplicate'), args.clients,
@@ -174,6 +224,9 @@ def main():
           % (percentile(board_ms, 50), percentile(board_ms, 95), len(board_ms)))
     print('  verifications: %d in %.1f s of processor time: %.1f runs per second per core'
           % (len(ids), verify_cpu, len(ids) / verify_cpu if verify_cpu else 0))
+    print('  challenges: %d at 200/s from 8 clients: p50 %.1f ms, p95 %.1f ms, max %.1f ms'
+          % (len(challenge_ms), percentile(challenge_ms, 50), percentile(challenge_ms, 95),
+             max(challenge_ms or [0])))
     print('  service memory (RSS): %.1f MB at rest, %.1f MB at most under load'
           % (rest_kb / 1024, peak_kb[0] / 1024))
     board.stop()

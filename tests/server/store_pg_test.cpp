@@ -104,7 +104,7 @@ TEST_F(PostgresStoreTest, ProgramsOnOneDatabaseShareTheQueue) {
     }
     EXPECT_EQ(judged.size(), size_t(kFiles));
     EXPECT_EQ(stores[0]->count_waiting(), 0);
-    EXPECT_EQ(stores[0]->best(100).size(), size_t(kFiles));
+    EXPECT_EQ(stores[0]->best(board::kReplayVerified, 100).size(), size_t(kFiles));
 }
 
 // The server drops every connection of the store (a restart, a proxy's timeout): the next

@@ -120,7 +120,7 @@ def main():
                 assert answer["version"] == "0.0-b", answer
         twice = sql("SELECT string_agg(id::text, ' ' ORDER BY id) FROM runs WHERE attempts > 1")
         assert twice == " ".join(sorted((stalled, killed), key=int)), twice
-        ranked = [(e["id"], e["total"]) for e in front.get_json("/board.json?n=100")[1]["board"]]
+        ranked = [(e["id"], e["total"]) for e in front.get_json("/board.json?n=100")[1]["replay_verified"]]
         assert ranked == sorted(((i, t) for i, t in runs.items() if t), key=lambda e: e[1]), ranked
         print(f"two workers: {len(runs)} runs judged once each; run {stalled} kept B's verdict "
               f"over its stalled worker's, run {killed} was judged after its worker was killed")
