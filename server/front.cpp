@@ -244,8 +244,11 @@ MHD_Result FormField(void *cls, MHD_ValueKind, const char *key, const char *, co
                         : std::strcmp(key, "run") == 0    ? &req.file
                                                           : nullptr;
     if (into == nullptr || size == 0) return MHD_YES;
-    const size_t most = into == &req.file ? req.file_limit : 8;
-    if (into->size() + size > most) {
+    if (into == &req.initials && into->size() + size > 3) {
+        *into = "too long";  // refused as initials, not as a file too large
+        return MHD_YES;
+    }
+    if (into == &req.file && into->size() + size > req.file_limit) {
         req.too_large = true;
         return MHD_NO;
     }
@@ -319,6 +322,7 @@ MHD_Result SiteFile(Front::Impl &f, MHD_Connection *c, std::string path) {
     }
     MHD_add_response_header(r, "Content-Type", TypeOf(path));
     MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(r, "Access-Control-Allow-Origin", "*");
     const MHD_Result result = MHD_queue_response(c, MHD_HTTP_OK, r);
     MHD_destroy_response(r);
     return result;

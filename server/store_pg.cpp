@@ -442,10 +442,17 @@ class PostgresStore final : public Store {
                 c.run = which.number(0, 4);
             }
         }
-        const std::string reason = live_reason(found, c, id, submitted, v.length_ms);
+        std::string reason = live_reason(found, c, id, submitted, v.length_ms);
         if (reason.empty()) {
-            s.exec("UPDATE challenges SET run = $1 WHERE id = $2 AND run = 0",
-                   Params().add(id).add(c.id));
+            Result taken =
+                s.exec("UPDATE challenges SET run = $1 WHERE id = $2 AND run = 0 RETURNING run",
+                       Params().add(id).add(c.id));
+            if (taken.rows() == 0) {
+                // Taken since it was read (the row lock above makes this not happen; should
+                // it, the run is still never a second live run of one challenge).
+                Result by = s.exec("SELECT run FROM challenges WHERE id = $1", Params().add(c.id));
+                reason = "its challenge was already taken by run " + by.text(0, 0);
+            }
         }
         s.exec("UPDATE runs SET board = $2, live_reason = $3 WHERE id = $1",
                Params().add(id).add(reason.empty() ? kLive : kReplayVerified).add(reason));
