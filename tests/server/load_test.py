@@ -47,45 +47,31 @@ def children_cpu(pid):
 
 
 def challenges(board, count, clients, rate, errors):
-    """Asks for `count` challenges at `rate` a second from `clients` threads, for at most a
-    minute: their latencies (ms)."""
-    latency, counters = [], []
-    lock = threading.Lock()
-    cursor = iter(range(count))
-    start = time.monotonic() + 0.1
-    deadline = start + 60
+    """`count` challenges, each client asking in turn at `rate` a second in all (a minute at
+    most): their latencies (ms). Each must be 201, no two counters within 10 s."""
+    answers = []
+    start = time.monotonic()
 
-    def client():
-        while time.monotonic() < deadline:
-            with lock:
-                i = next(cursor, None)
-            if i is None:
-                return
-            delay = start + i / rate - time.monotonic()
-            if delay > 0:
-                time.sleep(delay)
+    def client(first):
+        for i in range(first, count, clients):
+            time.sleep(max(0.0, start + i / rate - time.monotonic()))
             t = time.monotonic()
+            if t > start + 60:
+                return
             status, _, body = board.request('POST', '/challenges')
-            ms = (time.monotonic() - t) * 1000
-            with lock:
-                latency.append(ms)
-                if status == 201:
-                    counters.append(json.loads(body)['counter'])
-                else:
-                    errors.append('challenge %d: %d %s' % (i, status, body[:80]))
+            answers.append(((time.monotonic() - t) * 1000, status, json.loads(body)))
 
-    threads = [threading.Thread(target=client) for _ in range(clients)]
+    threads = [threading.Thread(target=client, args=(c,)) for c in range(clients)]
     for t in threads:
         t.start()
     for t in threads:
         t.join()
-    if len(latency) != count:
-        errors.append('%d of %d challenges asked within the minute' % (len(latency), count))
-    ring = sorted(counters)
-    gaps = [b - a for a, b in zip(ring, ring[1:])] + [ring[0] + 2**32 - ring[-1]] if ring else []
-    if any(g <= 10000 for g in gaps):
-        errors.append('two challenges within 10 s of counter of each other')
-    return latency
+    ring = sorted(a[2].get('counter', 0) for a in answers)
+    gaps = [b - a for a, b in zip(ring, ring[1:] + [ring[0] + 2**32])] if ring else []
+    if len(answers) != count or any(a[1] != 201 for a in answers) or min(gaps or [0]) <= 10000:
+        errors.append('challenges: %d of %d, all 201 and 10 s apart: %s' % (
+            len(answers), count, [a for a in answers if a[1] != 201][:3]))
+    return [a[0] for a in answers]
 
 
 def payloads(count, genuine_every):
