@@ -6,7 +6,7 @@
 #   make windows         cross-build vornackle.exe, vornackle.com and vornackle-classic.exe (mingw-w64)
 #   make test-windows    the core's suites and both programs under Wine
 #   make windows-package zip of both programs, the sprite sheet and a note
-#   make fuzz            libFuzzer build and a bounded run
+#   make fuzz            libFuzzer build and a bounded run (fuzz-long: 10 M executions of the replay)
 #   make bench           benchmark figures (bench-smoke: each once, briefly)
 #   make update-golden   record tests/game/golden/ anew (on purpose only)
 #   make update-screenshots  rewrite docs/*.png
@@ -113,6 +113,15 @@ windows-figures: test-windows
 fuzz:
 	@$(DEPS) build fuzz
 	scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+# The long run of the whole replay (docs/PERFORMANCE.md): FUZZ_RUNS
+# executions, one worker, its own build with a lower free work allowance.
+FUZZ_LONG_DIR ?= build-fuzz-long
+FUZZ_RUNS ?= 10000000
+.PHONY: fuzz-long
+fuzz-long:
+	@$(DEPS) build fuzz
+	scripts/fuzz.sh --long $(FUZZ_LONG_DIR) $(FUZZ_RUNS)
 
 # The fault sweep (tests/fault_sweep): the bot's whole session again with each
 # injectable call and malloc failing at its k-th use; prints a table, fails on
@@ -257,5 +266,5 @@ format-check:
 	@echo "format-check: $(words $(SOURCES)) files follow .clang-format"
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(WINDOWS_DIR) $(FUZZ_DIR) $(SWEEP_DIR) $(SWEEP_DIR)-asan \
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(WINDOWS_DIR) $(FUZZ_DIR) $(FUZZ_LONG_DIR) $(SWEEP_DIR) $(SWEEP_DIR)-asan \
 	    $(WEB_DIR) $(WEB_TESTS_DIR) build-bench build-mutate

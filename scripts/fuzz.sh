@@ -2,20 +2,50 @@
 # Builds the libFuzzer targets with clang and runs each for a bounded time.
 #
 # Usage: scripts/fuzz.sh BUILD_DIR SECONDS
+#        scripts/fuzz.sh --long BUILD_DIR RUNS [FINDINGS_DIR]
 # Every executable named fuzz_* in the build gets SECONDS of its own, seeded
 # with the real sprite sheet and any files in tests/fuzz_corpus/<name>/ (the
 # whole replay's also with every run kept in tests/runs/).
 # A crash or leak fails the run and leaves the reproducer in BUILD_DIR/findings;
 # inputs that found new code are merged into tests/fuzz_corpus/<name>/.
+#
+# --long: the whole replay alone for RUNS executions (one worker), in a build
+# whose replay has a lower free work allowance (VORNACKLE_FUZZ_FREE_WORK,
+# the same rule with a smaller constant), so that a tiny file cannot keep an
+# execution busy for seconds; findings in FINDINGS_DIR (BUILD_DIR/findings),
+# nothing merged.
 set -euo pipefail
 
+long=0
+if [[ ${1:-} == --long ]]; then
+    long=1
+    shift
+fi
 build_dir=${1:-build-fuzz}
 seconds=${2:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
+# The long run's free allowance: 64 pictures' work rather than 65,536.
+long_free_work=65536
+
+if [[ $long -eq 1 ]]; then
+    runs=${2:-10000000}
+    cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        -DVORNACKLE_FUZZ=ON -DVORNACKLE_FUZZ_FREE_WORK=$long_free_work -DBUILD_TESTING=OFF
+    cmake --build "$build_dir" -j 2 --target fuzz_replay
+    findings=${3:-$build_dir/findings}
+    corpus="$build_dir/corpus/fuzz_replay"
+    mkdir -p "$corpus" "$findings"
+    cp "$root/tests/fuzz_corpus/fuzz_replay/"* "$corpus/"
+    echo "fuzz: fuzz_replay for $runs executions (free work $long_free_work)"
+    exec "$build_dir/tools/fuzz/fuzz_replay" -runs="$runs" -timeout=300 -rss_limit_mb=2048 \
+        -print_final_stats=1 -artifact_prefix="$findings/fuzz_replay-" \
+        "$corpus" "$root/tests/runs"
+fi
 
 cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DVORNACKLE_FUZZ=ON -DBUILD_TESTING=OFF
+    -DVORNACKLE_FUZZ=ON -DVORNACKLE_FUZZ_FREE_WORK= -DBUILD_TESTING=OFF
 cmake --build "$build_dir" -j 2 --target fuzz_targets
 
 mapfile -t targets < <(find "$build_dir" -type f -name 'fuzz_*' -perm -u+x | sort)
