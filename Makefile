@@ -109,7 +109,7 @@ test-windows: windows sheet-tool
 # Figures under Wine for docs/PERFORMANCE.md (both programs side by side).
 .PHONY: windows-figures
 windows-figures: test-windows
-	PARTS=figures scripts/test-windows.sh $(WINDOWS_DIR) $(BUILD_DIR)
+	bench/windows_figures.sh $(WINDOWS_DIR) $(BUILD_DIR)
 
 fuzz:
 	@$(DEPS) build fuzz
