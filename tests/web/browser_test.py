@@ -290,15 +290,16 @@ def opened(chromium, url, before=None):
         page.close()
 
 
-def build_copy(site, folder, build):
+def build_copy(site, folder, build, remake=True):
     """A copy of the site in `folder` whose program sets window.vnBuild, made
-    into a build of its own (its files' versions)."""
+    into a build of its own (its files' versions), unless not `remake`."""
     shutil.copytree(site, folder, dirs_exist_ok=True)
     with open(os.path.join(folder, "vornackle.js"), "a") as f:
         f.write("\nwindow.vnBuild = '%s';\n" % build)
-    subprocess.run(["cmake", "-DSITE=" + folder, "-DTEMPLATES=" + os.path.join(TOP, "web"),
-                    "-P", os.path.join(TOP, "web", "make_site.cmake")],
-                   check=True, stdout=subprocess.DEVNULL)
+    if remake:
+        subprocess.run(["cmake", "-DSITE=" + folder, "-DTEMPLATES=" + os.path.join(TOP, "web"),
+                        "-P", os.path.join(TOP, "web", "make_site.cmake")],
+                       check=True, stdout=subprocess.DEVNULL)
     return folder
 
 
@@ -493,7 +494,7 @@ def install_and_offline(chromium, site):
         # server changes again while the worker fetches that build: one file
         # is not the one the build's worker names. Nothing of it is kept.
         later = build_copy(site, os.path.join(scratch, "later"), "later")
-        server.folder = build_copy(later, os.path.join(scratch, "torn"), "torn")
+        server.folder = build_copy(later, os.path.join(scratch, "torn"), "torn", remake=False)
         page.reload()
         page.eval("navigator.serviceWorker.getRegistration().then((r) => r.update())"
                   ".then(() => 1, () => 0)")
