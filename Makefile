@@ -18,6 +18,7 @@
 #   make format / format-check
 #   make web             the game as a web page (build-web/site/); serve-web serves it
 #   make test-web        the seam suites under WebAssembly, the page in chromium
+#   make bench-web       the page's processor time on each screen (chromium)
 #   make mutate          faults made one at a time: what the tests catch
 #   make test-weight     lines of tests against lines of code
 #   make serve-board     the hall of fame on this machine (SQLite, 127.0.0.1:8080)
@@ -108,7 +109,7 @@ test-windows: windows sheet-tool
 # Figures under Wine for docs/PERFORMANCE.md (both programs side by side).
 .PHONY: windows-figures
 windows-figures: test-windows
-	PARTS=figures scripts/test-windows.sh $(WINDOWS_DIR) $(BUILD_DIR)
+	bench/windows_figures.sh $(WINDOWS_DIR) $(BUILD_DIR)
 
 fuzz:
 	@$(DEPS) build fuzz
@@ -172,7 +173,7 @@ WEB_TOOLCHAIN := /usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake
 # node's own fetch cannot load a .wasm from a file path.
 WEB_ENV := NODE_PATH=/usr/share/nodejs
 WEB_NODE := node;--no-experimental-fetch
-.PHONY: web serve-web test-web
+.PHONY: web serve-web test-web bench-web
 web:
 	@$(DEPS) build web
 	$(WEB_ENV) cmake -S web -B $(WEB_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WEB_TOOLCHAIN) \
@@ -190,6 +191,10 @@ test-web: web
 	$(WEB_ENV) cmake --build $(WEB_TESTS_DIR) -j $(JOBS)
 	cd $(WEB_TESTS_DIR) && ctest --output-on-failure -j $(JOBS)
 	/usr/bin/python3 tests/web/browser_test.py $(WEB_DIR)/site
+
+# Figures, never a check: chromium's processor time on each of the page's screens.
+bench-web: web
+	/usr/bin/python3 bench/cpu_page.py $(WEB_DIR)/site
 
 # On purpose only: after a change meant to alter what the game shows, record
 # tests/game/golden/ anew, and rewrite the README's pictures.

@@ -2,16 +2,12 @@
 # Plays the desktop program in a real X window, as a player would, on a
 # 1024 x 768 virtual screen (Xvfb: no GPU, so the program presents through
 # its own span scaler), and once more under a window manager when openbox is
-# installed:
-#   - the command line: --help and --version exit 0, an unknown option 2;
-#   - --window opens a 640 x 480 window (the largest whole multiple that
-#     fits) showing the story at 1:1, pixel for pixel;
-#   - F11 takes the whole screen and the picture is drawn sharp at 1.6: close
-#     to the 640 x 480 picture enlarged twice with nearest, then linearly
-#     down, and far from a nearest-neighbour stretch; Alt+Enter goes back;
-#   - both switches in play keep the game going, and Esc ends it with 0;
-#   - started full screen (the default), Alt+Enter makes it a window;
-#   - every screen costs under 5 % of one core, in the window and full screen.
+# installed: the command line; --window opens a 640 x 480 window showing the
+# story pixel for pixel; F11 takes the whole screen drawn sharp at 1.6 (near
+# the picture enlarged twice with nearest, then linearly down) and Alt+Enter
+# comes back, in play too; started full screen (the default), Alt+Enter makes
+# it a window; every screen costs under 5 % of one core; Esc ends with 0; the
+# window is remembered, and one off the screen comes back.
 #
 # Usage: scripts/test-desktop-window.sh [BUILD_DIR]   (needs vornackle and
 # vn_sheet_picture built there; WINDOW_SHOT=FILE keeps a screenshot of play
@@ -63,54 +59,57 @@ echo "test-desktop-window: --help, --version and an unknown option answer as the
 
 prepare_references
 
-# Starts the program with ARGS and waits for its window (30 s at most).
+# Starts the program with ARGS and waits for its window (30 s at most) of
+# SIZE.
 start_game() {
+    local size=$1
+    shift
     "$build/vornackle" "$@" &
     GAME_PID=$!
     await_window 30 "vornackle $*"
+    wait_size "$size"
+}
+switch() {  # F11 or Alt+Enter, and the window's size after it
+    if [[ $1 == F11 ]]; then press F11; else xdotool keydown alt key Return keyup alt; fi
+    wait_size "$2"
+}
+quit() {
+    press Escape
+    wait_exit "$1"
+}
+window_place() {
+    xdotool getwindowgeometry "$window" | sed -n 's/ *Position: \([0-9-]*,[0-9-]*\).*/\1/p'
 }
 
 play_once() {
-    local label=$1
-    start_game --window
-    wait_size 640x480
+    local label=$1 key
+    start_game 640x480 --window
     wait_for_window story 30 check_story
     check_cpu "$label: story in a window"
     cp "$SHOTS/story.png" "$SHOTS/story-1x.png"
 
     # Full screen: the same picture, sharp at 1.6.
-    press F11
-    wait_size 1024x768
+    switch F11 1024x768
     check_sharp story-full "$SHOTS/story-1x.png" "test-desktop-window: $label"
     check_cpu "$label: story full screen"
-
-    press Return
-    sleep 1
-    check_cpu "$label: title full screen"
-    press space
-    sleep 1
-    check_cpu "$label: briefing full screen"
-    press Return
-    sleep 1
-    check_cpu "$label: play full screen"
+    for key in Return space Return; do
+        press $key
+        sleep 1
+        check_cpu "$label: after $key, full screen"
+    done
 
     # Back to the window in play, and the game goes on there.
-    xdotool keydown alt key Return keyup alt
-    wait_size 640x480
+    switch Alt+Enter 640x480
     wait_for_window playing 10 check_playing
     check_cpu "$label: play in a window"
     if [[ -n "${WINDOW_SHOT:-}" && "$label" == "window manager" ]]; then
         shot window-play
         cp "$SHOTS/window-play.png" "$WINDOW_SHOT"
     fi
-    press F11
-    wait_size 1024x768
-    press F11
-    wait_size 640x480
+    switch F11 1024x768
+    switch F11 640x480
     wait_for_window playing 10 check_playing
-
-    press Escape
-    wait_exit "$label"
+    quit "$label"
     echo "test-desktop-window: $label: window, full screen and back, every screen, Esc ends with 0"
 }
 
@@ -126,15 +125,12 @@ near_sharp() {
 start_full_screen() {
     local label=$1
     rm -f "$SETTINGS"
-    start_game
-    wait_size 1024x768
+    start_game 1024x768
     wait_for story-started-full 10 near_sharp ||
         fail "$label: started full screen, the story is not sharp"
-    xdotool keydown alt key Return keyup alt
-    wait_size 640x480
+    switch Alt+Enter 640x480
     wait_for_window story 10 check_story
-    press Escape
-    wait_exit "$label"
+    quit "$label"
     echo "test-desktop-window: $label: started full screen, sharp; Alt+Enter made it a window"
 }
 
@@ -142,21 +138,16 @@ start_full_screen() {
 # a window placed where no screen is comes back on the screen.
 remembered() {
     local label=$1 place
-    start_game
-    wait_size 640x480
-    place=$(xdotool getwindowgeometry "$window" | sed -n 's/ *Position: \([0-9-]*,[0-9-]*\).*/\1/p')
-    press Escape
-    wait_exit "$label"
+    start_game 640x480
+    quit "$label"
     grep -qx 'window=1' "$SETTINGS" || fail "$label: the window was not remembered"
     printf 'version=1\nwindow=1\nwindow_x=-5000\nwindow_y=4000\nwindow_width=640\nwindow_height=480\n' \
         >"$SETTINGS"
-    start_game
-    wait_size 640x480
-    place=$(xdotool getwindowgeometry "$window" | sed -n 's/ *Position: \([0-9-]*,[0-9-]*\).*/\1/p')
+    start_game 640x480
+    place=$(window_place)
     local x=${place%,*} y=${place#*,}
     ((x >= 0 && y >= 0 && x < 1024 && y < 768)) || fail "$label: a window off the screen stayed at $place"
-    press Escape
-    wait_exit "$label"
+    quit "$label"
     echo "test-desktop-window: $label: the window remembered; one off the screen came back at $place"
 }
 

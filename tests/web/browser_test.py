@@ -3,30 +3,26 @@
 
     browser_test.py SITE [--screenshot PNG]
 
-SITE is the folder `make web` writes (build-web/site). The page is served on
-localhost and chromium is driven over its DevTools socket. The checks: the
-size of everything the page loads (the time to its first picture is a figure
-printed); the story, title and briefing screens equal the desktop build's pictures of them
-(docs/*.png, written by the seam) pixel for pixel; in play Right moves the
-basket, jewels fall, the head-up lines show, and a key held when the page loses
-focus is let go; arrows, Space and Backspace neither scroll nor leave the page;
-marks remembered by the page show on the briefing and its button switches them;
-the touch buttons steer like keys; Esc ends the game and the page says so, and
-offers the recorded run, which the page then plays to its end. A
-page without its sprite sheet still plays, and a browser without WebAssembly
-gets a message. The page installs (a manifest Chromium finds no fault
-with), plays with no network (a server that answers nothing, then only 404)
-after a first visit, and shows a new build at the next visit with no file
-of the old; a scripted game controller plays, and lets go of its keys when
-unplugged; the sound switch outlives a reload.
-Last, each screen's processor time (all of chromium's processes, 8 s each) is
-printed. --screenshot saves the page in play (the README's picture).
+SITE is the folder `make web` writes (build-web/site), served on localhost;
+chromium is driven over its DevTools socket. The checks: the site's size; the
+story, title and briefing screens equal the desktop's pictures (docs/*.png)
+pixel for pixel; in play keys, touch buttons and a scripted controller move
+the basket, a key held when focus goes or the controller is unplugged is let
+go, and the page neither scrolls nor leaves; remembered marks and the sound
+switch outlive a reload; Esc ends the game and the recorded run plays to its
+end; the page plays without its sprite sheet and tells a browser without
+WebAssembly; it installs, plays with no network and takes a new build whole;
+the controller is looked for a third of the time until one is seen; a
+resting screen seldom wakes the page. Figures, not checks: the first
+picture's time and the play frame's work (`make bench-web`: each screen's
+processor time). --screenshot saves the page in play (the README's picture).
 
 No check reads the clock: each waits, bounded but generously, for what it
 looks for, and what depends on pace is counted in the page's own pictures or
 its controller's turns, so a loaded machine makes the test slower, not wrong.
 """
 import base64
+import contextlib
 import functools
 import gzip
 import http.server
@@ -108,7 +104,17 @@ def basket_x(rows):
     return sum(columns) / len(columns) if columns else None
 
 
+@functools.lru_cache(maxsize=None)
+def docs_picture(name):
+    with open(os.path.join(TOP, "docs", name), "rb") as f:
+        return read_png(f.read())
+
+
 # --- the browser --------------------------------------------------------------
+
+KEYS = {"Enter": (13, "Enter", "\r"), "Space": (32, " ", " "), "ArrowLeft": (37, "ArrowLeft", ""),
+        "ArrowRight": (39, "ArrowRight", ""), "Backspace": (8, "Backspace", ""),
+        "Escape": (27, "Escape", "")}
 
 
 class Page:
@@ -152,6 +158,10 @@ class Page:
             raise RuntimeError("%s: %s" % (expression, result["exceptionDetails"]))
         return result["result"].get("value")
 
+    def run(self, statement):
+        """Runs a statement in the page, whose value is of no interest."""
+        self.eval("(%s), 1" % statement)
+
     def wait_for(self, expression, seconds=30):
         end = time.time() + seconds
         while time.time() < end:
@@ -162,15 +172,17 @@ class Page:
 
     def reload(self):
         """True once the page has loaded anew and shows a picture."""
-        self.eval("window.vnBeforeReload = true, 1")
+        self.run("window.vnBeforeReload = true")
         self.send("Page.reload")
         return self.wait_for("!window.vnBeforeReload && " + PICTURE)
 
+    def visit(self, url, seconds=30):
+        """True once `url` shows a picture."""
+        self.send("Page.navigate", url=url)
+        return self.wait_for("location.href === %s && %s" % (json.dumps(url), PICTURE), seconds)
+
     def key(self, name, down):
-        codes = {"Enter": (13, "Enter", "\r"), "Space": (32, " ", " "),
-                 "ArrowLeft": (37, "ArrowLeft", ""), "ArrowRight": (39, "ArrowRight", ""),
-                 "Backspace": (8, "Backspace", ""), "Escape": (27, "Escape", "")}
-        vk, key, text = codes[name]
+        vk, key, text = KEYS[name]
         params = {"type": ("keyDown" if text else "rawKeyDown") if down else "keyUp",
                   "windowsVirtualKeyCode": vk, "nativeVirtualKeyCode": vk, "code": name,
                   "key": key}
@@ -217,40 +229,6 @@ class Page:
         return self.eval(SHOWS % (base64.b64encode(b"".join(want)).decode(), json.dumps(regions))) \
             or self.wait_for("window.vnShown")
 
-    def processes(self):
-        """Chromium's process and all of its descendants."""
-        children = {}
-        for pid in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                with open("/proc/%s/stat" % pid) as f:
-                    fields = f.read().rsplit(")", 1)[1].split()
-            except OSError:
-                continue
-            children.setdefault(int(fields[1]), []).append(int(pid))
-        found, todo = [], [self.process.pid]
-        while todo:
-            pid = todo.pop()
-            found.append(pid)
-            todo.extend(children.get(pid, []))
-        return found
-
-    def cpu_seconds(self):
-        total = 0
-        for pid in self.processes():
-            try:
-                with open("/proc/%d/stat" % pid) as f:
-                    fields = f.read().rsplit(")", 1)[1].split()
-                total += int(fields[11]) + int(fields[12])  # utime, stime
-            except OSError:
-                pass
-        return total / os.sysconf("SC_CLK_TCK")
-
-    def cpu_share(self, seconds):
-        """All of chromium's processor time over `seconds`, as % of one core."""
-        start, begin = self.cpu_seconds(), time.time()
-        time.sleep(seconds)
-        return 100 * (self.cpu_seconds() - start) / (time.time() - begin)
-
     def close(self):
         self.socket.close()
         self.process.terminate()
@@ -285,12 +263,44 @@ def serve(folder):
     return server, "http://127.0.0.1:%d/" % server.server_address[1]
 
 
+@contextlib.contextmanager
+def served(folder):
+    server, url = serve(folder)
+    try:
+        yield server, url
+    finally:
+        server.shutdown()
+        server.server_close()
+
+
 def open_page(chromium, url, before=None):
     page = Page(chromium, tempfile.mkdtemp(prefix="vn-chromium-"))
     if before:
         page.send("Page.addScriptToEvaluateOnNewDocument", source=before)
     page.send("Page.navigate", url=url)
     return page
+
+
+@contextlib.contextmanager
+def opened(chromium, url, before=None):
+    page = open_page(chromium, url, before)
+    try:
+        yield page
+    finally:
+        page.close()
+
+
+def build_copy(site, folder, build, remake=True):
+    """A copy of the site in `folder` whose program sets window.vnBuild, made
+    into a build of its own (its files' versions), unless not `remake`."""
+    shutil.copytree(site, folder, dirs_exist_ok=True)
+    with open(os.path.join(folder, "vornackle.js"), "a") as f:
+        f.write("\nwindow.vnBuild = '%s';\n" % build)
+    if remake:
+        subprocess.run(["cmake", "-DSITE=" + folder, "-DTEMPLATES=" + os.path.join(TOP, "web"),
+                        "-P", os.path.join(TOP, "web", "make_site.cmake")],
+                       check=True, stdout=subprocess.DEVNULL)
+    return folder
 
 
 # In the page: whether each picture drawn equals the one wanted (RGB rows) in
@@ -328,12 +338,6 @@ SCREENS = (("story", None, "story.png", ((0, 0, WIDTH, HEIGHT),)),
            ("play", "Enter", "play.png", (HEAD_UP,)))
 
 
-@functools.lru_cache(maxsize=None)
-def docs_picture(name):
-    with open(os.path.join(TOP, "docs", name), "rb") as f:
-        return read_png(f.read())
-
-
 def start_level(page, press, last="play"):
     """From the story to play (or `last`), `press(key)` pressing each screen's
     key once the screen shows. Returns the first screen that did not show."""
@@ -346,18 +350,23 @@ def start_level(page, press, last="play"):
             return None
 
 
-def basket_moves(page, hold, release, direction=1, distance=30):
-    """True if the basket walks `distance` pixels in `direction` while held,
-    within ten seconds (however few pictures a loaded machine draws)."""
-    start = basket_x(page.canvas(*BASKET_BAND))
-    hold()
-    end, now = time.time() + 10, start
+def basket_moves(page, hold, direction=1, distance=30):
+    """True if the basket walks `distance` pixels in `direction` while
+    `hold(True)` holds (until `hold(False)`), within ten seconds (however few
+    pictures a loaded machine draws)."""
+    start = now = basket_x(page.canvas(*BASKET_BAND))
+    hold(True)
+    end = time.time() + 10
     while start is not None and now is not None and (now - start) * direction < distance and \
             time.time() < end:
         time.sleep(0.05)
         now = basket_x(page.canvas(*BASKET_BAND))
-    release()
+    hold(False)
     return start is not None and now is not None and (now - start) * direction >= distance
+
+
+def right_key(page):
+    return lambda down: page.key("ArrowRight", down)
 
 
 def basket_rests(page, frames=10):
@@ -378,9 +387,9 @@ def lets_go(page, hold, let_go):
     both in the page, whatever the machine's speed. The basket must stop a
     few steps along, not walk on to the left edge 300 pixels away."""
     start = basket_x(page.canvas(*BASKET_BAND))
-    page.eval("(() => { %s; const at = vnTiming.pictures + 5, shown = Module.onPicture;"
-              " Module.onPicture = () => { shown(); if (vnTiming.pictures === at) {"
-              " Module.onPicture = shown; %s; } }; })(), 1" % (hold, let_go))
+    page.run("(() => { %s; const at = vnTiming.pictures + 5, shown = Module.onPicture;"
+             " Module.onPicture = () => { shown(); if (vnTiming.pictures === at) {"
+             " Module.onPicture = shown; %s; } }; })()" % (hold, let_go))
     rest = basket_rests(page)
     return None if start and rest and 0 < start - rest < 100 else "from %s to %s" % (start, rest)
 
@@ -396,8 +405,7 @@ def play_through(page, screenshot):
 
     rows = page.canvas()
     work_before = page.eval("Module.vnWork")
-    check(basket_moves(page, lambda: page.key("ArrowRight", True),
-                       lambda: page.key("ArrowRight", False)), "Right moves the basket")
+    check(basket_moves(page, right_key(page)), "Right moves the basket")
     check(page.wait_for_canvas(lambda now: differing(rows, now, (0, 0, WIDTH, 340)) > 0),
           "jewels fall")
     work_after = page.eval("Module.vnWork")
@@ -415,26 +423,24 @@ def play_through(page, screenshot):
 
     left = "dispatchEvent(new KeyboardEvent('key%s', {code: 'ArrowLeft', key: 'ArrowLeft'}))"
     why = lets_go(page, left % "down", "dispatchEvent(new Event('blur'))")
-    page.eval(left % "up")
+    page.run(left % "up")
     check(why is None, "a key held when focus goes is let go" + unless(why))
 
     # The touch buttons press the same keys.
     page.send("Emulation.setTouchEmulationEnabled", enabled=True, maxTouchPoints=1)
-    page.eval("window.dispatchEvent(new TouchEvent('touchstart')), 1")
-    box = page.eval("(() => { const r = document.querySelector('#touch button[data-vk=\"39\"]')"
-                    ".getBoundingClientRect(); return [r.x + r.width / 2, r.y + r.height / 2]; })()")
-    check(basket_moves(page, lambda: page.send("Input.dispatchTouchEvent", type="touchStart",
-                                               touchPoints=[{"x": box[0], "y": box[1]}]),
-                       lambda: page.send("Input.dispatchTouchEvent", type="touchEnd",
-                                         touchPoints=[]), 1, 20),
+    page.run("window.dispatchEvent(new TouchEvent('touchstart'))")
+    x, y = page.eval("(() => { const r = document.querySelector('#touch button[data-vk=\"39\"]')"
+                     ".getBoundingClientRect(); return [r.x + r.width / 2, r.y + r.height / 2]; })()")
+    check(basket_moves(page, lambda down: page.send(
+              "Input.dispatchTouchEvent", type="touchStart" if down else "touchEnd",
+              touchPoints=[{"x": x, "y": y}] if down else []), 1, 20),
           "the touch button Right moves the basket")
     page.send("Emulation.setTouchEmulationEnabled", enabled=False)
 
     if screenshot:
-        page.eval("document.getElementById('touch').hidden = true, 1")
-        shot = page.send("Page.captureScreenshot", format="png")
+        page.run("document.getElementById('touch').hidden = true")
         with open(screenshot, "wb") as f:
-            f.write(base64.b64decode(shot["data"]))
+            f.write(base64.b64decode(page.send("Page.captureScreenshot", format="png")["data"]))
         print("      screenshot: " + screenshot)
 
     page.tap("Escape")
@@ -446,7 +452,7 @@ def play_through(page, screenshot):
     # it (as a file chosen or dropped does) plays it through to its end.
     check(page.eval("!!document.getElementById('save')"), "the page offers to save the run")
     run = page.eval("btoa(String.fromCharCode(...Module.FS.readFile('/run.vnr')))")
-    page.eval("sessionStorage.setItem('vnWatch', %s), location.reload(), 1" % json.dumps(run))
+    page.run("sessionStorage.setItem('vnWatch', %s), location.reload()" % json.dumps(run))
     check(page.wait_for(PICTURE + " && !window.vnEnded"), "the saved run plays in the page")
     check(page.wait_for("!!window.vnEnded && /run has ended/.test("
                         "document.getElementById('note').textContent)", 120),
@@ -458,48 +464,37 @@ def wait_for_worker(page):
     return page.wait_for("navigator.serviceWorker.controller !== null")
 
 
+def installable(page):
+    return not page.send("Page.getInstallabilityErrors")["installabilityErrors"]
+
+
 def install_and_offline(chromium, site):
     """Installable; played with no network after a first visit; a new build
     seen at the next visit, with nothing of the old one."""
-    server, url = serve(site)
-    page = open_page(chromium, url)
-    try:
-        check(page.wait_for(PICTURE) and wait_for_worker(page),
-              "the service worker takes over")
-        errors = page.send("Page.getAppManifest").get("errors")
-        check(page.send("Page.getAppManifest").get("data") and not errors,
-              "the manifest parses with no error %s" % (errors or ""))
-        errors = page.send("Page.getInstallabilityErrors")["installabilityErrors"]
-        check(not errors, "chromium reports no installability error %s" % (errors or ""))
+    scratch = tempfile.mkdtemp(prefix="vn-site-")
+    with served(site) as (server, url), opened(chromium, url) as page:
+        check(page.wait_for(PICTURE) and wait_for_worker(page), "the service worker takes over")
+        manifest = page.send("Page.getAppManifest")
+        check(manifest.get("data") and not manifest.get("errors"),
+              "the manifest parses with no error %s" % (manifest.get("errors") or ""))
+        check(installable(page), "chromium reports no installability error")
         old = page.eval("vnVersion")
 
         server.folder = None
         check(page.reload() and page.shows(docs_picture("story.png")),
               "with no network the story screen appears")
         start_level(page, page.tap)
-        check(basket_moves(page, lambda: page.key("ArrowRight", True),
-                           lambda: page.key("ArrowRight", False)),
-              "with no network a level plays")
+        check(basket_moves(page, right_key(page)), "with no network a level plays")
         # A server that answers, but not with the page: the kept game.
         server.folder = os.path.join(site, "no such folder")
         check(page.reload() and page.shows(docs_picture("story.png")),
               "a server that answers 404 gets the kept game")
 
-        # A later build at the same address: its program marks the page.
-        changed = tempfile.mkdtemp(prefix="vn-site-")
-        shutil.copytree(site, changed, dirs_exist_ok=True)
-        with open(os.path.join(changed, "vornackle.js"), "a") as f:
-            f.write("\nwindow.vnBuild = 'later';\n")
-        subprocess.run(["cmake", "-DSITE=" + changed, "-DTEMPLATES=" + os.path.join(TOP, "web"),
-                        "-P", os.path.join(TOP, "web", "make_site.cmake")],
-                       check=True, stdout=subprocess.DEVNULL)
-        # The server changes again while the worker fetches that build: one
-        # file is not the one the build's worker names. Nothing of it is kept.
-        torn = tempfile.mkdtemp(prefix="vn-site-")
-        shutil.copytree(changed, torn, dirs_exist_ok=True)
-        with open(os.path.join(torn, "vornackle.js"), "a") as f:
-            f.write("\nwindow.vnBuild = 'torn';\n")
-        server.folder = torn
+        # A later build at the same address: its program marks the page. The
+        # server changes again while the worker fetches that build: one file
+        # is not the one the build's worker names. Nothing of it is kept.
+        later = build_copy(site, os.path.join(scratch, "later"), "later")
+        server.folder = build_copy(later, os.path.join(scratch, "torn"), "torn", remake=False)
         page.reload()
         page.eval("navigator.serviceWorker.getRegistration().then((r) => r.update())"
                   ".then(() => 1, () => 0)")
@@ -507,9 +502,7 @@ def install_and_offline(chromium, site):
                             "!r.installing && !r.waiting)") and
               page.eval("caches.keys()") == ["vornackle %s %s" % (url, old)],
               "a build that changes while it is fetched is not kept")
-        server.folder = changed
-        shutil.rmtree(torn, ignore_errors=True)
-
+        server.folder = later
         check(page.reload() and page.eval("window.vnBuild") == "later" and
               page.eval("vnVersion") != old, "the next visit shows the new build")
         names = page.eval("performance.getEntriesByType('resource').map((e) => e.name)")
@@ -518,11 +511,7 @@ def install_and_offline(chromium, site):
         check(page.wait_for("caches.keys().then((names) => names.length === 1 && "
                             "names[0].endsWith(' ' + vnVersion))"),
               "only the new build is kept")
-        shutil.rmtree(changed, ignore_errors=True)
-    finally:
-        page.close()
-        server.shutdown()
-        server.server_close()
+    shutil.rmtree(scratch, ignore_errors=True)
 
 
 def two_copies_offline(chromium, site):
@@ -530,37 +519,19 @@ def two_copies_offline(chromium, site):
     both install, and both start with no network afterwards (each keeps its
     own files; neither deletes the other's)."""
     root = tempfile.mkdtemp(prefix="vn-sites-")
-    for folder, build in (("game", "main"), ("game-beta", "beta")):
-        copy = os.path.join(root, folder)
-        shutil.copytree(site, copy)
-        with open(os.path.join(copy, "vornackle.js"), "a") as f:
-            f.write("\nwindow.vnBuild = '%s';\n" % build)
-        subprocess.run(["cmake", "-DSITE=" + copy, "-DTEMPLATES=" + os.path.join(TOP, "web"),
-                        "-P", os.path.join(TOP, "web", "make_site.cmake")],
-                       check=True, stdout=subprocess.DEVNULL)
-    server, url = serve(root)
-    page = Page(chromium, tempfile.mkdtemp(prefix="vn-chromium-"))
-
-    def visit(folder):
-        page.send("Page.navigate", url=url + folder + "/")
-        return page.wait_for("location.pathname === '/%s/' && window.vnTiming && "
-                             "vnTiming.pictures > 0" % folder, 15)
-
-    try:
-        for folder in ("game", "game-beta"):
-            check(visit(folder) and wait_for_worker(page) and
-                  not page.send("Page.getInstallabilityErrors")["installabilityErrors"],
-                  "/%s/ installs beside the other copy" % folder)
+    copies = (("game", "main"), ("game-beta", "beta"))
+    for folder, build in copies:
+        build_copy(site, os.path.join(root, folder), build)
+    with served(root) as (server, url), opened(chromium, "about:blank") as page:
+        for folder, _ in copies:
+            check(page.visit(url + folder + "/", 15) and wait_for_worker(page) and
+                  installable(page), "/%s/ installs beside the other copy" % folder)
         server.folder = None
-        for folder, build in (("game", "main"), ("game-beta", "beta")):
-            check(visit(folder) and page.eval("window.vnBuild") == build and
+        for folder, build in copies:
+            check(page.visit(url + folder + "/", 15) and page.eval("window.vnBuild") == build and
                   page.shows(docs_picture("story.png")),
                   "with no network /%s/ starts, as its own build" % folder)
-    finally:
-        page.close()
-        server.shutdown()
-        server.server_close()
-        shutil.rmtree(root, ignore_errors=True)
+    shutil.rmtree(root, ignore_errors=True)
 
 
 # A controller with the standard mapping, in place of the browser's, which
@@ -589,8 +560,6 @@ SCRIPTED_PAD = """
 LISTENING = """
 window.vnListening = {on: false, since: performance.now(), turns: []};  // [on, ms] of each
 (() => {
-  const add = EventTarget.prototype.addEventListener;
-  const remove = EventTarget.prototype.removeEventListener;
   const note = (on) => {
     const l = vnListening, now = performance.now();
     if (l.on === on) return;
@@ -598,14 +567,13 @@ window.vnListening = {on: false, since: performance.now(), turns: []};  // [on, 
     l.on = on;
     l.since = now;
   };
-  EventTarget.prototype.addEventListener = function (name, ...rest) {
-    if (this === window && name === 'gamepadconnected') note(true);
-    return add.call(this, name, ...rest);
-  };
-  EventTarget.prototype.removeEventListener = function (name, ...rest) {
-    if (this === window && name === 'gamepadconnected') note(false);
-    return remove.call(this, name, ...rest);
-  };
+  for (const [method, on] of [['addEventListener', true], ['removeEventListener', false]]) {
+    const original = EventTarget.prototype[method];
+    EventTarget.prototype[method] = function (name, ...rest) {
+      if (this === window && name === 'gamepadconnected') note(on);
+      return original.call(this, name, ...rest);
+    };
+  }
 })();
 """
 
@@ -614,8 +582,7 @@ def controller_found_by_turns(chromium, url):
     """Until a controller has been seen the page listens for one a third of
     the time; one plugged in while it does not is found by a held button,
     and from then on the page listens all the time."""
-    page = open_page(chromium, url, before="window.vnPadAtStart = false;" + SCRIPTED_PAD + LISTENING)
-    try:
+    with opened(chromium, url, "window.vnPadAtStart = false;" + SCRIPTED_PAD + LISTENING) as page:
         # Two whole turns of each: the first, cut by the page's start, and the
         # next, lengthened by the program's start, are left out.
         page.wait_for(PICTURE)
@@ -627,9 +594,9 @@ def controller_found_by_turns(chromium, url):
               "with no controller seen, the page listens a third of the time "
               "(turns of %s ms: %.2f)" % ([round(ms) for _, ms in turns], share))
         check(page.wait_for("!vnListening.on"), "the page stops listening between turns")
-        page.eval("vnPad.plug(true), vnPad.press(0, true), 1")  # its event is missed
+        page.run("vnPad.plug(true), vnPad.press(0, true)")  # its event is missed
         found = page.wait_for("localStorage.getItem('vornackle.controller') === 'true'")
-        page.eval("vnPad.press(0, false), 1")
+        page.run("vnPad.press(0, false)")
         check(found and page.wait_for_canvas(
                   lambda rows: differing(rows, docs_picture("story.png")) > 0) is not None,
               "a controller plugged in between turns is found by a held A, which goes on")
@@ -637,71 +604,55 @@ def controller_found_by_turns(chromium, url):
         time.sleep(3.5)
         check(page.eval("vnListening.on && vnListening.turns.length === 1"),
               "once a controller has been seen, the page listens all the time")
-    finally:
-        page.close()
 
 
 def controller_and_sound(chromium, url):
-    page = open_page(chromium, url, before=SCRIPTED_PAD)
-    try:
-        check(page.wait_for(PICTURE) and
-              page.eval("document.getElementById('sound').getAttribute('aria-pressed')") == "true",
-              "sound is on at the first visit")
-        page.eval("document.getElementById('sound').click(), 1")
-        check(page.reload() and page.eval("document.getElementById('sound').getAttribute('aria-pressed')") == "false"
-              and page.eval("Module.soundOff") is True, "the sound switch is kept across a reload")
+    with opened(chromium, url, SCRIPTED_PAD) as page:
+        pressed = "document.getElementById('sound').getAttribute('aria-pressed')"
+        check(page.wait_for(PICTURE) and page.eval(pressed) == "true", "sound is on at the first visit")
+        page.run("document.getElementById('sound').click()")
+        check(page.reload() and page.eval(pressed) == "false" and page.eval("Module.soundOff") is True,
+              "the sound switch is kept across a reload")
 
         def press(button):  # held until the page has read it twice
             polls = page.eval("vnPad.press(%d, true), vnPad.polls" % button)
             page.wait_for("vnPad.polls >= %d" % (polls + 2))
-            page.eval("vnPad.press(%d, false), 1" % button)
-
-        def holding(expression):
-            return lambda: page.eval(expression + ", 1")
+            page.run("vnPad.press(%d, false)" % button)
 
         # A: Enter, Space, Enter as each screen asks.
         screen = start_level(page, lambda name: press(0))
         check(screen is None and page.eval("!window.vnEnded"),
               "A goes on from the story, title and briefing to play" + unless(screen))
-        check(basket_moves(page, holding("vnPad.press(15, true)"), holding("vnPad.press(15, false)")),
+        check(basket_moves(page, lambda down: page.run("vnPad.press(15, %s)" % json.dumps(down))),
               "the d-pad moves the basket")
-        check(basket_moves(page, holding("vnPad.stick(-1)"), holding("vnPad.stick(0)"), -1),
+        check(basket_moves(page, lambda down: page.run("vnPad.stick(%d)" % -down), -1),
               "the left stick moves the basket")
         why = lets_go(page, "vnPad.press(14, true)", "vnPad.plug(false)")
         check(why is None, "unplugging the controller lets go of its keys" + unless(why))
-        page.eval("vnPad.press(14, false), vnPad.plug(true), 1")
+        page.run("vnPad.press(14, false), vnPad.plug(true)")
         press(8)  # Back: Esc
         check(page.wait_for("!!window.vnEnded"), "Back ends the game")
-    finally:
-        page.close()
 
 
-def cpu_per_screen(chromium, url):
-    """Chromium's processor time on each screen, as a new player meets them,
-    and how often the page's own timers wake it there."""
-    shares = []
-    page = open_page(chromium, url, before=(
-        "window.vnBeeps = 0; const start = AudioBufferSourceNode.prototype.start;"
-        "AudioBufferSourceNode.prototype.start = function (...args) {"
-        "  ++window.vnBeeps; return start.apply(this, args); };"
-        "window.vnWakes = 0; const later = window.setTimeout;"
-        "window.setTimeout = function (f, ...rest) {"
-        "  return later.call(this, (...a) => { ++window.vnWakes; return f(...a); }, ...rest); };"))
+# Counts the beeps played and the page's own timers' wakes.
+COUNTERS = """
+window.vnBeeps = 0; const start = AudioBufferSourceNode.prototype.start;
+AudioBufferSourceNode.prototype.start = function (...args) { ++vnBeeps; return start.apply(this, args); };
+window.vnWakes = 0; const later = window.setTimeout;
+window.setTimeout = function (f, ...rest) {
+  return later.call(this, (...a) => { ++vnWakes; return f(...a); }, ...rest);
+};
+"""
 
-    def measure(name, most_wakes=None):
-        wakes = page.eval("vnWakes")
-        share = page.cpu_share(8)
-        per_second = (page.eval("vnWakes") - wakes) / 8
-        shares.append((name, share, per_second))
-        if most_wakes is not None:
-            check(per_second <= most_wakes, "the %s screen wakes the page %.1f times a second"
-                  % (name, per_second))
 
-    try:
+def screens_at_rest(chromium, url, each):
+    """Each screen as a new player meets them, `each(page, name)` once it has
+    settled: story, title, briefing, play and the failed level."""
+    with opened(chromium, url, COUNTERS) as page:
         # Once the service worker has kept the site: a first visit's fetching
         # and storing is not a screen's cost.
         page.wait_for(PICTURE)
-        opened = time.time()
+        opened_at = time.time()
         wait_for_worker(page)
         # A screen that does not change rests: its prompt's blink, the rest's
         # fifth of a second and the controller's turns. Each screen is
@@ -709,11 +660,11 @@ def cpu_per_screen(chromium, url):
         # half-minute (a new player reads the story meanwhile), in which the
         # browser optimises and stores the program and ends the service
         # worker's start: one-offs of a few seconds each, whatever the screen.
-        time.sleep(max(0, 35 - (time.time() - opened)))
-        for name, key, most_wakes in (("story", "Enter", 8), ("title", "Space", 8),
-                                      ("briefing", "Enter", 8), ("play", None, None)):
+        time.sleep(max(0, 35 - (time.time() - opened_at)))
+        for name, key in (("story", "Enter"), ("title", "Space"), ("briefing", "Enter"),
+                          ("play", None)):
             time.sleep(3)
-            measure(name, most_wakes)
+            each(page, name)
             if key:
                 page.tap(key)
                 pressed = time.time()
@@ -725,38 +676,62 @@ def cpu_per_screen(chromium, url):
         check(page.wait_for("vnBeeps > 0 && Module.vnAudio.context.state === 'suspended'"),
               "the failed level beeps, and the sound stops when the beep is over")
         time.sleep(5)
-        measure("failed level", 1.5)
-    finally:
-        page.close()
-    # Beside them: what chromium itself spends once a page listens for
-    # controllers, and a bare 60 Hz loop drawing a 640 x 480 picture.
-    others = (
-        ("blank page listening for controllers",
-         "<script>addEventListener('gamepadconnected', () => {})</script>"),
-        ("bare 60 Hz canvas loop",
-         "<canvas width=640 height=480></canvas><script>"
-         "const c = document.querySelector('canvas').getContext('2d');"
-         "const p = c.createImageData(640, 480); let n = 0;"
-         "(function draw() { p.data.fill(n++ & 255); c.putImageData(p, 0, 0);"
-         " requestAnimationFrame(draw); })();</script>"))
-    folder = tempfile.mkdtemp(prefix="vn-others-")
-    server, other_url = serve(folder)
-    try:
-        for name, html in others:
-            with open(os.path.join(folder, "index.html"), "w") as f:
-                f.write(html)
-            page = open_page(chromium, other_url)
-            try:
-                time.sleep(1)
-                shares.append((name, page.cpu_share(8), None))
-            finally:
-                page.close()
-    finally:
-        server.shutdown()
-        shutil.rmtree(folder, ignore_errors=True)
-    for name, share, wakes in shares:
-        print("      cpu %-38s %5.1f %% of a core%s" %
-              (name, share, "" if wakes is None else ", woken %.1f times a second" % wakes))
+        each(page, "failed level")
+
+
+def wakes_per_second(page, seconds=8):
+    wakes = page.eval("vnWakes")
+    time.sleep(seconds)
+    return (page.eval("vnWakes") - wakes) / seconds
+
+
+def screens_rest(chromium, url):
+    """A resting screen wakes the page seldom: its prompt's blink, and with no
+    prompt only the controller's turns. (bench/cpu_page.py measures what each
+    screen costs.)"""
+    def each(page, name):
+        most = {"play": None, "failed level": 1.5}.get(name, 8)
+        if most:
+            wakes = wakes_per_second(page)
+            check(wakes <= most, "the %s screen wakes the page %.1f times a second" % (name, wakes))
+    screens_at_rest(chromium, url, each)
+
+
+def without_sprites_marks_or_webassembly(chromium, url):
+    # Without the sprite sheet the game still starts and plays.
+    with opened(chromium, url) as page:
+        page.send("Network.enable")
+        page.send("Network.setBlockedURLs", urls=["*playersprite.bmp"])
+        page.send("Page.reload", ignoreCache=True)
+        check(page.wait_for(PICTURE) and differing(page.canvas(), docs_picture("story.png")) > 0,
+              "without the sprite sheet the game starts, its story without a basket")
+        for name in ("Enter", "Space", "Enter"):
+            page.tap(name)
+            time.sleep(1)
+        lit = page.wait_for_canvas(lambda rows: any(any(rows[y]) for y in range(445, 480)))
+        check(lit and basket_x(lit) is None and not page.eval("!!window.vnEnded"),
+              "without the sprite sheet it plays, without a basket")
+
+    # Marks remembered by the browser reach the program as --marks; the
+    # button switches them in the running game (and remembers that). The
+    # briefing's red jewel at (182, 210): red at its corner, the black
+    # centre of its X.
+    with opened(chromium, url, "localStorage.setItem('vornackle.marks', 'true');") as page:
+        check(page.wait_for(PICTURE) and start_level(page, page.tap, "title") is None,
+              "the page with marks starts")
+        page.tap("Space")
+        check(page.wait_for_canvas(lambda rows: pixel(rows, 183, 211) == (255, 0, 0) and
+                                   pixel(rows, 187, 215) == (0, 0, 0)),
+              "remembered marks show on the briefing")
+        page.run("document.getElementById('marks').click()")
+        check(page.wait_for_canvas(lambda rows: pixel(rows, 183, 211) == (0, 0, 0)) and
+              page.eval("localStorage.getItem('vornackle.marks')") == "false",
+              "the Marks button switches them off and remembers it")
+
+    with opened(chromium, url, "delete window.WebAssembly;") as page:
+        check(page.wait_for("document.getElementById('note') && "
+                            "/WebAssembly/.test(document.getElementById('note').textContent)"),
+              "a browser without WebAssembly gets a message")
 
 
 def main():
@@ -769,70 +744,18 @@ def main():
     sizes = {}
     for folder, _, files in os.walk(site):
         for name in files:
-            path = os.path.join(folder, name)
-            with open(path, "rb") as f:
-                sizes[os.path.relpath(path, site)] = len(gzip.compress(f.read(), 9))
-    total = sum(sizes.values())
+            with open(os.path.join(folder, name), "rb") as f:
+                sizes[os.path.relpath(f.name, site)] = len(gzip.compress(f.read(), 9))
     print("      gzip: " + ", ".join("%s %d" % item for item in sorted(sizes.items())))
-    check(total <= MAX_GZIP_BYTES, "the whole site: %d bytes gzip" % total)
+    check(sum(sizes.values()) <= MAX_GZIP_BYTES, "the whole site: %d bytes gzip" % sum(sizes.values()))
 
-    server, url = serve(site)
-    try:
-        page = open_page(chromium, url)
-        try:
+    with served(site) as (_, url):
+        with opened(chromium, url) as page:
             play_through(page, screenshot)
-        finally:
-            page.close()
-
-        # Without the sprite sheet the game still starts and plays.
-        page = open_page(chromium, url)
-        try:
-            page.send("Network.enable")
-            page.send("Network.setBlockedURLs", urls=["*playersprite.bmp"])
-            page.send("Page.reload", ignoreCache=True)
-            check(page.wait_for(PICTURE) and differing(page.canvas(), docs_picture("story.png")) > 0,
-                  "without the sprite sheet the game starts, its story without a basket")
-            for name in ("Enter", "Space", "Enter"):
-                page.tap(name)
-                time.sleep(1)
-            lit = page.wait_for_canvas(lambda rows: any(any(rows[y]) for y in range(445, 480)))
-            check(lit and basket_x(lit) is None and not page.eval("!!window.vnEnded"),
-                  "without the sprite sheet it plays, without a basket")
-        finally:
-            page.close()
-
-        # Marks remembered by the browser reach the program as --marks; the
-        # button switches them in the running game (and remembers that). The
-        # briefing's red jewel at (182, 210): red at its corner, the black
-        # centre of its X.
-        page = open_page(chromium, url, before="localStorage.setItem('vornackle.marks', 'true');")
-        try:
-            check(page.wait_for(PICTURE) and start_level(page, page.tap, "title") is None,
-                  "the page with marks starts")
-            page.tap("Space")
-            check(page.wait_for_canvas(lambda rows: pixel(rows, 183, 211) == (255, 0, 0) and
-                                       pixel(rows, 187, 215) == (0, 0, 0)),
-                  "remembered marks show on the briefing")
-            page.eval("document.getElementById('marks').click(), 1")
-            check(page.wait_for_canvas(lambda rows: pixel(rows, 183, 211) == (0, 0, 0)) and
-                  page.eval("localStorage.getItem('vornackle.marks')") == "false",
-                  "the Marks button switches them off and remembers it")
-        finally:
-            page.close()
-
-        page = open_page(chromium, url, before="delete window.WebAssembly;")
-        try:
-            check(page.wait_for("document.getElementById('note') && "
-                                "/WebAssembly/.test(document.getElementById('note').textContent)"),
-                  "a browser without WebAssembly gets a message")
-        finally:
-            page.close()
-
+        without_sprites_marks_or_webassembly(chromium, url)
         controller_and_sound(chromium, url)
         controller_found_by_turns(chromium, url)
-        cpu_per_screen(chromium, url)
-    finally:
-        server.shutdown()
+        screens_rest(chromium, url)
     install_and_offline(chromium, site)
     two_copies_offline(chromium, site)
 
