@@ -15,8 +15,8 @@ namespace {
 constexpr int kKindShift = 20;
 
 // clang-format off
-EM_JS(void, vn_attach_input, (int keyDown, int keyUp, int focusLost, int advanceKey,
-                              int kindFactor), {
+EM_JS(void, vn_attach_input, (int keyDown, int keyUp, int focusLost, int close,
+                              int advanceKey, int kindFactor), {
     const VK_BACK = 0x08, VK_RETURN = 0x0D, VK_SPACE = 0x20, VK_ESCAPE = 0x1B,
           VK_LEFT = 0x25, VK_RIGHT = 0x27, VK_M = 0x4D;
     const keys = {ArrowLeft: VK_LEFT, ArrowRight: VK_RIGHT, Enter: VK_RETURN,
@@ -29,11 +29,14 @@ EM_JS(void, vn_attach_input, (int keyDown, int keyUp, int focusLost, int advance
         Module['vnWake'] = null;
         if (wake) wake();
     };
-    // The page's on-screen buttons press keys through this.
+    // The page's on-screen buttons press keys through this; a hall of fame's
+    // Submit ends the session as a window's close request does.
     Module['vnKey'] = (vk, down) => push(down ? keyDown : keyUp, vk);
+    Module['vnClose'] = () => push(close, 0);
     const onKey = (down) => (e) => {
         const vk = keys[e.code] || (e.key === ' ' ? VK_SPACE : keys[e.key]);
-        if (!vk) return;
+        // Keys typed into the page's fields (a hall of fame's initials) are theirs.
+        if (!vk || (e.target && e.target.tagName === 'INPUT')) return;
         // Arrows and Space must not scroll the page, Backspace must not go
         // back, and Enter or Space must not press a focused button.
         e.preventDefault();
@@ -131,7 +134,7 @@ namespace web {
 void AttachInput() {
     if (attached) return;
     vn_attach_input(backend::Event::KeyDown, backend::Event::KeyUp, backend::Event::FocusLost,
-                    backend::kAdvanceKey, 1 << kKindShift);
+                    backend::Event::Close, backend::kAdvanceKey, 1 << kKindShift);
     attached = true;
 }
 
