@@ -16,7 +16,8 @@
 #   make test-package    check the .deb: lintian, AppStream, manual page, desktop entry, start
 #   make test-desktop    the desktop program in a real window (Xvfb): switching, scaling, CPU
 #   make format / format-check
-#   make web             the game as a web page (build-web/site/); serve-web serves it
+#   make web             the game as a web page (build-web/site/); serve-web serves it;
+#                        BOARD_URL=https://board.example/ points it at a hall of fame
 #   make test-web        the seam suites under WebAssembly, the page in chromium
 #   make mutate          faults made one at a time: what the tests catch
 #   make test-weight     lines of tests against lines of code
@@ -158,6 +159,7 @@ test-weight:
 WEB_DIR ?= build-web
 WEB_TESTS_DIR ?= build-web-tests
 WEB_PORT ?= 8000
+BOARD_URL ?=
 WEB_TOOLCHAIN := /usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake
 # Debian's emcc finds its JavaScript optimiser's modules through NODE_PATH;
 # node's own fetch cannot load a .wasm from a file path.
@@ -167,7 +169,7 @@ WEB_NODE := node;--no-experimental-fetch
 web:
 	@$(DEPS) build web
 	$(WEB_ENV) cmake -S web -B $(WEB_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WEB_TOOLCHAIN) \
-	    -DCMAKE_BUILD_TYPE=Release
+	    -DCMAKE_BUILD_TYPE=Release "-DVORNACKLE_BOARD_URL=$(BOARD_URL)"
 	$(WEB_ENV) cmake --build $(WEB_DIR) -j $(JOBS) --target vn_site
 	@echo "web: $(WEB_DIR)/site/ ($$(cd $(WEB_DIR)/site && ls | tr '\n' ' '))"
 
