@@ -87,8 +87,8 @@ window.vnHallOfFame = (setting, page) => {
       initials = wanted;
       submit.disabled = true;
       show(element('p', 'Ending the game to send its run\u2026'));
-      // The session ends as a window's close request ends it: the run file
-      // is then whole, and the page's end calls ended() below.
+      // The session ends as the game's own Esc ends it: the run file is then
+      // whole, and the page's end calls ended() below.
       if (page.ended()) ended(); else page.close();
     });
     field.addEventListener('keydown', (e) => { if (e.key === 'Enter') submit.click(); });

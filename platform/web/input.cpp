@@ -15,8 +15,8 @@ namespace {
 constexpr int kKindShift = 20;
 
 // clang-format off
-EM_JS(void, vn_attach_input, (int keyDown, int keyUp, int focusLost, int close,
-                              int advanceKey, int kindFactor), {
+EM_JS(void, vn_attach_input, (int keyDown, int keyUp, int focusLost, int advanceKey,
+                              int kindFactor), {
     const VK_BACK = 0x08, VK_RETURN = 0x0D, VK_SPACE = 0x20, VK_ESCAPE = 0x1B,
           VK_LEFT = 0x25, VK_RIGHT = 0x27, VK_M = 0x4D;
     const keys = {ArrowLeft: VK_LEFT, ArrowRight: VK_RIGHT, Enter: VK_RETURN,
@@ -29,10 +29,8 @@ EM_JS(void, vn_attach_input, (int keyDown, int keyUp, int focusLost, int close,
         Module['vnWake'] = null;
         if (wake) wake();
     };
-    // The page's on-screen buttons press keys through this; a hall of fame's
-    // Submit ends the session as a window's close request does.
+    // The page's on-screen buttons press keys through this.
     Module['vnKey'] = (vk, down) => push(down ? keyDown : keyUp, vk);
-    Module['vnClose'] = () => push(close, 0);
     const onKey = (down) => (e) => {
         const vk = keys[e.code] || (e.key === ' ' ? VK_SPACE : keys[e.key]);
         // Keys typed into the page's fields (a hall of fame's initials) are theirs.
@@ -134,7 +132,7 @@ namespace web {
 void AttachInput() {
     if (attached) return;
     vn_attach_input(backend::Event::KeyDown, backend::Event::KeyUp, backend::Event::FocusLost,
-                    backend::Event::Close, backend::kAdvanceKey, 1 << kKindShift);
+                    backend::kAdvanceKey, 1 << kKindShift);
     attached = true;
 }
 
