@@ -31,12 +31,13 @@ window.vnHallOfFame = (setting, page) => {
 
   // --- the panel: what the board part of the page shows ----------------------
   const style = document.createElement('style');
-  style.textContent = '#hof{position:fixed;left:50%;bottom:12px;transform:translateX(-50%);' +
-    'z-index:4;max-width:min(640px,94vw);max-height:80vh;overflow:auto;padding:12px 16px;' +
-    'background:rgba(20,20,20,.95);border:1px solid #666;border-radius:8px;font-size:15px}' +
-    '#hof[hidden]{display:none}#hof table{border-collapse:collapse;margin:4px 0 10px}' +
-    '#hof td,#hof th{padding:2px 8px;text-align:right}#hof input{font:inherit;width:4em;' +
-    'text-transform:uppercase}#hof p{margin:6px 0}#hof h3{margin:8px 0 2px}';
+  style.textContent = '#hof{position:fixed;left:0;right:0;bottom:12px;margin:0 auto;' +
+    'width:fit-content;max-width:min(640px,94vw);max-height:80vh;overflow:auto;z-index:4;' +
+    'padding:12px 16px;background:rgba(20,20,20,.95);border:1px solid #666;' +
+    'border-radius:8px;font-size:15px}#hof[hidden]{display:none}' +
+    '#hof table{border-collapse:collapse;margin:4px 0 10px}#hof td,#hof th{padding:2px 8px;' +
+    'text-align:right;white-space:nowrap}#hof input{font:inherit;width:4em;' +
+    'text-transform:uppercase}#hof p{margin:6px 0}#hof h2{margin:0}#hof h3{margin:8px 0 2px}';
   document.head.appendChild(style);
   const panel = document.createElement('div');
   panel.id = 'hof';
@@ -135,9 +136,9 @@ window.vnHallOfFame = (setting, page) => {
       .catch(() => {
         const kept = keep(item);
         if (mine) {
-          show(element('p', kept ? 'The board cannot be reached now. Your run is kept in this ' +
-                       'browser and will be sent when the board is back.'
-                       : 'The board cannot be reached and this browser keeps no runs: ' +
+          show(element('p', kept ? 'The board cannot take the run now (out of reach or busy). ' +
+                       'It is kept in this browser and will be sent when the board is back.'
+                       : 'The board cannot take the run now and this browser keeps no runs: ' +
                        'save the run and send it later.'), again());
         }
         retryLater();
