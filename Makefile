@@ -183,14 +183,19 @@ test-web: web
 	$(WEB_ENV) cmake --build $(WEB_TESTS_DIR) -j $(JOBS)
 	cd $(WEB_TESTS_DIR) && ctest --output-on-failure -j $(JOBS)
 	/usr/bin/python3 tests/web/browser_test.py $(WEB_DIR)/site
+	$(MAKE) board
+	/usr/bin/python3 tests/web/board_page_test.py $(WEB_DIR)/site $(BOARD_DIR)
 
 # On purpose only: after a change meant to alter what the game shows, record
 # tests/game/golden/ anew, and rewrite the README's pictures.
 update-golden: build
 	cmake --build $(BUILD_DIR) --target update-golden
 
-update-screenshots: build
+# The page's pictures come from the real page in chromium, with a board of
+# this tree beside it.
+update-screenshots: build web board
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target update-screenshots
+	/usr/bin/python3 tools/screenshots/web_shots.py $(WEB_DIR)/site $(BOARD_DIR) docs
 
 # Only what gets installed is built for these.
 installable: deps
