@@ -26,6 +26,9 @@ window.vnHallOfFame = (setting, page) => {
     }
     return btoa(text);
   }
+  // An array the board sent, without holes (whatever else it sent).
+  const list = (value) => (Array.isArray(value) ? value.filter((e) => e !== null && e !== undefined)
+                           : []);
   const askJson = (path, seconds) => ask(path, {}, seconds)
     .then((r) => (r.ok ? r.json() : Promise.reject(new Error('the board answered ' + r.status))));
 
@@ -163,14 +166,14 @@ window.vnHallOfFame = (setting, page) => {
           : 'The board did not rank the run: ' + (run.line || run.status)), again());
       }
       const live = run.board === 'live';
-      const list = live ? 'live' : 'replay_verified';
+      const board = live ? 'live' : 'replay_verified';
       return askJson('board.json?n=1000', 10).catch(() => ({})).then((top) => {
-        const entry = (top[list] || []).find((e) => e.id === run.id);
+        const entry = list(top[board]).find((e) => e.id === run.id);
         const lines = [
           (mine ? 'Your run' : 'Your kept run (' + who + ')') + ' is on the ' +
             (live ? 'Live' : 'Replay-verified') + ' board' +
             (entry ? ', rank ' + entry.rank : '') + '.',
-          'Total ' + run.total + ' s; levels ' + (run.levels || []).join(' s, ') + ' s.'];
+          'Total ' + run.total + ' s; levels ' + list(run.levels).join(' s, ') + ' s.'];
         if (!live && run.live_reason) lines.push('Not live: ' + run.live_reason + '.');
         show(...lines.map((line) => element('p', line)), again(), close());
         panel.dataset.landed = run.id;
@@ -238,7 +241,7 @@ window.vnHallOfFame = (setting, page) => {
     for (const e of entries) {
       const row = rows.insertRow();
       row.dataset.id = e.id;
-      for (const text of [e.rank, e.initials, e.total + ' s', (e.levels || []).join(' '),
+      for (const text of [e.rank, e.initials, e.total + ' s', list(e.levels).join(' '),
                           String(e.date).slice(0, 10)]) {
         row.insertCell().textContent = text;
       }
@@ -256,8 +259,8 @@ window.vnHallOfFame = (setting, page) => {
     show(element('p', 'Asking the board\u2026'));
     askJson('board.json?n=20', 10).then((top) => {
       show(element('h2', 'Hall of fame'),
-           ...table('Live', Array.isArray(top.live) ? top.live : []),
-           ...table('Replay-verified', Array.isArray(top.replay_verified) ? top.replay_verified : []),
+           ...table('Live', list(top.live)),
+           ...table('Replay-verified', list(top.replay_verified)),
            element('p', 'Live runs started from the board\'s own challenge and arrived no ' +
                    'sooner than their length after it; every other genuine run is ' +
                    'replay-verified.'), close());
