@@ -1,18 +1,13 @@
 #!/usr/bin/python3
 """The page with a hall of fame, in a headless chromium against a real board.
 
-    board_page_test.py SITE BOARD_BUILD
+    board_page_test.py SITE BOARD_BUILD   (`make web`'s folder, `make board`'s)
 
-SITE is `make web`'s folder (with no board named), BOARD_BUILD `make board`'s
-(vornackle-board, and the vornackle that verifies). The board runs on loopback
-with a database of its own. A copy of the site on another origin is pointed at
-it: a bot in the page (the tests' bot, over the game's record read from the
-program's memory) plays a whole game from the board's challenge; it is
-submitted while the board is down, kept by the page, and sent when the board
-is back, once; it ranks live with the times `vornackle --verify` prints. The
-board's own copy of the site lists both boards, and Watch plays the run. The
-site as built, with no board, asks for nothing and shows nothing of one.
-Figures: the press of Submit to the rank shown, and the page's added weight.
+A bot in the page plays a whole game from the challenge of a board on another
+origin; submitted while the board is down, the run is kept, sent once when it
+is back, and ranked live with the times `vornackle --verify` prints. The
+board's own copy of the site lists both boards; Watch plays a run. With no
+board the page asks for nothing. Figures: Submit to rank shown, board.js.
 """
 import gzip
 import json
@@ -99,20 +94,20 @@ def kept(page):
 
 
 def start_board(build, db, *args):
-    for _ in range(50):  # the port of a board just stopped may take a moment
+    for attempt in range(50):  # the port of a board just stopped may take a moment
         try:
             return boardlib.Board(os.path.join(build, "vornackle-board"), db, *args)
         except RuntimeError:
+            if attempt == 49:
+                raise
             time.sleep(0.2)
-    return boardlib.Board(os.path.join(build, "vornackle-board"), db, *args)
 
 
 def verified_times(build, run):
     code, lines = boardlib.verify_lines(os.path.join(build, "vornackle"), run)
-    fastest = re.search(r"fastest total: (\d+) s", lines)
     attempts = re.findall(r"level (\d)  \w+ +(\d+) s", lines)
-    levels = [sum(int(s) for lv, s in attempts if int(lv) == n) for n in range(1, 6)]
-    return code, int(fastest.group(1)) if fastest else None, levels
+    return code, int(re.search(r"fastest total: (\d+) s", lines).group(1)), \
+        [sum(int(s) for lv, s in attempts if int(lv) == n) for n in range(1, 6)]
 
 
 def game_submitted_offline(chromium, build, root, db):
