@@ -77,7 +77,9 @@ window.vnHallOfFame = (setting, page) => {
 
   // --- submitting ---------------------------------------------------------------
   let initials = '';  // set by Submit, until the session has ended and the run is taken
+  let offered = false;  // a game of this session was completed
   function offer() {
+    offered = true;
     const field = element('input', undefined, {id: 'hof-initials', maxLength: 3,
                                                 autocomplete: 'off', spellcheck: false});
     field.setAttribute('aria-label', 'Your initials: three letters or digits');
@@ -103,9 +105,13 @@ window.vnHallOfFame = (setting, page) => {
     field.focus();
   }
 
-  // The session has ended: a run waiting for it is taken and sent.
+  // The session has ended: a run waiting for it is taken and sent; one with
+  // a completed game that was not submitted is offered again.
   function ended() {
-    if (!initials) return;
+    if (!initials) {
+      if (offered) offer();
+      return;
+    }
     let run;
     try {
       run = page.run();
