@@ -16,7 +16,8 @@
 #   make test-package    check the .deb: lintian, AppStream, manual page, desktop entry, start
 #   make test-desktop    the desktop program in a real window (Xvfb): switching, scaling, CPU
 #   make format / format-check
-#   make web             the game as a web page (build-web/site/); serve-web serves it
+#   make web             the game as a web page (build-web/site/); serve-web serves it;
+#                        BOARD_URL=https://board.example/ points it at a hall of fame
 #   make test-web        the seam suites under WebAssembly, the page in chromium
 #   make bench-web       the page's processor time on each screen (chromium)
 #   make mutate          faults made one at a time: what the tests catch
@@ -168,6 +169,7 @@ test-weight:
 WEB_DIR ?= build-web
 WEB_TESTS_DIR ?= build-web-tests
 WEB_PORT ?= 8000
+BOARD_URL ?=
 WEB_TOOLCHAIN := /usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake
 # Debian's emcc finds its JavaScript optimiser's modules through NODE_PATH;
 # node's own fetch cannot load a .wasm from a file path.
@@ -177,7 +179,7 @@ WEB_NODE := node;--no-experimental-fetch
 web:
 	@$(DEPS) build web
 	$(WEB_ENV) cmake -S web -B $(WEB_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WEB_TOOLCHAIN) \
-	    -DCMAKE_BUILD_TYPE=Release
+	    -DCMAKE_BUILD_TYPE=Release "-DVORNACKLE_BOARD_URL=$(BOARD_URL)"
 	$(WEB_ENV) cmake --build $(WEB_DIR) -j $(JOBS) --target vn_site
 	@echo "web: $(WEB_DIR)/site/ ($$(cd $(WEB_DIR)/site && ls | tr '\n' ' '))"
 
@@ -191,6 +193,8 @@ test-web: web
 	$(WEB_ENV) cmake --build $(WEB_TESTS_DIR) -j $(JOBS)
 	cd $(WEB_TESTS_DIR) && ctest --output-on-failure -j $(JOBS)
 	/usr/bin/python3 tests/web/browser_test.py $(WEB_DIR)/site
+	$(MAKE) board
+	/usr/bin/python3 tests/web/board_page_test.py $(WEB_DIR)/site $(BOARD_DIR)
 
 # Figures, never a check: chromium's processor time on each of the page's screens.
 bench-web: web
@@ -201,8 +205,11 @@ bench-web: web
 update-golden: build
 	cmake --build $(BUILD_DIR) --target update-golden
 
-update-screenshots: build
+# The page's pictures come from the real page in chromium, with a board of
+# this tree beside it.
+update-screenshots: build web board
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target update-screenshots
+	/usr/bin/python3 tools/screenshots/web_shots.py $(WEB_DIR)/site $(BOARD_DIR) docs
 
 # Only what gets installed is built for these.
 installable: deps

@@ -7,11 +7,22 @@
 #   cmake -DSITE=dir -DTEMPLATES=web -P web/make_site.cmake
 #
 # The templates are index.html, manifest.webmanifest and sw.js in TEMPLATES.
+#
+# With -DBOARD=URL it also writes the site's one setting, hall-of-fame.json
+# ({"board": ""} without). That file is no part of the version and the
+# service worker never keeps it: a site is pointed at a board by editing it.
 cmake_minimum_required(VERSION 3.25)
+
+if(DEFINED BOARD)
+  if(BOARD MATCHES "[\"\\\n]")
+    message(FATAL_ERROR "BOARD_URL holds a quote, a backslash or a line break")
+  endif()
+  file(WRITE ${SITE}/hall-of-fame.json "{\"board\": \"${BOARD}\"}\n")
+endif()
 
 set(templates index.html manifest.webmanifest sw.js)
 file(GLOB_RECURSE files RELATIVE ${SITE} ${SITE}/*)
-list(REMOVE_ITEM files ${templates})
+list(REMOVE_ITEM files ${templates} hall-of-fame.json)
 list(SORT files)
 
 set(digest "")

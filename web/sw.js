@@ -83,9 +83,15 @@ async function page(request) {
   }
 }
 
+// Only the site's own files: a hall of fame's answers (on this origin or
+// another) and the site's setting, hall-of-fame.json, which may change at
+// any time, always come from the network.
 self.addEventListener('fetch', (event) => {
   const request = event.request;
-  if (request.method !== 'GET' || new URL(request.url).origin !== location.origin) return;
+  if (request.method !== 'GET' || !request.url.startsWith(SCOPE) ||
+      new URL(request.url).pathname.endsWith('/hall-of-fame.json')) {
+    return;
+  }
   if (request.mode === 'navigate') {
     event.respondWith(page(request));
     return;

@@ -33,7 +33,8 @@ EM_JS(void, vn_attach_input, (int keyDown, int keyUp, int focusLost, int advance
     Module['vnKey'] = (vk, down) => push(down ? keyDown : keyUp, vk);
     const onKey = (down) => (e) => {
         const vk = keys[e.code] || (e.key === ' ' ? VK_SPACE : keys[e.key]);
-        if (!vk) return;
+        // Keys typed into the page's fields (a hall of fame's initials) are theirs.
+        if (!vk || (e.target && e.target.tagName === 'INPUT')) return;
         // Arrows and Space must not scroll the page, Backspace must not go
         // back, and Enter or Space must not press a focused button.
         e.preventDefault();

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/backend.h"
+#include "platform/core/core.h"
 #include "platform/web/page.h"
 
 namespace {
@@ -65,18 +66,30 @@ EM_JS(void, vn_play, (const int16_t* samples, int count), {
     source.start();
     if (context.state !== 'running') context.resume();
 });
+// A game was completed (its outcome's beep): the page may offer to submit
+// the run to a hall of fame.
+EM_JS(void, vn_game_complete, (), {
+    if (Module['onGameComplete']) Module['onGameComplete']();
+});
 // clang-format on
 
 }  // namespace
 
 namespace backend {
 
+// Beeps reach PlaySound in a page without WebAudio too (silent there): the
+// page learns of a completed game from its beep.
 bool OpenAudio(int samplesPerSecond) {
-    return web::OnPage() && vn_open_audio(samplesPerSecond) != 0;
+    if (!web::OnPage()) return false;
+    vn_open_audio(samplesPerSecond);
+    return true;
 }
 
 void PlaySound(const std::int16_t* samples, std::size_t count) {
-    if (web::OnPage()) vn_play(samples, static_cast<int>(count));
+    if (!web::OnPage()) return;
+    vn_play(samples, static_cast<int>(count));
+    UINT type = 0;
+    if (standin::BeepOfSamples(samples, &type) && type == MB_ICONEXCLAMATION) vn_game_complete();
 }
 
 }  // namespace backend
