@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/backend.h"
+#include "platform/seam.h"
 #include "platform/winapi.h"
 
 namespace headless {
@@ -19,7 +21,12 @@ struct Captures {
     std::vector<UINT> beeps;             // MessageBeep types, as their tones started
     std::string programDir;              // "" = the executable's own folder
     std::vector<backend::Event> events;  // the window's, not yet taken
+    // The hall of fame's stand-in (seam::ScriptHttp).
+    std::function<bool(const seam::HttpExchange&, backend::HttpAnswer*, std::string*)> http;
 };
+// backend::httpRequest over the headless backend: `http` above.
+bool ScriptedHttp(const char* method, const std::string& url, const std::string& body, int seconds,
+                  std::size_t limit, backend::HttpAnswer* answer, std::string* error);
 extern Captures captures;
 
 }  // namespace headless

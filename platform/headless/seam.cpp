@@ -216,11 +216,17 @@ void Reset() {
     standin::harness = &seamState;
     standin::UseClock(FrozenClock());
     captures = headless::Captures{};
+    backend::httpRequest = headless::ScriptedHttp;
     captures.beeps.reserve(4096);  // recording a beep in a benchmark's frame allocates nothing
     vn_seam_fail_allocs = 0;
     vn_seam_alloc_skip = 0;
     vn_seam_alloc_uses = 0;
     vn_seam_new_uses = 0;
+}
+
+void ScriptHttp(
+    std::function<bool(const HttpExchange&, backend::HttpAnswer*, std::string*)> script) {
+    captures.http = std::move(script);
 }
 
 void UseRealClock(bool real) {
