@@ -167,8 +167,8 @@ bool String(std::string_view value, std::string* text) {
                 for (int i = 1; i <= 4; ++i) {
                     const char h = value[at + i];
                     if (!std::isxdigit(static_cast<unsigned char>(h))) return false;
-                    code = code * 16 + static_cast<unsigned>(std::isdigit(h) ? h - '0'
-                                                                            : (h | 0x20) - 'a' + 10);
+                    code = code * 16 +
+                           static_cast<unsigned>(std::isdigit(h) ? h - '0' : (h | 0x20) - 'a' + 10);
                 }
                 at += 4;
                 c = code < 0x80 ? static_cast<char>(code) : '?';
@@ -285,8 +285,9 @@ int Verdict(const std::string& base, const std::string& body, std::uint64_t id) 
     if (status == "waiting") return -1;
     if (status == "refused" || status == "incompatible") {
         const std::string line = StringMember(body, "line");
-        Line(true, std::string(status == "refused" ? "the board refused " : "the board cannot rank ") +
-                       run + ": " + (line.empty() ? "it gave no reason" : line));
+        Line(true,
+             std::string(status == "refused" ? "the board refused " : "the board cannot rank ") +
+                 run + ": " + (line.empty() ? "it gave no reason" : line));
         return kRefused;
     }
     if (status != "verified") return -2;
@@ -306,11 +307,11 @@ int Verdict(const std::string& base, const std::string& body, std::uint64_t id) 
                                                            : "the board";
     std::size_t entries = 0;
     const std::uint64_t rank = RankOf(base, id, list, &entries);
-    std::string place = rank == 0                 ? "on " + named + " (" + base + "/)"
-                        : entries < 1000 && rank <= entries
-                            ? "rank " + std::to_string(rank) + " of " + std::to_string(entries) +
-                                  " on " + named
-                            : "rank " + std::to_string(rank) + " on " + named;
+    std::string place =
+        rank == 0 ? "on " + named + " (" + base + "/)"
+        : entries < 1000 && rank <= entries
+            ? "rank " + std::to_string(rank) + " of " + std::to_string(entries) + " on " + named
+            : "rank " + std::to_string(rank) + " on " + named;
     const std::string reason = StringMember(body, "live_reason");
     if (which == "replay-verified" && !reason.empty()) place += ", not live: " + reason;
     Line(false, run + " is verified: total " + std::to_string(total) + " s, " + place);
@@ -381,9 +382,9 @@ bool AskChallenge(const std::string& url, DWORD* counter) {
     } else {
         *counter = static_cast<DWORD>(start);
         const std::string expires = StringMember(answer.body, "expires");
-        Line(false, "a challenge from " + base + ": the counter starts at " +
-                        std::to_string(start) +
-                        (expires.empty() ? "" : "; the run can be live if it arrives by " + expires));
+        Line(false,
+             "a challenge from " + base + ": the counter starts at " + std::to_string(start) +
+                 (expires.empty() ? "" : "; the run can be live if it arrives by " + expires));
         return true;
     }
     Line(true, "no challenge from " + base + " (" + error +
@@ -396,7 +397,8 @@ int Submit(const std::string& url, const char* path, const std::string& initials
     std::vector<std::uint8_t> bytes;
     runfile::Status status = runfile::ReadBytes(path, &bytes);
     runfile::Run run;
-    if (status == runfile::Status::Complete) status = runfile::Parse(bytes.data(), bytes.size(), &run);
+    if (status == runfile::Status::Complete)
+        status = runfile::Parse(bytes.data(), bytes.size(), &run);
     if (!runfile::Readable(status)) {
         Line(true, std::string(path) + " " + runfile::Describe(status));
         return kBadRequest;
@@ -413,9 +415,8 @@ int Submit(const std::string& url, const char* path, const std::string& initials
     std::uint64_t id = 0;
     if (answer.status != 202 && answer.status != 200) {
         const std::string why = StringMember(answer.body, "error");
-        const std::string said =
-            "the board at " + base + " answered " + std::to_string(answer.status) +
-            (why.empty() ? "" : ": " + why);
+        const std::string said = "the board at " + base + " answered " +
+                                 std::to_string(answer.status) + (why.empty() ? "" : ": " + why);
         // Too many at once, or a board in trouble: another time may do.
         if (answer.status == 429 || answer.status >= 500 || answer.status < 400) {
             Line(true, said + "; try again later");

@@ -2,11 +2,11 @@
 // the system's library for it. Bounded as backend.h asks: the whole
 // exchange within its seconds, the answer within its size, http and https
 // only, no redirect followed.
+#include "platform/desktop/http.h"
+
 #include <curl/curl.h>
 
 #include <mutex>
-
-#include "platform/desktop/http.h"
 
 namespace {
 

@@ -28,16 +28,16 @@ VOID CALLBACK TimeUp(PVOID context, BOOLEAN) {
 std::string Why(DWORD code, bool timedOut) {
     if (timedOut || code == ERROR_WINHTTP_TIMEOUT) return "timed out";
     switch (code) {
-    case ERROR_WINHTTP_CANNOT_CONNECT:
-        return "cannot connect";
-    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
-        return "no such host";
-    case ERROR_WINHTTP_SECURE_FAILURE:
-        return "its certificate is not trusted";
-    case ERROR_WINHTTP_CONNECTION_ERROR:
-        return "the connection broke";
-    default:
-        return "WinHTTP error " + std::to_string(code);
+        case ERROR_WINHTTP_CANNOT_CONNECT:
+            return "cannot connect";
+        case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+            return "no such host";
+        case ERROR_WINHTTP_SECURE_FAILURE:
+            return "its certificate is not trusted";
+        case ERROR_WINHTTP_CONNECTION_ERROR:
+            return "the connection broke";
+        default:
+            return "WinHTTP error " + std::to_string(code);
     }
 }
 
@@ -78,13 +78,12 @@ bool HttpRequest(const char* method, const std::string& url, const std::string& 
     HINTERNET connection =
         session != nullptr ? WinHttpConnect(session, host.c_str(), parts.nPort, 0) : nullptr;
     Watch watch;
-    watch.request = connection != nullptr
-                        ? WinHttpOpenRequest(connection, verb.c_str(), path.c_str(), nullptr,
-                                             WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                             parts.nScheme == INTERNET_SCHEME_HTTPS
-                                                 ? WINHTTP_FLAG_SECURE
-                                                 : 0)
-                        : nullptr;
+    watch.request =
+        connection != nullptr
+            ? WinHttpOpenRequest(connection, verb.c_str(), path.c_str(), nullptr,
+                                 WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                 parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0)
+            : nullptr;
     HANDLE timer = nullptr;
     bool done = false;
     std::string tooLarge;
@@ -93,8 +92,8 @@ bool HttpRequest(const char* method, const std::string& url, const std::string& 
         DWORD features = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES;
         WinHttpSetOption(watch.request, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
         WinHttpSetTimeouts(watch.request, milliseconds, milliseconds, milliseconds, milliseconds);
-        if (!CreateTimerQueueTimer(&timer, nullptr, TimeUp, &watch, static_cast<DWORD>(milliseconds),
-                                   0, WT_EXECUTEONLYONCE)) {
+        if (!CreateTimerQueueTimer(&timer, nullptr, TimeUp, &watch,
+                                   static_cast<DWORD>(milliseconds), 0, WT_EXECUTEONLYONCE)) {
             timer = nullptr;
         }
         const bool post = verb == L"POST";
@@ -105,9 +104,9 @@ bool HttpRequest(const char* method, const std::string& url, const std::string& 
                                post ? static_cast<DWORD>(-1) : 0,
                                post ? const_cast<char*>(body.data()) : nullptr, size, size, 0) &&
             WinHttpReceiveResponse(watch.request, nullptr) &&
-            WinHttpQueryHeaders(watch.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                                WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize,
-                                WINHTTP_NO_HEADER_INDEX)) {
+            WinHttpQueryHeaders(
+                watch.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX)) {
             answer->status = static_cast<int>(status);
             char chunk[8192];
             for (;;) {

@@ -2,6 +2,8 @@
 // scripted HTTP and a scripted clock: the challenge that starts the recorded
 // counter, a run sent and placed, and what every kind of failure says and
 // returns. The program's entry is compiled here as CoreMain.
+#include "platform/core/board.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,7 +18,6 @@
 
 #include "game/game_data.h"
 #include "graphics/display.h"
-#include "platform/core/board.h"
 #include "platform/core/run_file.h"
 #include "platform/seam.h"
 
@@ -48,26 +49,27 @@ struct Board {
     std::uint64_t now = 0;  // the scripted clock, microseconds
 
     void Install() {
-        seam::ScriptHttp([this](const seam::HttpExchange& e, backend::HttpAnswer* a, std::string* error) {
-            asked.push_back(e);
-            const std::string key = e.method + " " + e.url.substr(sizeof kBoard - 1);
-            auto found = answers.find(key);
-            if (found == answers.end()) {
-                a->status = 404;
-                a->body = "{\"error\":\"no such page\"}";
+        seam::ScriptHttp(
+            [this](const seam::HttpExchange& e, backend::HttpAnswer* a, std::string* error) {
+                asked.push_back(e);
+                const std::string key = e.method + " " + e.url.substr(sizeof kBoard - 1);
+                auto found = answers.find(key);
+                if (found == answers.end()) {
+                    a->status = 404;
+                    a->body = "{\"error\":\"no such page\"}";
+                    return true;
+                }
+                auto& list = found->second;
+                const auto answer = list.front();
+                if (list.size() > 1) list.erase(list.begin());
+                if (answer.first == 0) {
+                    *error = answer.second;
+                    return false;
+                }
+                a->status = answer.first;
+                a->body = answer.second;
                 return true;
-            }
-            auto& list = found->second;
-            const auto answer = list.front();
-            if (list.size() > 1) list.erase(list.begin());
-            if (answer.first == 0) {
-                *error = answer.second;
-                return false;
-            }
-            a->status = answer.first;
-            a->body = answer.second;
-            return true;
-        });
+            });
         seam::UseRealClock(true);
         seam::UseScriptedClock([this] { return now; },
                                [this](std::uint64_t until) { now = std::max(now, until); },
@@ -130,8 +132,9 @@ TEST(BoardJson, ReadsOnlyTheMembersOfWellFormedAnswers) {
     EXPECT_TRUE(Member(items[0], "id", &v) && Number(v, &n) && n == 8);
     EXPECT_FALSE(Member(answer, "rank", &v));
     // Anything not whole is nothing: cut, trailing bytes, bare words, too deep.
-    for (const std::string& bad : std::vector<std::string>{R"({"id":7)", R"({"id":7}x)", R"({"id" 7})", R"({"id":7,})", "<html>", "",
-          R"({"id":"7)", std::string(40, '[') + std::string(40, ']')}) {
+    for (const std::string& bad : std::vector<std::string>{
+             R"({"id":7)", R"({"id":7}x)", R"({"id" 7})", R"({"id":7,})", "<html>", "",
+             R"({"id":"7)", std::string(40, '[') + std::string(40, ']')}) {
         EXPECT_FALSE(Member(bad, "id", &v)) << bad;
     }
     EXPECT_TRUE(String(R"("a\"b\\c\u0041\u00e9\n")", &text));
@@ -153,7 +156,9 @@ TEST(BoardOptions, UrlsAndInitials) {
     std::string initials;
     EXPECT_TRUE(board::TakeInitials("ab9", &initials));
     EXPECT_EQ("AB9", initials);
-    for (const char* bad : {"AB", "ABCD", "A-B", "AB ", "\xc3\x89" "A"}) {
+    for (const char* bad : {"AB", "ABCD", "A-B", "AB ",
+                            "\xc3\x89"
+                            "A"}) {
         EXPECT_FALSE(board::TakeInitials(bad, &initials)) << bad;
     }
 }
@@ -182,8 +187,9 @@ TEST_F(BoardTest, AChallengeStartsTheRecordedCounterAtTheBoardsValue) {
     runfile::Run run;
     ASSERT_EQ(runfile::Status::Complete, runfile::ReadFile(path.c_str(), &run));
     // The first reading is the first step from 0.
-    auto tick = std::find_if(run.events.begin(), run.events.end(),
-                             [](const runfile::Event& e) { return e.kind == runfile::Event::Tick; });
+    auto tick = std::find_if(run.events.begin(), run.events.end(), [](const runfile::Event& e) {
+        return e.kind == runfile::Event::Tick;
+    });
     ASSERT_NE(run.events.end(), tick);
     EXPECT_LE(tick->value - 4294967000u, 10000u) << "first reading " << tick->value;
     EXPECT_NE(std::string::npos, Said().find("--submit \"" + path + "\" --board"));
@@ -222,18 +228,20 @@ TEST_F(BoardTest, WithoutAChallengeTheGamePlaysAsBefore) {
 // A run sent, polled until checked, and placed with its rank on its board.
 TEST_F(BoardTest, ASubmittedRunIsPlacedOnItsBoard) {
     board.answers["POST /runs?initials=AB1"] = {{202, R"({"id":7,"status":"waiting"})"}};
-    board.answers["GET /runs/7"] = {{200, R"({"id":7,"status":"waiting"})"},
-                                    {0, "the connection broke"},
-                                    {200, kVerifiedLive}};
+    board.answers["GET /runs/7"] = {
+        {200, R"({"id":7,"status":"waiting"})"}, {0, "the connection broke"}, {200, kVerifiedLive}};
     board.answers["GET /board.json?n=1000"] = {
-        {200, R"({"live":[{"rank":1,"id":3},{"rank":2,"id":7}],"replay_verified":[{"rank":1,"id":7}]})"}};
+        {200,
+         R"({"live":[{"rank":1,"id":3},{"rank":2,"id":7}],"replay_verified":[{"rank":1,"id":7}]})"}};
     EXPECT_EQ(board::kVerified, Run({"--submit", kRun, "--board", kBoard, "--initials", "ab1"}));
     std::ifstream file(kRun, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string bytes((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
     ASSERT_EQ(1, board.Asked("POST", "/runs?initials=AB1"));
     EXPECT_EQ(bytes, board.asked[0].body);
     EXPECT_EQ(3, board.Asked("GET", "/runs/7"));
-    EXPECT_LE(board.now, 5000000u) << "the polls wait a few seconds at most when the board is quick";
+    EXPECT_LE(board.now, 5000000u)
+        << "the polls wait a few seconds at most when the board is quick";
     EXPECT_NE(std::string::npos,
               Said().find("run 7 is verified: total 122 s, rank 2 of 2 on the live board"))
         << Said();
@@ -275,28 +283,62 @@ TEST_F(BoardTest, EachFailureHasItsCodeAndItsLine) {
         {"missing file", "/no/such.vnr", {}, {}, board::kBadRequest, "cannot be opened"},
         {"not a run", notARun, {}, {}, board::kBadRequest, "is not a recorded run"},
         {"too large", tooLarge, {}, {}, board::kBadRequest, "too large"},
-        {"unreachable", kRun, {{0, "cannot connect"}}, {}, board::kUnreachable,
+        {"unreachable",
+         kRun,
+         {{0, "cannot connect"}},
+         {},
+         board::kUnreachable,
          "cannot reach the board at http://board.test: cannot connect"},
-        {"refused request", kRun, {{400, R"({"error":"the body is not a run"})"}}, {},
-         board::kRefused, "answered 400: the body is not a run"},
-        {"too many", kRun, {{429, R"({"error":"slow down"})"}}, {}, board::kUnreachable,
+        {"refused request",
+         kRun,
+         {{400, R"({"error":"the body is not a run"})"}},
+         {},
+         board::kRefused,
+         "answered 400: the body is not a run"},
+        {"too many",
+         kRun,
+         {{429, R"({"error":"slow down"})"}},
+         {},
+         board::kUnreachable,
          "try again later"},
         {"board in trouble", kRun, {{500, "oops"}}, {}, board::kUnreachable, "answered 500"},
         {"garbage", kRun, {{202, "<html>"}}, {}, board::kUnreachable, "makes no sense"},
-        {"refused run", kRun, {{202, waiting}},
-         {{200, R"({"id":7,"status":"refused","line":"it differs\u001b[2J"})"}}, board::kRefused,
+        {"refused run",
+         kRun,
+         {{202, waiting}},
+         {{200, R"({"id":7,"status":"refused","line":"it differs\u001b[2J"})"}},
+         board::kRefused,
          "the board refused run 7: it differs?[2J"},
-        {"incompatible", kRun, {{202, waiting}},
+        {"incompatible",
+         kRun,
+         {{202, waiting}},
          {{200, R"({"id":7,"status":"incompatible","line":"another sprite sheet"})"}},
-         board::kRefused, "cannot rank run 7: another sprite sheet"},
-        {"garbage poll", kRun, {{202, waiting}}, {{200, R"({"id":7,"status":"fine"})"}},
-         board::kUnreachable, "about run 7 makes no sense"},
-        {"never checked", kRun, {{202, waiting}}, {{200, waiting}}, board::kNoVerdict,
+         board::kRefused,
+         "cannot rank run 7: another sprite sheet"},
+        {"garbage poll",
+         kRun,
+         {{202, waiting}},
+         {{200, R"({"id":7,"status":"fine"})"}},
+         board::kUnreachable,
+         "about run 7 makes no sense"},
+        {"never checked",
+         kRun,
+         {{202, waiting}},
+         {{200, waiting}},
+         board::kNoVerdict,
          "still waits for the board's verdict after 60 s; it will be at http://board.test/runs/7"},
-        {"gone while waiting", kRun, {{202, waiting}}, {{0, "timed out"}}, board::kNoVerdict,
+        {"gone while waiting",
+         kRun,
+         {{202, waiting}},
+         {{0, "timed out"}},
+         board::kNoVerdict,
          "still waits"},
-        {"no whole game", kRun, {{202, waiting}}, {{200, R"({"id":7,"status":"verified"})"}},
-         board::kVerified, "not ranked"},
+        {"no whole game",
+         kRun,
+         {{202, waiting}},
+         {{200, R"({"id":7,"status":"verified"})"}},
+         board::kVerified,
+         "not ranked"},
     };
     for (const Case& c : cases) {
         board.answers.clear();
