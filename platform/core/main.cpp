@@ -189,8 +189,6 @@ int RunProgram(int argc, char** argv) {
             return Refuse("--board and --counter-start both choose where the counter starts");
         }
     }
-    // Sending a run shows nothing and keeps no settings.
-    if (submitPath != nullptr) backend::ShowNothing();
     const char* error = nullptr;
     if (!backend::TakeOptions(static_cast<int>(rest.size()), rest.data(), &error)) {
         return Refuse(std::string("unknown option '") + (error != nullptr ? error : "") +
@@ -200,6 +198,8 @@ int RunProgram(int argc, char** argv) {
         return Refuse("this program speaks to no board");
     }
     if (submitPath != nullptr) {
+        // Sending a run shows nothing and keeps no settings.
+        backend::ShowNothing();
         if (initials.empty() && !board::AskInitials(&initials)) {
             return Refuse("--submit needs --initials ABC: three of A-Z and 0-9");
         }
