@@ -12,8 +12,8 @@
 #      back on the screen;
 #   console: vornackle.com, the console companion: the run corpus verified
 #      with and without a display, a bad file, what it hands to vornackle.exe;
-#      a run sent to a scripted board on loopback through WinHTTP, and
-#      vornackle.exe's challenge from it before the game;
+#   board: a run sent by vornackle.com to a scripted board on loopback
+#      through WinHTTP, and vornackle.exe's challenge from it before the game;
 #   3. vornackle-classic.exe, the game on the real Win32/DirectDraw: the
 #      story, title, briefing and play screens appear after the right keys,
 #      the basket frames match the sprite sheet pixel for pixel (the same
@@ -24,7 +24,7 @@
 # built with tests, their programs under tests/; LINUX_BUILD_DIR the Linux
 # vornackle and vn_sheet_picture. The Wine prefixes live outside the
 # repository and are reused between runs (VORNACKLE_WINEPREFIX overrides
-# where). PARTS (default "suites desktop classic") picks parts; PARTS=figures
+# where). PARTS (default "suites console board desktop classic") picks parts; PARTS=figures
 # prints the figures of docs/PERFORMANCE.md instead (make windows-figures):
 # CPU per screen of both programs, start-up to the first picture, and the
 # pacing of play frames, side by side in one run.
@@ -40,7 +40,7 @@ SHEET=${VORNACKLE_SHEET:-$root/assets/playersprite.bmp}
 PICTURE_TOOL=$linux_build/vn_sheet_picture
 PREFIXES=${VORNACKLE_WINEPREFIX:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/vornackle}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-PARTS=${PARTS:-suites console desktop classic}
+PARTS=${PARTS:-suites console board desktop classic}
 
 GAME_PID=
 cleanup() {
@@ -145,7 +145,6 @@ run_console() {
     echo "test-windows: and the same with a display"
     wineserver -k 2>/dev/null || true
     stop_xvfb
-    run_board
 }
 
 # --- a hall of fame through WinHTTP --------------------------------------------
@@ -154,11 +153,15 @@ run_console() {
 # exit 4; vornackle.exe --board asks for a challenge before its game.
 BOARD_PID=
 run_board() {
-    local dir=$SHOTS/console status=0 port
-    rm -f "$dir/port" "$dir/board.log"
+    export WINEPREFIX=$PREFIXES/wine-prefix-desktop
+    make_prefix
+    local dir=$SHOTS/board status=0 port
+    mkdir -p "$dir"
+    cp "$windows_build/vornackle.com" "$windows_build/vornackle.exe" "$SHEET" "$dir/"
+    cp "$root/tests/runs/web-quit-l1.vnr" "$dir/quit.vnr"
     timeout 300 python3 "$root/tests/platform/scripted_board.py" "$dir/port" "$dir/board.log" &
     BOARD_PID=$!
-    for _ in $(seq 50); do [[ -s "$dir/port" ]] && break; sleep 0.1; done
+    for _ in $(seq 100); do [[ -s "$dir/port" ]] && break; sleep 0.2; done
     port=$(cat "$dir/port") || fail "the scripted board did not start"
     printf '@echo off\r\nvornackle --submit %%1 --board http://127.0.0.1:%%2/ --initials abc\r\necho errorlevel=%%ERRORLEVEL%%\r\n' \
         >"$dir/submit.bat"
@@ -171,6 +174,8 @@ run_board() {
     ((status == 4)) && grep -q 'cannot reach the board' "$dir/err.txt" ||
         fail "vornackle.com --submit to no board exited $status: $(cat "$dir/err.txt")"
     # The game asks before it starts; Esc on the story ends it, recorded.
+    # Wine's desktop, started above with no display, goes first.
+    wineserver -k 2>/dev/null || true
     SCREEN_SIZE=1024x768x24 start_xvfb
     (cd "$dir" && exec wine "$dir/vornackle.exe" --window --board "http://127.0.0.1:$port" \
         --record board.vnr >"$dir/game.txt" 2>&1) &

@@ -430,8 +430,11 @@ int Submit(const std::string& url, const char* path, const std::string& initials
         return kUnreachable;
     }
     const std::string where = base + "/runs/" + std::to_string(id);
-    Line(false, std::string(answer.status == 200 ? "sent before" : "sent") + " as run " +
-                    std::to_string(id) + " (" + where + "); waiting for the board's verdict");
+    Line(false,
+         std::string(answer.status == 200 ? "sent before" : "sent") + " as run " +
+             std::to_string(id) + " (" + where + ")" +
+             (StringMember(answer.body, "status") == "waiting" ? "; waiting for the board's verdict"
+                                                               : ""));
     // Polled at 0.25, 0.5, 1, 2, 2... s, within the wait; the count bounds the
     // loop whatever the clock does.
     const std::uint64_t deadline = Now() + kVerdictSeconds * 1000000ull;

@@ -8,6 +8,8 @@
 #include <winhttp.h>
 // clang-format on
 
+#include <algorithm>
+
 #include "platform/desktop/http.h"
 
 namespace {
@@ -73,6 +75,7 @@ bool HttpRequest(const char* method, const std::string& url, const std::string& 
     const std::wstring verb(method, method + std::char_traits<char>::length(method));
 
     const int milliseconds = seconds * 1000;
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(milliseconds);
     HINTERNET session = WinHttpOpen(L"vornackle", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     HINTERNET connection =
@@ -110,10 +113,20 @@ bool HttpRequest(const char* method, const std::string& url, const std::string& 
             answer->status = static_cast<int>(status);
             char chunk[8192];
             for (;;) {
-                DWORD got = 0;
-                if (!WinHttpReadData(watch.request, chunk, sizeof chunk, &got)) break;
-                if (got == 0) {
+                // Only what has come is read, and each wait is no longer
+                // than the time left, so that a board dripping its answer is
+                // left on time even where closing does not cancel a read.
+                const ULONGLONG now = GetTickCount64();
+                if (now >= deadline) break;
+                DWORD left = static_cast<DWORD>(deadline - now), come = 0, got = 0;
+                WinHttpSetOption(watch.request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &left, sizeof left);
+                if (!WinHttpQueryDataAvailable(watch.request, &come)) break;
+                if (come == 0) {
                     done = true;
+                    break;
+                }
+                if (!WinHttpReadData(watch.request, chunk, std::min<DWORD>(come, sizeof chunk),
+                                     &got)) {
                     break;
                 }
                 if (answer->body.size() + got > limit) {
@@ -133,7 +146,8 @@ bool HttpRequest(const char* method, const std::string& url, const std::string& 
     if (connection != nullptr) WinHttpCloseHandle(connection);
     if (session != nullptr) WinHttpCloseHandle(session);
     if (!done) {
-        *error = !tooLarge.empty() ? tooLarge : Why(code, watch.closed);
+        *error =
+            !tooLarge.empty() ? tooLarge : Why(code, watch.closed || GetTickCount64() >= deadline);
         answer->status = 0;
         return false;
     }
