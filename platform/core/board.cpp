@@ -21,10 +21,6 @@
 #define VN_FILENO(f) fileno(f)
 #endif
 
-namespace backend {
-HttpFunction httpRequest = nullptr;
-}
-
 namespace board {
 
 namespace json {

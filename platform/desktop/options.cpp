@@ -4,13 +4,11 @@
 #include <cstring>
 
 #include "platform/backend.h"
-#include "platform/desktop/http.h"
 #include "platform/desktop/settings.h"
 
 namespace backend {
 
 bool TakeOptions(int argc, char** argv, const char** error) {
-    httpRequest = desktop::HttpRequest;
     desktop::LoadSettings(desktop::SettingsPath(), &desktop::settings);
     desktop::Settings& s = desktop::settings;
     for (int i = 0; i < argc; ++i) {

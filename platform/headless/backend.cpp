@@ -33,22 +33,6 @@ std::uint32_t Checksum(const std::uint8_t* pixels, int pitch) {
 
 }  // namespace
 
-bool ScriptedHttp(const char* method, const std::string& url, const std::string& body, int seconds,
-                  std::size_t limit, backend::HttpAnswer* answer, std::string* error) {
-    answer->status = 0;
-    answer->body.clear();
-    if (!captures.http) {
-        *error = "no board here";
-        return false;
-    }
-    if (!captures.http(seam::HttpExchange{method, url, body, seconds}, answer, error)) return false;
-    if (answer->body.size() > limit) {
-        *error = "an answer over " + std::to_string(limit) + " bytes";
-        return false;
-    }
-    return true;
-}
-
 }  // namespace headless
 
 using headless::captures;

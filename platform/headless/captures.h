@@ -21,12 +21,9 @@ struct Captures {
     std::vector<UINT> beeps;             // MessageBeep types, as their tones started
     std::string programDir;              // "" = the executable's own folder
     std::vector<backend::Event> events;  // the window's, not yet taken
-    // The hall of fame's stand-in (seam::ScriptHttp).
+    // The hall of fame's board, scripted (seam::ScriptHttp).
     std::function<bool(const seam::HttpExchange&, backend::HttpAnswer*, std::string*)> http;
 };
-// backend::httpRequest over the headless backend: `http` above.
-bool ScriptedHttp(const char* method, const std::string& url, const std::string& body, int seconds,
-                  std::size_t limit, backend::HttpAnswer* answer, std::string* error);
 extern Captures captures;
 
 }  // namespace headless
