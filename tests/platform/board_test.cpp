@@ -97,7 +97,7 @@ TEST(BoardJson, ReadsOnlyTheMembersOfWellFormedAnswers) {
     // Anything not whole is nothing: cut, trailing bytes, bare words, too deep.
     for (const std::string& bad : std::vector<std::string>{
              R"({"id":7)", R"({"id":7}x)", R"({"id" 7})", R"({"id":7,})", "<html>", R"({"id":"7)",
-             std::string(40, '[') + std::string(40, ']')}) {
+             R"({"id":)" + std::string(40, '[') + std::string(40, ']') + "}"}) {
         EXPECT_FALSE(Member(bad, "id", &v)) << bad;
     }
     std::string text;
