@@ -92,7 +92,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
-# dpkg-shlibdeps names the libraries the program links (SDL2, the C and C++
+# dpkg-shlibdeps names the libraries the program links (SDL2, libcurl, the C and C++
 # runtimes) with their minimum versions; the text's glyphs are in the program.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

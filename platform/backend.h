@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace backend {
 
@@ -116,5 +117,25 @@ void PlaySound(const std::int16_t* samples, std::size_t count);
 // The folder the program was started from, ending in '/'; empty when unknown.
 // The result stays valid while the program runs.
 const char* ProgramDirectory();
+
+// --- a hall of fame ------------------------------------------------------
+// One HTTP exchange with a hall of fame's board (--board, --submit): `method`
+// to `url` (http:// or https://, nothing else; no redirect followed) with
+// `body` as application/octet-stream when it is not empty. It ends within
+// `seconds` whatever the other side does, and takes at most `limit` bytes of
+// answer. True with the answer's status and body; false with `*error` (a few
+// words: "cannot connect", "timed out", "an answer over 65536 bytes") when
+// no whole answer came.
+struct HttpAnswer {
+    int status = 0;
+    std::string body;
+};
+using HttpFunction = bool (*)(const char* method, const std::string& url, const std::string& body,
+                              int seconds, std::size_t limit, HttpAnswer* answer,
+                              std::string* error);
+// The system's HTTP, set by a desktop backend when it takes the options
+// (libcurl on Linux, WinHTTP on Windows); null in a program that speaks to no
+// board (the page, whose script does that itself).
+extern HttpFunction httpRequest;
 
 }  // namespace backend

@@ -188,4 +188,17 @@ std::vector<std::string> ReleaseLog();
 void SetProgramDirectory(const std::string& dir);
 int OpenFiles();  // files opened with OpenFile and not yet closed
 
+// --- a hall of fame -------------------------------------------------------
+// The headless backend's HTTP (backend::httpRequest from the next Reset on):
+// each exchange goes to `script`, which answers as a backend would (true
+// with a status and body, false with a few words), or fails with "no board
+// here" when none is set. An answer over the exchange's limit is refused as
+// the backends refuse one.
+struct HttpExchange {
+    std::string method, url, body;
+    int seconds;  // what the core allowed it
+};
+void ScriptHttp(
+    std::function<bool(const HttpExchange&, backend::HttpAnswer*, std::string*)> script);
+
 }  // namespace seam

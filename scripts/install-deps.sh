@@ -8,7 +8,8 @@ set -euo pipefail
 
 packages_of() {
     case "$1" in
-    build) echo build-essential g++ cmake make pkg-config libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core ;;
+    # libcurl: the desktop program speaks to a hall of fame (--board, --submit).
+    build) echo build-essential g++ cmake make pkg-config libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libcurl4-openssl-dev ;;
     # Screenshot checks drive the real program in a virtual X server.
     # python3 runs the check that every API entry notes its call.
     test) echo libgtest-dev libbenchmark-dev zlib1g-dev xvfb xauth xdotool imagemagick file dpkg-dev python3 ;;

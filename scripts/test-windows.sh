@@ -5,6 +5,9 @@
 #      same checksums as on Linux;
 #   console: vornackle.com verifies the run corpus with and without a display,
 #      says what is wrong with a bad file and hands the rest to vornackle.exe;
+#   board: vornackle.com --submit sends a run to a scripted board on loopback
+#      through WinHTTP and sets %ERRORLEVEL%; vornackle.exe --board asks for a
+#      challenge before its game;
 #   desktop: vornackle.exe on a 1024 x 768 screen: its command line; --window's
 #      story is the Linux build's pixel for pixel; Alt+Enter and F11 switch,
 #      drawn sharp; every screen costs under 5 % of a core; the settings are
@@ -30,7 +33,7 @@ SHEET=${VORNACKLE_SHEET:-$root/assets/playersprite.bmp}
 PICTURE_TOOL=$linux_build/vn_sheet_picture
 PREFIXES=${VORNACKLE_WINEPREFIX:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/vornackle}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-PARTS=${PARTS:-suites console desktop classic}
+PARTS=${PARTS:-suites console board desktop classic}
 
 GAME_PID=
 cleanup() {
@@ -38,6 +41,7 @@ cleanup() {
     if [[ -n "$GAME_PID" ]] && kill -0 "$GAME_PID" 2>/dev/null; then
         kill "$GAME_PID" 2>/dev/null || true
     fi
+    [[ -n "${BOARD_PID:-}" ]] && kill "$BOARD_PID" 2>/dev/null || true
     [[ -n "${WINEPREFIX:-}" ]] && wineserver -k 2>/dev/null || true
     stop_xvfb
     if ((status != 0)); then
@@ -134,6 +138,54 @@ run_console() {
     RUNS_ONLY=$some "$root/tests/runs/verify_corpus.sh" "$root/tests/runs" wine "$dir/vornackle.com" ||
         fail "vornackle.com --verify with a display: a run did not verify"
     echo "test-windows: and the same with a display"
+    wineserver -k 2>/dev/null || true
+    stop_xvfb
+}
+
+# --- a hall of fame through WinHTTP --------------------------------------------
+# vornackle.com --submit sends a run to a scripted board on loopback and says
+# where it landed, in cmd with %ERRORLEVEL%; a board that is not there is
+# exit 4; vornackle.exe --board asks for a challenge before its game.
+BOARD_PID=
+run_board() {
+    export WINEPREFIX=$PREFIXES/wine-prefix-desktop
+    make_prefix
+    local dir=$SHOTS/board status=0 port
+    mkdir -p "$dir"
+    cp "$windows_build/vornackle.com" "$windows_build/vornackle.exe" "$SHEET" "$dir/"
+    cp "$root/tests/runs/web-quit-l1.vnr" "$dir/quit.vnr"
+    timeout 300 python3 "$root/tests/platform/scripted_board.py" "$dir/port" "$dir/board.log" &
+    BOARD_PID=$!
+    for _ in $(seq 100); do [[ -s "$dir/port" ]] && break; sleep 0.2; done
+    port=$(cat "$dir/port") || fail "the scripted board did not start"
+    printf '@echo off\r\nvornackle --submit %%1 --board http://127.0.0.1:%%2/ --initials abc\r\necho errorlevel=%%ERRORLEVEL%%\r\n' \
+        >"$dir/submit.bat"
+    (cd "$dir" && unset DISPLAY && wine cmd /c submit.bat quit.vnr "$port") 2>&1 | tr -d '\r' >"$dir/submit.txt" || true
+    grep -q 'run 1 is verified: total 122 s, rank 1 of 1 on the live board' "$dir/submit.txt" &&
+        grep -q '^errorlevel=0' "$dir/submit.txt" && grep -q '^POST /runs?initials=ABC [1-9]' "$dir/board.log" ||
+        fail "'vornackle --submit' typed in cmd: $(cat "$dir/submit.txt" "$dir/board.log")"
+    (unset DISPLAY && wine "$dir/vornackle.com" --submit "$dir/quit.vnr" --board http://127.0.0.1:1 \
+        --initials ABC) 2>"$dir/err.txt" || status=$?
+    ((status == 4)) && grep -q 'cannot reach the board' "$dir/err.txt" ||
+        fail "vornackle.com --submit to no board exited $status: $(cat "$dir/err.txt")"
+    # The game asks before it starts; Esc on the story ends it, recorded.
+    # Wine's desktop, started above with no display, goes first.
+    wineserver -k 2>/dev/null || true
+    SCREEN_SIZE=1024x768x24 start_xvfb
+    (cd "$dir" && exec wine "$dir/vornackle.exe" --window --board "http://127.0.0.1:$port" \
+        --record board.vnr >"$dir/game.txt" 2>&1) &
+    GAME_PID=$!
+    await_window 60 "vornackle.exe --board"
+    xdotool windowfocus "$window" 2>/dev/null || true
+    press Escape
+    wait_exit "vornackle.exe --board"
+    tr -d '\r' <"$dir/game.txt" | grep -q 'a challenge from http://127.0.0.1:[0-9]*: the counter starts at 4000000000' &&
+        grep -q '^POST /challenges 0 bytes' "$dir/board.log" && [[ -s "$dir/board.vnr" ]] ||
+        fail "vornackle.exe --board: $(cat "$dir/game.txt" "$dir/board.log")"
+    echo "test-windows: vornackle.com --submit reaches a board through WinHTTP and sets %ERRORLEVEL%;" \
+        "vornackle.exe --board starts from its challenge"
+    kill "$BOARD_PID" 2>/dev/null || true
+    BOARD_PID=
     wineserver -k 2>/dev/null || true
     stop_xvfb
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/backend.h"
+#include "platform/core/board.h"
 #include "platform/core/core.h"
 #include "platform/core/run.h"
 #include "platform/winapi.h"
@@ -45,6 +46,14 @@ std::string Usage() {
            "                    the totals and the picture rate\n"
            "  --counter-start N the tick counter starts at N (0 to 4294967295) rather\n"
            "                    than at the machine's uptime: a hall of fame's challenge\n"
+           "  --board URL       the hall of fame at URL: before the game, ask it for a\n"
+           "                    challenge (where the counter starts), so that the run,\n"
+           "                    recorded with --record, can be ranked live (a run is sent\n"
+           "                    only by --submit)\n"
+           "  --submit FILE     send the run in FILE to the board of --board, wait for its\n"
+           "                    verdict and say where the run landed\n"
+           "  --initials ABC    the initials the board shows with the run (three of A-Z,\n"
+           "                    0-9); asked on the terminal when not given\n"
            "  --help            show this and exit\n"
            "  --version         show the version and exit\n"
            "\n"
@@ -55,6 +64,12 @@ std::string Usage() {
            "     program could not have recorded; or the command line is wrong\n"
            "  3  interrupted: a signal, the window closed, Esc while watching\n"
            "  4  this machine could not carry out the replay (out of memory, no display)\n"
+           "Exit codes of --submit:\n"
+           "  0  the board verified the run (and ranked it when it holds a whole game)\n"
+           "  1  the board refused the run, or the request (its reason is said)\n"
+           "  2  FILE is no run this program reads, or the command line is wrong\n"
+           "  3  the run was sent, but the board gave no verdict within a minute\n"
+           "  4  no board answered at URL, or it answered nonsense\n"
            "The last line on the error stream says why whenever the code is not 0.\n";
 }
 
@@ -81,6 +96,10 @@ int RunProgram(int argc, char** argv) {
     const char* runPath = nullptr;
     int marks = -1;  // neither --marks nor --no-marks
     const char* counterStart = nullptr;
+    // A hall of fame's: the board, a run to send to it, the player's initials.
+    const char* boardUrl = nullptr;
+    const char* submitPath = nullptr;
+    const char* initialsText = nullptr;
     std::vector<char*> rest;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--marks") == 0 || std::strcmp(argv[i], "--no-marks") == 0) {
@@ -91,6 +110,21 @@ int RunProgram(int argc, char** argv) {
             counterStart = i + 1 < argc ? argv[++i] : "";
             continue;
         }
+        static const char* const kBoardOptions[] = {"--board", "--submit", "--initials"};
+        const char** boardValues[] = {&boardUrl, &submitPath, &initialsText};
+        bool boardOption = false;
+        for (int k = 0; k < 3; ++k) {
+            const size_t length = std::strlen(kBoardOptions[k]);
+            if (std::strcmp(argv[i], kBoardOptions[k]) == 0) {
+                *boardValues[k] = i + 1 < argc ? argv[++i] : "";
+                boardOption = true;
+            } else if (std::strncmp(argv[i], kBoardOptions[k], length) == 0 &&
+                       argv[i][length] == '=') {
+                *boardValues[k] = argv[i] + length + 1;
+                boardOption = true;
+            }
+        }
+        if (boardOption) continue;
         static const char* const kRunOptions[] = {"--record", "--play", "--verify"};
         int which = -1;
         const char* value = nullptr;
@@ -129,10 +163,56 @@ int RunProgram(int argc, char** argv) {
         }
         firstTick = static_cast<DWORD>(n);
     }
+    std::string initials;
+    if (boardUrl != nullptr && !board::ValidUrl(boardUrl)) {
+        return Refuse("--board needs the board's http:// or https:// URL");
+    }
+    if (submitPath != nullptr) {
+        if (*submitPath == '\0') return Refuse("--submit needs a file name");
+        if (boardUrl == nullptr) return Refuse("--submit needs --board URL: where to send the run");
+        if (run != None || counterStart != nullptr) {
+            return Refuse(
+                "--submit sends a run and plays none: not with --record, --play, "
+                "--verify or --counter-start");
+        }
+    } else if (initialsText != nullptr) {
+        return Refuse("--initials go with --submit");
+    }
+    if (initialsText != nullptr && !board::TakeInitials(initialsText, &initials)) {
+        return Refuse("--initials needs three of A-Z and 0-9");
+    }
+    if (boardUrl != nullptr && submitPath == nullptr) {
+        if (run == Play || run == Verify) {
+            return Refuse("--board is for a game played, not a run replayed");
+        }
+        if (counterStart != nullptr) {
+            return Refuse("--board and --counter-start both choose where the counter starts");
+        }
+    }
     const char* error = nullptr;
     if (!backend::TakeOptions(static_cast<int>(rest.size()), rest.data(), &error)) {
         return Refuse(std::string("unknown option '") + (error != nullptr ? error : "") +
                       "' (try 'vornackle --help')");
+    }
+    if (boardUrl != nullptr && backend::httpRequest == nullptr) {
+        return Refuse("this program speaks to no board");
+    }
+    if (submitPath != nullptr) {
+        // Sending a run shows nothing and keeps no settings.
+        backend::ShowNothing();
+        if (initials.empty() && !board::AskInitials(&initials)) {
+            return Refuse("--submit needs --initials ABC: three of A-Z and 0-9");
+        }
+        return board::Submit(boardUrl, submitPath, initials);
+    }
+    // Asked as late as can be, so that the game's first reading of the
+    // counter comes soon after the challenge.
+    if (boardUrl != nullptr) {
+        DWORD challenge = 0;
+        if (board::AskChallenge(boardUrl, &challenge)) standin::StartCounterAt(challenge);
+        if (run != Record) {
+            board::Tell("this game is not recorded: with --record FILE its run could be sent");
+        }
     }
     // The game's own option reaches it through WinMain's command line, as on
     // Windows. A replayed run starts the game with the command line it was
@@ -151,7 +231,13 @@ int RunProgram(int argc, char** argv) {
     }
     // The instance handle only identifies the program; any non-null value does.
     static HINSTANCE__ instance;
-    return runs::Finish(WinMain(&instance, nullptr, commandLine, SW_SHOWNORMAL));
+    const int code = runs::Finish(WinMain(&instance, nullptr, commandLine, SW_SHOWNORMAL));
+    // Nothing is sent unasked: the player is told how to send it.
+    if (boardUrl != nullptr && run == Record) {
+        board::Tell(std::string("to send this run to the board: vornackle --submit \"") + runPath +
+                    "\" --board " + boardUrl);
+    }
+    return code;
 }
 
 }  // namespace

@@ -241,7 +241,8 @@ Status Scan(const std::uint8_t* data, std::size_t size, Run* run, bool keep, std
     return run->complete ? Status::Complete : Status::Cut;
 }
 
-// The whole file, refused past the cap before it is all read.
+}  // namespace
+
 Status ReadBytes(const char* path, std::vector<std::uint8_t>* bytes) {
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return Status::Missing;
@@ -258,8 +259,6 @@ Status ReadBytes(const char* path, std::vector<std::uint8_t>* bytes) {
     std::fclose(file);
     return failed ? Status::Missing : Status::Complete;
 }
-
-}  // namespace
 
 int KeySlot(int vk) {
     for (int i = 0; i < kKeyCount; ++i) {

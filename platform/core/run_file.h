@@ -75,6 +75,8 @@ inline bool Readable(Status status) {
 // readable (Complete or Cut).
 Status Parse(const std::uint8_t* data, std::size_t size, Run* run);
 Status ReadFile(const char* path, Run* run);
+// The file's bytes (Complete), refused past the cap before it is all read.
+Status ReadBytes(const char* path, std::vector<std::uint8_t>* bytes);
 
 // A run's stream read one event at a time from the file's own bytes, which
 // are all it keeps: a hostile file's events never sit in memory at once

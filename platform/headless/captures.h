@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/backend.h"
+#include "platform/seam.h"
 #include "platform/winapi.h"
 
 namespace headless {
@@ -19,6 +21,8 @@ struct Captures {
     std::vector<UINT> beeps;             // MessageBeep types, as their tones started
     std::string programDir;              // "" = the executable's own folder
     std::vector<backend::Event> events;  // the window's, not yet taken
+    // The hall of fame's board, scripted (seam::ScriptHttp).
+    std::function<bool(const seam::HttpExchange&, backend::HttpAnswer*, std::string*)> http;
 };
 extern Captures captures;
 

@@ -33,6 +33,24 @@ namespace seam {
 
 namespace {
 
+// backend::httpRequest in the tests: the script's answer (ScriptHttp),
+// refused past its limit as the backends refuse one.
+bool ScriptedHttp(const char* method, const std::string& url, const std::string& body, int seconds,
+                  std::size_t limit, backend::HttpAnswer* answer, std::string* error) {
+    answer->status = 0;
+    answer->body.clear();
+    if (!captures.http) {
+        *error = "no board here";
+        return false;
+    }
+    if (!captures.http(HttpExchange{method, url, body, seconds}, answer, error)) return false;
+    if (answer->body.size() > limit) {
+        *error = "an answer over " + std::to_string(limit) + " bytes";
+        return false;
+    }
+    return true;
+}
+
 // A game that polls keys for ever without the clock moving and without a
 // picture being presented can never be steered by a test: stop it loudly.
 constexpr long kPollsWithoutProgress = 20000000;
@@ -216,11 +234,17 @@ void Reset() {
     standin::harness = &seamState;
     standin::UseClock(FrozenClock());
     captures = headless::Captures{};
+    backend::httpRequest = ScriptedHttp;
     captures.beeps.reserve(4096);  // recording a beep in a benchmark's frame allocates nothing
     vn_seam_fail_allocs = 0;
     vn_seam_alloc_skip = 0;
     vn_seam_alloc_uses = 0;
     vn_seam_new_uses = 0;
+}
+
+void ScriptHttp(
+    std::function<bool(const HttpExchange&, backend::HttpAnswer*, std::string*)> script) {
+    captures.http = std::move(script);
 }
 
 void UseRealClock(bool real) {

@@ -5,8 +5,9 @@
 // This console program sits beside it; cmd and PowerShell run a .com before
 // an .exe of the same name, so `vornackle --verify run.vnr` typed in either
 // reaches it. It verifies a run itself, unseen (platform/win32/unseen.cpp:
-// no window, so no display is needed), and answers --help and --version; its
-// lines, its complaints and its exit code are the console's. Any other command
+// no window, so no display is needed), sends one to a hall of fame
+// (--submit), and answers --help and --version; its lines, its complaints
+// and its exit code are the console's. Any other command
 // line starts vornackle.exe from the same folder with the same arguments and
 // this console's handles (so the game's own words appear here too), waits for
 // it and returns its exit code; Ctrl+C or closing the console asks the
@@ -37,6 +38,7 @@ bool AnsweredHere(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (std::strcmp(a, "--verify") == 0 || std::strncmp(a, "--verify=", 9) == 0 ||
+            std::strcmp(a, "--submit") == 0 || std::strncmp(a, "--submit=", 9) == 0 ||
             std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0 ||
             std::strcmp(a, "--version") == 0) {
             return true;
