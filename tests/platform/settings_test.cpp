@@ -271,6 +271,9 @@ TEST(WindowPlace, ComesBackOnAScreenWhenItsMonitorIsGone) {
                 (Rect{640, 280, 640, 480}));
     EXPECT_TRUE(desktop::PlaceOnScreens(Rect{3150, 1000, 640, 480}, screens) ==
                 (Rect{640, 280, 640, 480}));
+    // As large as the first monitor: it fits, and keeps its size.
+    EXPECT_TRUE(desktop::PlaceOnScreens(Rect{-3000, 0, 1920, 1040}, screens) ==
+                (Rect{0, 0, 1920, 1040}));
     // Larger than the first monitor: the size that fits it.
     EXPECT_TRUE(desktop::PlaceOnScreens(Rect{5000, 0, 2560, 1920}, screens) ==
                 desktop::WindowedPlace(screens[0]));
