@@ -178,6 +178,7 @@ TEST_F(DesktopTest, ControllerHoldsTheKeyboardsKeysUntilTheLastLetsGo) {
         {Stick, 0, 12000, "R"},
         {Stick, 0, 2000, ""},
         {Stick, 0, -20000, "L"},
+        {Stick, 0, -12000, "L"},
         {Stick, 0, -5000, ""},
         {Button, SDL_CONTROLLER_BUTTON_B, 1, "B"},
         {Button, SDL_CONTROLLER_BUTTON_BACK, 1, "BE"},

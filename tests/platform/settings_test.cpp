@@ -55,8 +55,8 @@ class SettingsFile : public testing::Test {
         folder = testing::TempDir() + "vn_settings_" +
                  testing::UnitTest::GetInstance()->current_test_info()->name();
         path = folder + "/vornackle/settings.txt";
+        std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder + "/vornackle");
-        std::remove(path.c_str());
     }
     std::string folder, path;
 };
@@ -87,10 +87,14 @@ TEST_F(SettingsFile, KeepsEverySettingAndLinesOfLaterVersionsAcrossARun) {
               desktop::ParseSettings("version=1\r\n\r\n# mine\r\nwindow=1\r\n", &edited));
     EXPECT_TRUE(edited.window);
     EXPECT_EQ(0, edited.place.w);  // never placed: the window goes where it fits
-    // A size no window can have is no place.
+    // A size no window can have is no place; an empty value is none.
     ASSERT_EQ(SettingsRead::Read,
               desktop::ParseSettings("version=1\nwindow_width=640\nwindow_height=-5\n", &edited));
     EXPECT_EQ(0, edited.place.w);
+    Settings emptied;
+    desktop::ParseSettings("version=1\nwindow_width=640\nwindow_height=480\nwindow_width=\n",
+                           &emptied);
+    EXPECT_EQ(640, emptied.place.w);
 }
 
 // A later version's file: keys and values this one does not know (and a line
@@ -98,7 +102,8 @@ TEST_F(SettingsFile, KeepsEverySettingAndLinesOfLaterVersionsAcrossARun) {
 // each known one until the player changes that setting here.
 TEST_F(SettingsFile, ALaterVersionsChoicesAreKept) {
     const std::string later =
-        "version=1\nwindow=1\nscale=smooth\nmarks=1\nwindow_x=99999999999\nwindow_y=20\n"
+        "version=1\nwindow=1\nscale=smooth\nmarks=1\nwindow_x=9999999999999\nwindow_y="
+        "000000000020\n"
         "window_width=1280\nwindow_height=960\npads=all\n[sounds]\n";
     Spill(path, later);
     Settings s;
@@ -110,7 +115,7 @@ TEST_F(SettingsFile, ALaterVersionsChoicesAreKept) {
     ASSERT_TRUE(desktop::SaveSettings(path, s));
     const std::string kept = Slurp(path);
     for (const char* line :
-         {"\nwindow=1\n", "\nscale=smooth\n", "\nmarks=1\n", "\nwindow_x=99999999999\n",
+         {"\nwindow=1\n", "\nscale=smooth\n", "\nmarks=1\n", "\nwindow_x=9999999999999\n",
           "\npads=all\n", "\n[sounds]\n", "\nwindow_height=960\n"})
         EXPECT_NE(std::string::npos, kept.find(line)) << line << " lost from:\n" << kept;
     // Read again, the same; changed here, the player's choice replaces the
@@ -122,7 +127,7 @@ TEST_F(SettingsFile, ALaterVersionsChoicesAreKept) {
     again.place.x = 300;
     const std::string changed = desktop::FormatSettings(again);
     EXPECT_EQ(std::string::npos, changed.find("smooth"));
-    EXPECT_EQ(std::string::npos, changed.find("99999999999"));
+    EXPECT_EQ(std::string::npos, changed.find("9999999999999"));
     EXPECT_NE(std::string::npos, changed.find("\nscale=nearest\nmarks=1\nwindow_x=300\n"));
     EXPECT_NE(std::string::npos, changed.find("\npads=all\n[sounds]\n"));
 }
@@ -186,15 +191,26 @@ TEST_F(SettingsFile, TwoWritersEachWriteAWholeFile) {
                                std::filesystem::directory_iterator()));
 }
 
+// A file that cannot be written is said and the old one kept; the new
+// file made for it goes again.
 TEST_F(SettingsFile, AnUnwritableFileIsSkippedAndTheOldOneKept) {
+    testing::internal::CaptureStderr();
     ASSERT_TRUE(desktop::SaveSettings(path, Settings{}));
+    EXPECT_EQ("", testing::internal::GetCapturedStderr());
     const std::string old = Slurp(path);
     // Its folder is a file: nothing can be made there.
     const std::string blocked = path + "/settings.txt";
     Settings s;
     s.window = true;
+    testing::internal::CaptureStderr();
     EXPECT_FALSE(desktop::SaveSettings(blocked, s));
+    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("cannot be written"));
     EXPECT_EQ(old, Slurp(path));
+    // Its name taken by a folder: the new file is written, then cannot replace it.
+    std::filesystem::create_directories(folder + "/vornackle/taken/inside");
+    EXPECT_FALSE(desktop::SaveSettings(folder + "/vornackle/taken", s));
+    EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(folder + "/vornackle"),
+                               std::filesystem::directory_iterator()));
     // No folder known at all (no HOME, no APPDATA).
     EXPECT_FALSE(desktop::SaveSettings("", s));
 }
@@ -255,6 +271,9 @@ TEST(WindowPlace, ComesBackOnAScreenWhenItsMonitorIsGone) {
                 (Rect{640, 280, 640, 480}));
     EXPECT_TRUE(desktop::PlaceOnScreens(Rect{3150, 1000, 640, 480}, screens) ==
                 (Rect{640, 280, 640, 480}));
+    // As large as the first monitor: it fits, and keeps its size.
+    EXPECT_TRUE(desktop::PlaceOnScreens(Rect{-3000, 0, 1920, 1040}, screens) ==
+                (Rect{0, 0, 1920, 1040}));
     // Larger than the first monitor: the size that fits it.
     EXPECT_TRUE(desktop::PlaceOnScreens(Rect{5000, 0, 2560, 1920}, screens) ==
                 desktop::WindowedPlace(screens[0]));
@@ -326,6 +345,11 @@ TEST(SpanScaler, ChangedSpansGiveTheWholePicture) {
             EXPECT_EQ(0, a.Present(onSpans, second.data(), kW, lookup, scaling, false).w);
             std::fill(spans.begin(), spans.end(), 0x12345678u);
             EXPECT_TRUE(a.Redraw(onSpans, scaling) == (Rect{0, 0, size.w, size.h})) << at;
+            EXPECT_TRUE(spans == whole) << at;
+            // One given with nothing to draw on (a minimised window) is the one drawn next.
+            a.Present(desktop::Surface{}, first.data(), kW, lookup, scaling, false);
+            a.Redraw(onSpans, scaling);
+            b.Present(onWhole, first.data(), kW, lookup, scaling, false);
             EXPECT_TRUE(spans == whole) << at;
         }
     }
