@@ -80,6 +80,18 @@ int Refuse(const std::string& line) {
     return 2;
 }
 
+// The value of option `name` when argv[*i] is it, given as "NAME VALUE" (then
+// *i moves past the value) or "NAME=VALUE"; "" when the value is missing;
+// nullptr when argv[*i] is another option.
+const char* OptionValue(const char* name, int argc, char** argv, int* i) {
+    const std::size_t length = std::strlen(name);
+    if (std::strcmp(argv[*i], name) == 0) return *i + 1 < argc ? argv[++*i] : "";
+    if (std::strncmp(argv[*i], name, length) == 0 && argv[*i][length] == '=') {
+        return argv[*i] + length + 1;
+    }
+    return nullptr;
+}
+
 int RunProgram(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -106,21 +118,16 @@ int RunProgram(int argc, char** argv) {
             marks = argv[i][2] == 'm' ? 1 : 0;
             continue;
         }
-        if (std::strcmp(argv[i], "--counter-start") == 0) {
-            counterStart = i + 1 < argc ? argv[++i] : "";
+        if (const char* value = OptionValue("--counter-start", argc, argv, &i)) {
+            counterStart = value;
             continue;
         }
         static const char* const kBoardOptions[] = {"--board", "--submit", "--initials"};
         const char** boardValues[] = {&boardUrl, &submitPath, &initialsText};
         bool boardOption = false;
-        for (int k = 0; k < 3; ++k) {
-            const size_t length = std::strlen(kBoardOptions[k]);
-            if (std::strcmp(argv[i], kBoardOptions[k]) == 0) {
-                *boardValues[k] = i + 1 < argc ? argv[++i] : "";
-                boardOption = true;
-            } else if (std::strncmp(argv[i], kBoardOptions[k], length) == 0 &&
-                       argv[i][length] == '=') {
-                *boardValues[k] = argv[i] + length + 1;
+        for (int k = 0; k < 3 && !boardOption; ++k) {
+            if (const char* value = OptionValue(kBoardOptions[k], argc, argv, &i)) {
+                *boardValues[k] = value;
                 boardOption = true;
             }
         }
@@ -128,22 +135,14 @@ int RunProgram(int argc, char** argv) {
         static const char* const kRunOptions[] = {"--record", "--play", "--verify"};
         int which = -1;
         const char* value = nullptr;
-        for (int k = 0; k < 3; ++k) {
-            const size_t length = std::strlen(kRunOptions[k]);
-            if (std::strcmp(argv[i], kRunOptions[k]) == 0) {
-                which = k;
-                value = i + 1 < argc ? argv[++i] : nullptr;
-            } else if (std::strncmp(argv[i], kRunOptions[k], length) == 0 &&
-                       argv[i][length] == '=') {
-                which = k;
-                value = argv[i] + length + 1;
-            }
+        for (int k = 0; k < 3 && which < 0; ++k) {
+            if ((value = OptionValue(kRunOptions[k], argc, argv, &i)) != nullptr) which = k;
         }
         if (which < 0) {
             rest.push_back(argv[i]);
             continue;
         }
-        if (value == nullptr || *value == '\0') {
+        if (*value == '\0') {
             return Refuse(std::string(kRunOptions[which]) + " needs a file name");
         }
         if (run != None) return Refuse("only one of --record, --play, --verify at a time");
