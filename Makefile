@@ -117,13 +117,15 @@ fuzz:
 	scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 # The long run of the whole replay (docs/PERFORMANCE.md): FUZZ_RUNS
-# executions, one worker, its own build with a lower free work allowance.
+# executions in all over FUZZ_WORKERS processes (1), its own build with a
+# lower free work allowance.
 FUZZ_LONG_DIR ?= build-fuzz-long
 FUZZ_RUNS ?= 10000000
+FUZZ_WORKERS ?= 1
 .PHONY: fuzz-long
 fuzz-long:
 	@$(DEPS) build fuzz
-	scripts/fuzz.sh --long $(FUZZ_LONG_DIR) $(FUZZ_RUNS)
+	FUZZ_WORKERS=$(FUZZ_WORKERS) scripts/fuzz.sh --long $(FUZZ_LONG_DIR) $(FUZZ_RUNS)
 
 # The fault sweep (tests/fault_sweep): the bot's whole session again with each
 # injectable call and malloc failing at its k-th use; prints a table, fails on

@@ -9,7 +9,8 @@
 # A crash or leak fails the run and leaves the reproducer in BUILD_DIR/findings;
 # inputs that found new code are merged into tests/fuzz_corpus/<name>/.
 #
-# --long: the whole replay alone for RUNS executions (one worker), in a build
+# --long: the whole replay alone for RUNS executions in all (FUZZ_WORKERS
+# processes, one by default, sharing one corpus), in a build
 # whose replay has a lower free work allowance (VORNACKLE_FUZZ_FREE_WORK,
 # the same rule with a smaller constant), so that a tiny file cannot keep an
 # execution busy for seconds; findings in FINDINGS_DIR (BUILD_DIR/findings),
@@ -37,8 +38,11 @@ if [[ $long -eq 1 ]]; then
     corpus="$build_dir/corpus/fuzz_replay"
     mkdir -p "$corpus" "$findings"
     cp "$root/tests/fuzz_corpus/fuzz_replay/"* "$corpus/"
-    echo "fuzz: fuzz_replay for $runs executions (free work $long_free_work)"
-    exec "$build_dir/tools/fuzz/fuzz_replay" -runs="$runs" -timeout=300 -rss_limit_mb=2048 \
+    workers=${FUZZ_WORKERS:-1}
+    fork=()
+    [[ $workers -gt 1 ]] && fork=(-fork="$workers")
+    echo "fuzz: fuzz_replay for $runs executions, $workers worker(s) (free work $long_free_work)"
+    exec "$build_dir/tools/fuzz/fuzz_replay" "${fork[@]}" -runs="$runs" -timeout=300 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$findings/fuzz_replay-" \
         "$corpus" "$root/tests/runs"
 fi

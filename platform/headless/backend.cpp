@@ -71,6 +71,8 @@ void CloseWindow() {
 void ShowCursor(bool /*shown*/) {}
 
 bool OpenPresenter() {
+    // A run that follows only the texts keeps no picture: nothing to fill.
+    if (captures.textsOnly) return true;
     captures.argb.assign(static_cast<size_t>(kPictureWidth) * kPictureHeight, 0xFF000000u);
     return true;
 }
