@@ -5,8 +5,9 @@
 #
 # Tests: any file under a folder named test, tests or fuzz, and the scripts
 # that check a build (scripts/test-*, scripts/check-*, packaging/test-*,
-# packaging/check-*). Code: every other file of ours, bench/ aside. Fuzz
-# corpora count as neither.
+# packaging/check-*). Code: every other file of ours, bench/ aside. The
+# corpora themselves (runs, fuzz inputs) are data, not source, and so are not
+# counted; the files that test them are.
 # Languages: C++ (.c, .cc, .cpp, .h, .hpp), Python (.py), shell (.sh and the
 # files named run, such as .ci/run), JavaScript (.js), CMake (CMakeLists.txt,
 # .cmake).
@@ -29,7 +30,7 @@ language() {  # sets lang (no subshell: hundreds of files)
 
 declare -A count
 while IFS= read -r file; do
-    [[ -f "$file" && "$file" =~ $SOURCE && "$file" != *corpus* ]] || continue
+    [[ -f "$file" && "$file" =~ $SOURCE ]] || continue
     if [[ "$file" =~ $TESTS ]]; then
         side=tests
     elif [[ "$file" =~ $BENCH ]]; then
