@@ -19,7 +19,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 if [[ -z "${VN_DESKTOP_XVFB:-}" ]]; then
     exec env VN_DESKTOP_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$build"
 fi
-source "$root/scripts/screen-lib.sh"
+source "$root/scripts/test-lib.sh"
 mkdir -p "$SHOTS"
 SHEET=$root/assets/playersprite.bmp
 PICTURE_TOOL=$build/vn_sheet_picture

@@ -9,7 +9,7 @@ set -euo pipefail
 
 build=$(realpath "${1:-build}")
 root=$(cd "$(dirname "$0")/.." && pwd)
-source "$root/scripts/screen-lib.sh"
+source "$root/scripts/test-lib.sh"
 
 SHEET=$root/assets/playersprite.bmp
 PICTURE_TOOL=$build/vn_sheet_picture

@@ -77,7 +77,7 @@ cleanup() {
     rm -rf "$unpacked" "$SHOTS"
 }
 trap cleanup EXIT
-source "$root/scripts/screen-lib.sh"
+source "$root/scripts/test-lib.sh"
 dpkg-deb --extract "$deb" "$unpacked"
 usr=$unpacked/usr
 program=$usr/games/vornackle

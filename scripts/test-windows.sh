@@ -26,7 +26,7 @@ set -euo pipefail
 windows_build=$(realpath "$1")
 linux_build=$(realpath "${2:-build}")
 root=$(cd "$(dirname "$0")/.." && pwd)
-source "$root/scripts/screen-lib.sh"
+source "$root/scripts/test-lib.sh"
 mkdir -p "$SHOTS"
 
 SHEET=${VORNACKLE_SHEET:-$root/assets/playersprite.bmp}
