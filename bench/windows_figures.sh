@@ -62,8 +62,7 @@ run_classic_figures() {
     time_to_story shot "$SHOTS/vornackle-classic.exe"
     echo "figures: classic: start-up to the story $startup s"
     screens_cpu classic shot
-    press Escape
-    wait_exit classic
+    quit classic
     wineserver -k 2>/dev/null || true
     stop_xvfb
 }
@@ -85,8 +84,7 @@ run_core_figures() {
     xdotool windowfocus "$window" 2>/dev/null || true
     echo "figures: core: start-up to the story $startup s"
     screens_cpu "core, in a window" window_shot
-    press Escape
-    wait_exit core
+    quit core
     local probe=$windows_build/bench/vn_bench_probe.exe started
     if [[ -f "$probe" ]]; then
         started=$EPOCHREALTIME

@@ -28,6 +28,10 @@ git -C "$work/src" tag v1.0.0
 commit "Third" "2026-01-02T10:00:00Z"
 
 failures=0
+bad() {
+    echo "make-docs: $*" >&2
+    failures=$((failures + 1))
+}
 check() {  # check VERSION EXPECTED: the parsed entries (version, its item count)
     "$root/packaging/make-docs.sh" "$work/src" "$work/out" "$1" https://x.invalid "T <t@t.invalid>"
     zcat "$work/out/changelog.gz" >"$work/changelog"
@@ -36,22 +40,13 @@ check() {  # check VERSION EXPECTED: the parsed entries (version, its item count
         /^Version:/ { if (v) print v, n; v = $2; n = 0 }
         /^   \* / { n++ }
         END { print v, n }' | paste -sd' ')
-    if [[ "$got" != "$2" ]]; then
-        echo "make-docs: building $1, entries '$got', expected '$2'" >&2
-        cat "$work/changelog" >&2
-        failures=$((failures + 1))
-    fi
-    if awk 'length > 80 { exit 1 }' "$work/changelog"; then :; else
-        echo "make-docs: a changelog line is longer than 80 columns" >&2
-        failures=$((failures + 1))
-    fi
+    [[ "$got" == "$2" ]] || bad "building $1, entries '$got', expected '$2': $(cat "$work/changelog")"
+    awk 'length > 80 { exit 1 }' "$work/changelog" || bad "a changelog line is longer than 80 columns"
 }
 # Built as 1.0.0: the v1.0.0 tag folds into the entry running to "Third".
 check 1.0.0 "1.0.0 2 0.9.0 1"
 # Built as 1.1.0: every tag has its own entry.
 check 1.1.0 "1.1.0 1 1.0.0 1 0.9.0 1"
-grep -q '^Copyright: 2025-2026 Vornackle Team$' "$work/out/copyright" || {
-    echo "make-docs: the copyright's years are not the first and newest commits'" >&2
-    failures=$((failures + 1))
-}
+grep -q '^Copyright: 2025-2026 Vornackle Team$' "$work/out/copyright" ||
+    bad "the copyright's years are not the first and newest commits'"
 ((failures == 0)) && echo "make-docs: changelog entries and copyright years as the history says"

@@ -21,7 +21,8 @@ help=$("$program" --help) || {
     exit 1
 }
 
-# One "option NAME" or "key NAME" line per name.
+# Each text's tag lines as "option TEXT" (the words that start with "-"
+# name options) or "key TEXT" (key names joined by ", ").
 from_help() {
     awk '
         /^[^ ]/ { section = "" }
@@ -29,23 +30,12 @@ from_help() {
         /^Keys:$/ { section = "key"; next }
         section == "option" && /^  -/ {
             split(substr($0, 3), parts, /   */)  # first column: up to two spaces
-            n = split(parts[1], words, /[ ,|]+/)
-            for (i = 1; i <= n; i++) if (words[i] ~ /^-/) print "option " words[i]
+            print "option " parts[1]
         }
-        section == "key" && /^  [^ ]/ {
-            line = substr($0, 3)
-            # Names are single words joined by ", "; the description follows
-            # the last name after one space or more.
-            while (match(line, /^[^ ,]+, /)) {
-                print "key " substr(line, 1, RLENGTH - 2)
-                line = substr(line, RLENGTH + 1)
-            }
-            match(line, /^[^ ,]+/)
-            print "key " substr(line, 1, RLENGTH)
-        }
-    ' <<<"$help" | sort -u
+        # The description follows the last name after one space or more.
+        section == "key" && match($0, /^  ([^ ,]+, )*[^ ,]+/) { print "key " substr($0, 3, RLENGTH - 2) }
+    ' <<<"$help"
 }
-
 from_page() {
     awk '
         /^\.SH / { section = ($2 == "OPTIONS") ? "option" : ($2 == "KEYS") ? "key" : ""; next }
@@ -57,36 +47,33 @@ from_page() {
             gsub(/\\f[BIRP]/, "", line)         # inline font changes
             gsub(/\\-/, "-", line)
             gsub(/"/, "", line)
-            if (section == "option") {
-                n = split(line, words, /[ ,|]+/)
-                for (i = 1; i <= n; i++) if (words[i] ~ /^-/) print "option " words[i]
-            } else {
-                n = split(line, names, /, */)
-                for (i = 1; i <= n; i++) print "key " names[i]
-            }
+            print section " " line
         }
         { tag = 0 }
-    ' "$page" | sort -u
+    ' "$page"
+}
+# One "option NAME" or "key NAME" line per name.
+names() {
+    awk '{
+        kind = $1
+        sub(/^[a-z]+ /, "")
+        n = split($0, words, kind == "option" ? "[ ,|]+" : ", *")
+        for (i = 1; i <= n; i++) if (kind == "key" || words[i] ~ /^-/) print kind " " words[i]
+    }' | sort -u
 }
 
-help_names=$(from_help)
-page_names=$(from_page)
+help_names=$(from_help | names)
+page_names=$(from_page | names)
 if [[ -z "$help_names" || -z "$page_names" ]]; then
     echo "check-manual-page: no options or keys found (help: $(wc -l <<<"$help_names")," \
         "page: $(wc -l <<<"$page_names")); has either text changed its layout?" >&2
     exit 1
 fi
 
-only_help=$(comm -23 <(echo "$help_names") <(echo "$page_names"))
-only_page=$(comm -13 <(echo "$help_names") <(echo "$page_names"))
-if [[ -n "$only_help" || -n "$only_page" ]]; then
-    while read -r kind name; do
-        [[ -n "$kind" ]] && echo "check-manual-page: the $kind $name is in --help but not in $page" >&2
-    done <<<"$only_help"
-    while read -r kind name; do
-        [[ -n "$kind" ]] && echo "check-manual-page: the $kind $name is in $page but not in --help" >&2
-    done <<<"$only_page"
-    exit 1
-fi
+# comm -3: names only in --help in the first column, only in the page after a tab.
+comm -3 <(echo "$help_names") <(echo "$page_names") | awk -F'\t' -v page="$page" '
+    $1 != "" { print "check-manual-page: the " $1 " is in --help but not in " page }
+    $1 == "" { print "check-manual-page: the " $2 " is in " page " but not in --help" }
+    END { exit NR > 0 }' >&2
 echo "check-manual-page: $(grep -c '^option' <<<"$help_names") options and" \
     "$(grep -c '^key' <<<"$help_names") keys, the same in --help and the manual page"

@@ -14,7 +14,7 @@
 #                   on Linux; on Windows taskkill, which closes its window)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-source "$root/scripts/screen-lib.sh"
+source "$root/scripts/test-lib.sh"
 build=$1 program=$(realpath "$2") out=$(realpath -m "$3") scenario=$4
 mkdir -p "$SHOTS"
 GAME_PID=
