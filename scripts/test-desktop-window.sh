@@ -3,7 +3,7 @@
 # 1024 x 768 virtual screen (Xvfb: no GPU, so the program presents through
 # its own span scaler), and once more under a window manager when openbox is
 # installed: its command line, then the window driver of test-lib.sh (every
-# screen in a 640 x 480 window and full screen, sharp, each under 5 % of a
+# screen in a 640 x 480 window and full screen, sharp, each under 20 % of a
 # core; the settings kept).
 #
 # Usage: scripts/test-desktop-window.sh [BUILD_DIR]   (needs vornackle and
