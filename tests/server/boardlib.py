@@ -1,8 +1,10 @@
-"""What the board's tests share: starting a board on loopback, speaking HTTP to it, and
-making run files (genuine variants of the bot's game, and hostile ones)."""
+"""What the board's tests share: starting a board on loopback, speaking HTTP to it, waiting
+on it, stand-in verifiers, and making run files (genuine variants of the bot's game, and
+hostile ones)."""
 import http.client
 import json
 import os
+import stat
 import struct
 import subprocess
 import tempfile
@@ -11,6 +13,38 @@ import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 GOLDEN = os.path.join(HERE, '..', 'game', 'golden', 'bot_game.vnr')
+
+
+FAILURES = []
+
+
+def check(condition, what):
+    """Notes a failed check and goes on, so one run of a test reports every failure."""
+    if not condition:
+        FAILURES.append(what)
+        print('FAIL:', what)
+
+
+def until(what, test, seconds=60):
+    """test()'s first true value, asked every 50 ms (fails after `seconds`)."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        value = test()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError('timed out after %d s waiting for %s' % (seconds, what))
+
+
+def stand_in(folder, name, body):
+    """A stand-in verifier (a shell script) whose version is 0.0-NAME, for what the real
+    one never does."""
+    path = os.path.join(folder, name)
+    with open(path, 'w') as f:
+        f.write('#!/bin/sh\n[ "$1" = --version ] && { echo "vornackle 0.0-%s"; exit 0; }\n%s\n'
+                % (name, body))
+    os.chmod(path, stat.S_IRWXU)
+    return path
 
 
 def golden():
@@ -68,7 +102,8 @@ def incompatible():
 
 
 class Board:
-    """A vornackle-board on 127.0.0.1 and a free port, stopped by stop() (or at exit)."""
+    """A vornackle-board on 127.0.0.1 and a free port, stopped by stop() or at the end of
+    a `with` block."""
 
     def __init__(self, program, db, *args, command='serve'):
         self.log = tempfile.TemporaryFile()
@@ -79,6 +114,12 @@ class Board:
             self.stop()
             raise RuntimeError('the board did not start: %r %s' % (line, self.errors()))
         self.port = int(line.split('http://127.0.0.1:')[1].split('/')[0])
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.stop()
 
     def errors(self):
         self.log.seek(0)
@@ -104,14 +145,11 @@ class Board:
         return status, headers, json.loads(body)
 
     def wait_done(self, run_id, seconds=60):
-        """The run's status once it is no longer waiting (fails after `seconds`)."""
-        deadline = time.monotonic() + seconds
-        while time.monotonic() < deadline:
-            _, status = self.get_json('/runs/%d' % run_id)
-            if status['status'] != 'waiting':
-                return status
-            time.sleep(0.05)
-        raise AssertionError('run %d still waits after %d s' % (run_id, seconds))
+        """The run's status once it is no longer waiting."""
+        def judged():
+            status = self.get_json('/runs/%d' % run_id)[1]
+            return status if status['status'] != 'waiting' else None
+        return until('run %d to be judged' % run_id, judged, seconds)
 
     def stop(self):
         if self.proc.poll() is None:

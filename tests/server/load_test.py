@@ -1,17 +1,12 @@
 #!/usr/bin/env python3
-"""The board under load, on loopback: a bounded count of submissions, paced, from many clients
-while the board is read. Fails when a run is lost or ranked twice; prints the figures for
-docs/PERFORMANCE.md (never fails on a slow machine).
+"""The board under load, on loopback: a bounded count of submissions (genuine, duplicate and
+hostile runs, each with bytes of its own), paced, from many clients while the board is read;
+then a bounded count of challenges. Fails when a run is lost, judged wrongly or ranked twice,
+or two challenges come within 10 s; prints the figures for docs/PERFORMANCE.md (never fails
+on a slow machine).
 
 Usage: load_test.py BUILD [--submissions 500] [--clients 20] [--rate 4] [--genuine-every 4]
                          [--challenges 1000] [--db DATABASE]
-
-Every `genuine-every`-th submission is the bot's game with bytes of its own (another recorded
-version in its header, so the game is the same and still genuine); one in 25 repeats an
-earlier genuine run's bytes (a duplicate, which must come back as the same run); the rest are
-hostile runs (damaged, cut short, cut in their header), each with bytes of its own. Then a
-bounded count of challenges, paced, from several clients: each answered 201, no two counters
-within 10 s of each other.
 """
 import argparse
 import json
@@ -24,6 +19,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import boardlib  # noqa: E402
+from boardlib import check  # noqa: E402
 
 
 def percentile(values, p):
@@ -46,31 +42,40 @@ def children_cpu(pid):
     return (int(fields[13]) + int(fields[14])) / os.sysconf('SC_CLK_TCK')
 
 
-def challenges(board, count, clients, rate, errors):
-    """`count` challenges, each client asking in turn at `rate` a second in all (a minute at
-    most): their latencies (ms). Each must be 201, no two counters within 10 s."""
-    answers = []
+def paced(count, clients, rate, send, seconds=1e9):
+    """send(i) for each i < count from `clients` threads taking turns, i leaving at
+    start + i / rate (none after `seconds`)."""
     start = time.monotonic()
 
     def client(first):
         for i in range(first, count, clients):
             time.sleep(max(0.0, start + i / rate - time.monotonic()))
-            t = time.monotonic()
-            if t > start + 60:
-                return
-            status, _, body = board.request('POST', '/challenges')
-            answers.append(((time.monotonic() - t) * 1000, status, json.loads(body)))
+            if time.monotonic() < start + seconds:
+                send(i)
 
     threads = [threading.Thread(target=client, args=(c,)) for c in range(clients)]
     for t in threads:
         t.start()
     for t in threads:
         t.join()
+
+
+def challenges(board, count, clients, rate):
+    """`count` challenges at `rate` a second in all (a minute at most): their latencies (ms).
+    Each must be 201, no two counters within 10 s."""
+    answers = []
+
+    def ask(_):
+        t = time.monotonic()
+        status, _, body = board.request('POST', '/challenges')
+        answers.append(((time.monotonic() - t) * 1000, status, json.loads(body)))
+
+    paced(count, clients, rate, ask, seconds=60)
     ring = sorted(a[2].get('counter', 0) for a in answers)
     gaps = [b - a for a, b in zip(ring, ring[1:] + [ring[0] + 2**32])] if ring else []
-    if len(answers) != count or any(a[1] != 201 for a in answers) or min(gaps or [0]) <= 10000:
-        errors.append('challenges: %d of %d, all 201 and 10 s apart: %s' % (
-            len(answers), count, [a for a in answers if a[1] != 201][:3]))
+    check(len(answers) == count and all(a[1] == 201 for a in answers) and min(gaps or [2**32]) > 10000,
+          'challenges: %d of %d, all 201 and 10 s apart: %s' % (
+              len(answers), count, [a for a in answers if a[1] != 201][:3]))
     return [a[0] for a in answers]
 
 
@@ -108,33 +113,19 @@ def main():
     rest_kb = memory_kb(pid, 'VmRSS')
     work = payloads(args.submissions, args.genuine_every)
     submitted = {}  # index -> (kind, id, time sent)
-    errors = []
     lock = threading.Lock()
-    start = time.monotonic() + 0.2
-    cursor = iter(range(len(work)))
 
-    def client():
-        while True:
+    def send(i):
+        sent = time.monotonic()
+        try:
+            status, _, answer = board.submit(work[i][1], 'L%02d' % (i % 100))
             with lock:
-                i = next(cursor, None)
-            if i is None:
-                return
-            # Paced: submission i leaves at start + i / rate, whichever client sends it.
-            delay = start + i / args.rate - time.monotonic()
-            if delay > 0:
-                time.sleep(delay)
-            sent = time.monotonic()
-            try:
-                status, _, answer = board.submit(work[i][1], 'L%02d' % (i % 100))
-                ok = status in (200, 202) and (work[i][0] == 'duplicate') == bool(
-                    answer.get('duplicate'))
-                with lock:
-                    submitted[i] = (work[i][0], answer.get('id'), sent)
-                    if not ok:
-                        errors.append('submission %d: %d %s' % (i, status, answer))
-            except Exception as e:  # a lost answer is a lost run
-                with lock:
-                    errors.append('submission %d: %r' % (i, e))
+                submitted[i] = (work[i][0], answer.get('id'), sent)
+            check(status in (200, 202) and
+                  (work[i][0] == 'duplicate') == bool(answer.get('duplicate')),
+                  'submission %d: %d %s' % (i, status, answer))
+        except Exception as e:  # a lost answer is a lost run
+            check(False, 'submission %d: %r' % (i, e))
 
     shown = {}  # id -> when first seen on the board
     board_ms = []
@@ -159,47 +150,35 @@ def main():
                 return
             time.sleep(max(0.0, 0.02 - (now - t)))
 
-    threads = [threading.Thread(target=client) for _ in range(args.clients)]
     watcher = threading.Thread(target=reader)
     watcher.start()
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
+    start = time.monotonic()
+    paced(len(work), args.clients, args.rate, send)
     done_sending.set()
     watcher.join()
     elapsed = time.monotonic() - start
 
     # Every run ends verified or refused; the board holds each genuine run once.
     ids = {v[1] for v in submitted.values()}
-    outcomes = {}
-    for run_id in ids:
-        if run_id is not None:
-            outcomes[run_id] = board.wait_done(run_id, seconds=120)['status']
+    outcomes = {i: board.wait_done(i, seconds=120)['status'] for i in ids if i is not None}
     _, top = board.get_json('/board.json?n=1000')
     entries = top['live'] + top['replay_verified']
     ranked = [e['id'] for e in entries]
     genuine_ids = {v[1] for v in submitted.values() if v[0] == 'genuine'}
     hostile_ids = {v[1] for v in submitted.values() if v[0] == 'hostile'}
-    if len(submitted) != len(work):
-        errors.append('%d submissions unanswered' % (len(work) - len(submitted)))
-    if len(ranked) != len(set(ranked)):
-        errors.append('a run is ranked twice')
-    if set(ranked) != genuine_ids:
-        errors.append('ranked %d runs, %d genuine' % (len(set(ranked)), len(genuine_ids)))
-    if any(outcomes[i] != 'verified' for i in genuine_ids):
-        errors.append('a genuine run not verified')
-    if any(outcomes[i] != 'refused' for i in hostile_ids):
-        errors.append('a hostile run not refused')
-    if top['live']:
-        errors.append('a run started from no challenge is live')
-    if any(e['total'] != 122 for e in entries):
-        errors.append('a total other than the bot game\'s 122 s')
+    check(len(submitted) == len(work), '%d submissions unanswered' % (len(work) - len(submitted)))
+    check(len(ranked) == len(set(ranked)), 'a run is ranked twice')
+    check(set(ranked) == genuine_ids, 'ranked %d runs, %d genuine' % (len(set(ranked)),
+                                                                     len(genuine_ids)))
+    check(all(outcomes[i] == 'verified' for i in genuine_ids), 'a genuine run not verified')
+    check(all(outcomes[i] == 'refused' for i in hostile_ids), 'a hostile run not refused')
+    check(not top['live'], 'a run started from no challenge is live')
+    check(all(e['total'] == 122 for e in entries), 'a total other than the bot game\'s 122 s')
 
     latency = [shown[v[1]] - v[2] for v in submitted.values()
                if v[0] == 'genuine' and v[1] in shown]
     verify_cpu = children_cpu(pid)
-    challenge_ms = challenges(board, args.challenges, 8, 200, errors)
+    challenge_ms = challenges(board, args.challenges, 8, 200)
     print('load: %d submissions (%d genuine, %d hostile, %d duplicates) from %d clients at '
           '%.1f/s, %.1f s' % (len(work), len(genuine_ids), len(hostile_ids),
                               sum(1 for k, _ in work if k == 'duplicate'), args.clients,
@@ -217,9 +196,7 @@ def main():
           % (rest_kb / 1024, peak_kb[0] / 1024))
     board.stop()
     shutil.rmtree(scratch, ignore_errors=True)
-    for e in errors[:20]:
-        print('FAIL:', e)
-    return 1 if errors else 0
+    return 1 if boardlib.FAILURES else 0
 
 
 if __name__ == '__main__':

@@ -18,7 +18,7 @@ import sys
 import tempfile
 import time
 
-from boardlib import Board
+from boardlib import Board, stand_in, until
 
 BOARD = os.path.abspath(sys.argv[1])
 PSQL = os.path.join(os.environ["VN_POSTGRES_BIN"], "psql")
@@ -27,9 +27,7 @@ DB = SERVER + "/two_workers"
 DEADLINE = time.monotonic() + 90
 
 # After the magic line, "good T" verifies with a total of T seconds; anything else is refused.
-VERIFIER = """#!/bin/sh
-[ "$1" = --version ] && { echo "vornackle 0.0-$(basename "$0")"; exit 0; }
-sleep 0.4
+VERIFIER = """sleep 0.4
 { read -r magic; read -r kind total; } < "$2"
 [ "$kind" = good ] || { echo "$2 is damaged" >&2; exit 2; }
 for level in 1 2 3 4; do echo "level $level  complete  10 s"; done
@@ -43,34 +41,19 @@ def sql(query, db=DB):
                           capture_output=True, text=True).stdout.strip()
 
 
-def until(what, test):
-    while time.monotonic() < DEADLINE:
-        value = test()
-        if value:
-            return value
-        time.sleep(0.05)
-    sys.exit(f"two workers: timed out waiting for {what}")
+def wait(what, test):
+    return until(what, test, DEADLINE - time.monotonic())
 
 
 def has_child(pid):
-    for entry in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open(f"/proc/{entry}/stat") as f:
-                if f.read().rsplit(")", 1)[1].split()[1] == str(pid):
-                    return True
-        except (OSError, IndexError):
-            pass
-    return False
+    tasks = f"/proc/{pid}/task"
+    return any(open(f"{tasks}/{t}/children").read().strip() for t in os.listdir(tasks))
 
 
 def main():
     for statement in "DROP DATABASE IF EXISTS two_workers", "CREATE DATABASE two_workers":
         sql(statement, SERVER + "/postgres")
     scratch = tempfile.TemporaryDirectory(prefix="vn-two-workers-")
-    for name in "ab":
-        with open(os.path.join(scratch.name, name), "w") as f:
-            f.write(VERIFIER)
-        os.chmod(f.name, 0o755)
     front_args = (BOARD, "postgresql:" + DB, "--workers", "0", "--rate", "100000",
                   "--burst", "100000")
     front, workers = Board(*front_args), []
@@ -80,7 +63,7 @@ def main():
             body = b"VNKRUN\x1a\n" + (f"good {100 + i}" if i % 3 else f"bad {i}").encode() + b"\n"
             runs[front.submit(body, f"T{i:02d}")[2]["id"]] = 100 + i if i % 3 else None
         workers = [subprocess.Popen([BOARD, "work", "--db", "postgresql:" + DB, "--workers", "1",
-                                     "--verifier", os.path.join(scratch.name, name)])
+                                     "--verifier", stand_in(scratch.name, name, VERIFIER)])
                    for name in "ab"]
         a = workers[0]
 
@@ -92,7 +75,7 @@ def main():
         # verdict: it holds no lock in the database.
         def stop_a_verifying(not_this):
             while True:
-                until("a claim of worker A", lambda: claim_of_a() not in ("", not_this))
+                wait("a claim of worker A", lambda: claim_of_a() not in ("", not_this))
                 a.send_signal(signal.SIGSTOP)
                 held = claim_of_a()
                 if held not in ("", not_this) and has_child(a.pid):
@@ -101,8 +84,8 @@ def main():
                 a.send_signal(signal.SIGCONT)
 
         stalled = stop_a_verifying(None)
-        until("B's verdict on A's stalled run",
-              lambda: front.get_json(f"/runs/{stalled}")[1].get("version") == "0.0-b")
+        wait("B's verdict on A's stalled run",
+             lambda: front.get_json(f"/runs/{stalled}")[1].get("version") == "0.0-b")
         a.send_signal(signal.SIGCONT)
         killed = stop_a_verifying(stalled)
         a.send_signal(signal.SIGKILL)
