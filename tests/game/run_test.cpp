@@ -246,6 +246,7 @@ TEST(RunFile, BadFilesAreToldApart) {
 
     runfile::Run run;
     ASSERT_EQ(runfile::Parse(good.data(), good.size(), &run), Status::Complete);
+    EXPECT_EQ(run.programVersion, "1.2.3");  // kept, though no replay reads it
 
     const size_t header = 8 + 2 + 1 + 5 + 1 + 7 + 8 + 4;
     auto with = [&](size_t at, std::uint8_t value) {
