@@ -328,29 +328,17 @@ TEST(RunFile, BadFilesAreToldApart) {
 // at the same read and ends as the recording did.
 TEST(RunFile, ACloseRequestReplaysWhereItCame) {
     const std::string path = TempPath("closed.vnr");
-    const replay::Controller bot = replay::MakeBotController(0);
-    Session recorded;
-    recorded.frames = replay::Play(
-        5000, 2000,
-        [&](const replay::FrameRecord& frame) {
-            if (frame.game.screenState == Playing && frame.game.secondsLeft == 28) {
-                seam::PushCloseRequest();
-            }
-            return bot(frame);
-        },
-        1,
-        [&] {
-            ScriptRealTime();
-            runs::Record(path.c_str(), "test");
-        },
-        &recorded.exitCode);
-    EXPECT_EQ(runs::Finish(recorded.exitCode), 0) << recorded.exitCode;
+    const Session recorded = RecordBotGame(path, [](const replay::FrameRecord& frame) {
+        if (frame.game.screenState == Playing && frame.game.secondsLeft == 28) {
+            seam::PushCloseRequest();
+        }
+    });
+    EXPECT_EQ(recorded.finished, 0) << recorded.exitCode;
     ASSERT_LT(recorded.frames.size(), 2000u);
     std::string out;
     const Session replayed = Verify(path, &out);
     EXPECT_EQ(replayed.finished, 0) << out;
-    ASSERT_EQ(replayed.pictures.size(), recorded.frames.size());
-    for (const replay::FrameRecord& f : recorded.frames) recorded.pictures.push_back(f.checksum);
+    ASSERT_EQ(replayed.pictures.size(), recorded.pictures.size());
     ExpectSamePictures(replayed, recorded, recorded.pictures.size());
     std::remove(path.c_str());
 }
