@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdio>
 #include <fstream>
 #include <ostream>
 #include <string>
@@ -15,6 +14,7 @@
 #include "platform/core/run.h"
 #include "platform/seam.h"
 #include "tests/game/replay_runner.h"
+#include "tests/game/run_output.h"
 
 namespace {
 
@@ -40,15 +40,6 @@ std::vector<Entry> ReadManifest() {
     return entries;
 }
 
-std::string ReadAll(std::FILE* file) {
-    std::fflush(file);
-    std::rewind(file);
-    std::string text;
-    char chunk[4096];
-    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, got);
-    return text;
-}
-
 // What --verify printed, line by line, its last (the picture rate, which is
 // the machine's) cut to the number of pictures.
 std::vector<std::string> Lines(const std::string& text) {
@@ -67,14 +58,8 @@ class Corpus : public ::testing::TestWithParam<Entry> {};
 TEST_P(Corpus, VerifiesWithTheRecordedLines) {
     const Entry& entry = GetParam();
     const std::string path = VORNACKLE_RUNS_DIR "/" + entry.file;
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    ASSERT_TRUE(file.good()) << path;
-    EXPECT_LE(static_cast<long>(file.tellg()), 20 * 1024) << "a corpus run is at most 20 KB";
     ASSERT_GE(entry.lines.size(), 2u) << "MANIFEST gives no lines for " << entry.file;
-
-    std::FILE* lines = std::tmpfile();
-    std::FILE* complaints = std::tmpfile();
-    runs::SetOutput(lines, complaints);
+    const RunOutput output;
     // As the program's --verify does: the recorded command line, no player.
     char commandLine[runs::kCommandLineSize] = "";
     bool loaded = false;
@@ -87,10 +72,7 @@ TEST_P(Corpus, VerifiesWithTheRecordedLines) {
         },
         &exitCode, commandLine);
     const int finished = loaded ? runs::Finish(exitCode) : 2;
-    runs::SetOutput(nullptr, nullptr);
-    const std::string said = ReadAll(lines), complained = ReadAll(complaints);
-    std::fclose(lines);
-    std::fclose(complaints);
+    const std::string said = output.Lines(), complained = output.Complaints();
     EXPECT_EQ(finished, 0) << complained;
     EXPECT_EQ(complained, "");
     EXPECT_EQ(Lines(said), entry.lines) << said;
