@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -189,62 +188,47 @@ TEST_F(BoardTest, ASubmittedRunIsPlacedOnItsBoard) {
 TEST_F(BoardTest, EachFailureHasItsCodeAndItsLine) {
     const std::string notARun = ::testing::TempDir() + "board-not-a-run.txt";
     std::ofstream(notARun) << "not a run at all\n";
+    using namespace board;
     const std::string waiting = R"({"id":7,"status":"waiting"})";
     struct Case {
         std::string file;
-        Answers post, poll;
+        int postStatus;  // -1: no answer
+        std::string post;
+        int pollStatus;
+        std::string poll;
         int code;
         const char* line;
     };
     for (const Case& c : std::vector<Case>{
-             {"/no/such.vnr", {}, {}, board::kBadRequest, "cannot be opened"},
-             {notARun, {}, {}, board::kBadRequest, "is not a recorded run"},
-             {kRun,
-              {{0, "cannot connect"}},
-              {},
-              board::kUnreachable,
+             {"/no/such.vnr", -1, "", -1, "", kBadRequest, "cannot be opened"},
+             {notARun, -1, "", -1, "", kBadRequest, "is not a recorded run"},
+             {kRun, 0, "cannot connect", -1, "", kUnreachable,
               "cannot reach the board at http://board.test: cannot connect"},
-             {kRun,
-              {{400, R"({"error":"bad initials"})"}},
-              {},
-              board::kRefused,
+             {kRun, 400, R"({"error":"bad initials"})", -1, "", kRefused,
               "answered 400: bad initials"},
-             {kRun, {{429, "{}"}}, {}, board::kUnreachable, "answered 429; try again later"},
-             {kRun, {{202, "<html>"}}, {}, board::kUnreachable, "makes no sense"},
-             {kRun,
-              {{202, waiting}},
-              {{200, R"({"status":"refused","line":"it differs\u001b[2J"})"}},
-              board::kRefused,
-              "the board refused run 7: it differs?[2J"},
-             {kRun,
-              {{202, waiting}},
-              {{200, R"({"status":"fine"})"}},
-              board::kUnreachable,
+             {kRun, 429, "{}", -1, "", kUnreachable, "answered 429; try again later"},
+             {kRun, 202, "<html>", -1, "", kUnreachable, "makes no sense"},
+             {kRun, 202, waiting, 200, R"({"status":"refused","line":"it differs\u001b[2J"})",
+              kRefused, "the board refused run 7: it differs?[2J"},
+             {kRun, 202, waiting, 200, R"({"status":"fine"})", kUnreachable,
               "about run 7 makes no sense"},
-             {kRun,
-              {{202, waiting}},
-              {{200, waiting}},
-              board::kNoVerdict,
+             {kRun, 202, waiting, 200, waiting, kNoVerdict,
               "still waits for the board's verdict after 60 s; it will be at "
               "http://board.test/runs/7"},
-             {kRun,
-              {{202, waiting}},
-              {{200, R"({"status":"verified"})"}},
-              board::kVerified,
-              "not ranked"},
+             {kRun, 202, waiting, 200, R"({"status":"verified"})", kVerified, "not ranked"},
          }) {
         answers.clear();
         asked.clear();
         now = 0;
         said.clear();
-        if (!c.post.empty()) answers["POST /runs?initials=XYZ"] = c.post;
-        if (!c.poll.empty()) answers["GET /runs/7"] = c.poll;
-        EXPECT_EQ(c.code, board::Submit(kBoard, c.file.c_str(), "XYZ")) << c.line;
+        if (c.postStatus >= 0) answers["POST /runs?initials=XYZ"] = {{c.postStatus, c.post}};
+        if (c.pollStatus >= 0) answers["GET /runs/7"] = {{c.pollStatus, c.poll}};
+        EXPECT_EQ(c.code, Submit(kBoard, c.file.c_str(), "XYZ")) << c.line;
         ASSERT_FALSE(said.empty()) << c.line;
         EXPECT_NE(std::string::npos, said.back().first.find(c.line)) << said.back().first;
-        EXPECT_EQ(c.code != board::kVerified, said.back().second) << c.line;
-        EXPECT_TRUE(c.code != board::kBadRequest || asked.empty()) << c.line;
-        EXPECT_LE(now, board::kVerdictSeconds * 1000000ull) << c.line;
+        EXPECT_EQ(c.code != kVerified, said.back().second) << c.line;
+        EXPECT_TRUE(c.code != kBadRequest || asked.empty()) << c.line;
+        EXPECT_LE(now, kVerdictSeconds * 1000000ull) << c.line;
         EXPECT_LE(asked.size(), 40u) << c.line;
     }
     std::remove(notARun.c_str());

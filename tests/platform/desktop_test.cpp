@@ -56,75 +56,59 @@ struct Pad {
 
 using DesktopTest = DisplayTest;
 
-// The window shows the whole picture through the display palette, black
-// around the centred 4:3 area; a palette change alone recolours the
-// unchanged picture.
-TEST_F(DesktopTest, FlipExchangesThePicturesAndPresentsThemThroughThePalette) {
-    const BackendOptions nearest({"--scale=nearest"});  // a screen pixel shows one picture pixel
-    RECT jewel{100, 100, 111, 111};
-    ASSERT_EQ(DD_OK, Fill(nullptr, 0));
-    ASSERT_EQ(DD_OK, Fill(&jewel, 200));
-    ASSERT_EQ(DD_OK, Fill(nullptr, 0, primary));  // both pictures the same from here
-    ASSERT_EQ(DD_OK, Fill(&jewel, 200, primary));
-    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-    const int areaW = std::min(w, h * 640 / 480), areaH = std::min(h, w * 480 / 640);
-    const int left = (w - areaW) / 2, top = (h - areaH) / 2;
-    PALETTEENTRY gold = {255, 215, 0, 0};
-    for (int step = 0; step < 2; ++step) {
-        ASSERT_EQ(DD_OK, step == 1 ? palette->SetEntries(0, 0, 1, &gold) : DD_OK);
-        ASSERT_EQ(DD_OK, Flip());
-        long wrong = 0;
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                std::uint32_t want = 0xFF000000u;
-                if (x >= left && x < left + areaW && y >= top && y < top + areaH) {
-                    const int px = (x - left) * 640 / areaW, py = (y - top) * 480 / areaH;
-                    PALETTEENTRY e = seam::DisplayPalette(
-                        px >= 100 && px <= 110 && py >= 100 && py <= 110 ? 200 : 0);
-                    want |= std::uint32_t(e.peRed) << 16 | e.peGreen << 8 | e.peBlue;
-                }
-                wrong += WindowPixel(x, y) != want;
-            }
-        }
-        EXPECT_EQ(0, wrong) << "wrong window pixels in step " << step;
-    }
-    EXPECT_EQ(0xFFFFD700u, WindowPixel(w / 2, h / 2));
-}
-
 // Every fourth picture column (row) lit, moving on by one a frame. Along the
 // screen's middle row (column) each lit line c lights 1.6 screen pixels' worth
-// (within a quarter; nearest gives 1 or 2) centred where it belongs, with at
-// most one blended screen pixel each side, all in [1.6 c - 1, 1.6 c + 5). Only
-// changed spans are drawn, and they draw what a whole redraw would.
-TEST_F(DesktopTest, SharpScalingGivesEveryPicturePixelTheSameSizeAndCrispEdges) {
-    for (bool columns : {true, false}) {
-        const int n = columns ? 640 : 480;  // lines
-        for (int phase = 0; phase < 4; ++phase) {
-            ASSERT_EQ(DD_OK, Fill(nullptr, 0));
-            for (int c = phase; c < n; c += 4) {
-                RECT line = columns ? RECT{c, 0, c + 1, 480} : RECT{0, c, 640, c + 1};
-                ASSERT_EQ(DD_OK, Fill(&line, 255));  // red 255 in DisplayTest's palette
-            }
-            ASSERT_EQ(DD_OK, Flip());
-            const std::vector<std::uint32_t> spans = Window(1024, 768);
-            sdl::RedrawPicture();
-            EXPECT_TRUE(spans == Window(1024, 768)) << columns << " phase " << phase;
-            for (int c = phase; c < n; c += 4) {
-                double amount = 0, centre = 0;
-                int blended = 0, at = c * 8 / 5;
-                for (int i = std::max(0, at - 1); i < std::min(n * 8 / 5, at + 5); ++i) {
-                    const double red =
-                        (spans[columns ? 384 * 1024 + i : i * 1024 + 512] >> 16 & 255) / 255.0;
-                    amount += red;
-                    centre += (i + 0.5) * red;
-                    blended += red > 0 && red < 1;
+// centred where it belongs, all in [1.6 c - 1, 1.6 c + 5): sharp, within a
+// quarter and with at most one blended screen pixel each side; nearest, 1 or
+// 2 whole ones within 0.6 of it. Only changed spans are drawn, and they draw
+// what a whole redraw would. A palette change alone recolours the picture.
+TEST_F(DesktopTest, EveryPicturePixelHasItsSizeAndAPaletteChangeRecoloursIt) {
+    for (const bool sharp : {true, false}) {
+        const BackendOptions scaling({sharp ? "--scale=sharp" : "--scale=nearest"});
+        for (bool columns : {true, false}) {
+            const int n = columns ? 640 : 480;  // lines
+            for (int phase = 0; phase < 4; ++phase) {
+                ASSERT_EQ(DD_OK, Fill(nullptr, 0));
+                for (int c = phase; c < n; c += 4) {
+                    RECT line = columns ? RECT{c, 0, c + 1, 480} : RECT{0, c, 640, c + 1};
+                    ASSERT_EQ(DD_OK, Fill(&line, 255));  // red 255 in DisplayTest's palette
                 }
-                EXPECT_NEAR(1.6, amount, 0.25) << columns << " line " << c;
-                EXPECT_NEAR((c + 0.5) * 1.6, centre / amount, 0.2) << columns << " line " << c;
-                EXPECT_LE(blended, 2) << columns << " line " << c;
+                ASSERT_EQ(DD_OK, Flip());
+                const std::vector<std::uint32_t> spans = Window(1024, 768);
+                sdl::RedrawPicture();
+                EXPECT_TRUE(spans == Window(1024, 768)) << columns << " phase " << phase;
+                for (int c = phase; c < n; c += 4) {
+                    double amount = 0, centre = 0;
+                    int blended = 0, at = c * 8 / 5;
+                    for (int i = std::max(0, at - 1); i < std::min(n * 8 / 5, at + 5); ++i) {
+                        const double red =
+                            (spans[columns ? 384 * 1024 + i : i * 1024 + 512] >> 16 & 255) / 255.0;
+                        amount += red;
+                        centre += (i + 0.5) * red;
+                        blended += red > 0 && red < 1;
+                    }
+                    const std::string line = (sharp ? "sharp " : "nearest ") +
+                                             std::to_string(columns) + " line " + std::to_string(c);
+                    if (sharp) {
+                        EXPECT_NEAR(1.6, amount, 0.25) << line;
+                        EXPECT_NEAR((c + 0.5) * 1.6, centre / amount, 0.2) << line;
+                    } else {
+                        EXPECT_TRUE(amount == 1 || amount == 2) << line;
+                        EXPECT_NEAR((c + 0.5) * 1.6, centre / amount, 0.61) << line;
+                    }
+                    EXPECT_LE(blended, sharp ? 2 : 0) << line;
+                }
             }
         }
     }
+    for (int i = 0; i < 2; ++i) {  // both pictures the same
+        ASSERT_EQ(DD_OK, Fill(nullptr, 0));
+        ASSERT_EQ(DD_OK, Flip());
+    }
+    PALETTEENTRY gold = {255, 215, 0, 0};
+    ASSERT_EQ(DD_OK, palette->SetEntries(0, 0, 1, &gold));
+    ASSERT_EQ(DD_OK, Flip());
+    EXPECT_TRUE(WindowPixel(0, 0) == 0xFFFFD700u && WindowPixel(1023, 767) == 0xFFFFD700u);
 }
 
 class WindowModeTest : public DisplayTest {

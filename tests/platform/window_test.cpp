@@ -1,8 +1,6 @@
 // Window, messages, keys, beeps and time: the loop's plumbing to WM_QUIT,
 // what the window calls refuse, the exact key bit, taps between polls, tones
 // made once. (The tick counter's real steps: the waits.)
-#include <malloc.h>
-
 #include <iterator>
 
 #include "tests/platform/platform_test_support.h"
@@ -76,25 +74,15 @@ TEST_F(WindowTest, HeldKeysAreExactlyTheTopBitAndTapsAreNotLost) {
     EXPECT_FALSE(Held(VK_BACK));
 }
 
-// The heap's bytes in use where the C library tells (glibc); 0 elsewhere
-// (Windows, where the rest of the test still runs).
-size_t HeapInUse() {
-#ifdef __GLIBC__
-    return mallinfo2().uordblks + mallinfo2().hblkhd;
-#else
-    return 0;
-#endif
-}
-
 // The tones are made once: later beeps allocate nothing (a tone made anew
 // for each would grow under the device playing it).
 TEST_F(WindowTest, BeepsAfterTheFirstAllocateNothing) {
     const UINT types[] = {MB_OK, MB_ICONHAND, MB_ICONASTERISK, MB_ICONEXCLAMATION};
     for (UINT type : types) MessageBeep(type);
     seam::ClearBeeps();
-    const size_t inUse = HeapInUse();
+    const long allocations = seam::HeapAllocations();
     for (UINT type : types) MessageBeep(type);
-    EXPECT_EQ(HeapInUse(), inUse);
+    EXPECT_EQ(seam::HeapAllocations(), allocations);
     EXPECT_EQ(seam::Beeps(), std::vector<UINT>(std::begin(types), std::end(types)));
 }
 
