@@ -146,64 +146,60 @@ def build_copy(site, folder, build, remake=True):
     return folder
 
 
-def install_and_offline(chromium, site, scratch):
-    """Played with no network after a first visit; a new build seen at the
-    next visit, with nothing of the old one."""
-    with served(site) as (server, url), opened(chromium, url) as page:
-        page.wait_for(PICTURE)
-        wait_for_worker(page)
-        manifest = page.send("Page.getAppManifest")
-        check(manifest.get("data") and not manifest.get("errors"),
-              "the manifest parses with no error %s" % (manifest.get("errors") or ""))
-        old = page.eval("vnVersion")
-
-        server.folder = None
-        check(page.reload() and start_level(page, page.tap) is None and
-              basket_moves(page, right_key(page)), "with no network a level plays")
-        # A server that answers, but not with the page: the kept game.
-        server.folder = os.path.join(site, "no such folder")
-        check(page.reload() and page.shows(docs_picture("story.png")),
-              "a server that answers 404 gets the kept game")
-
-        # A later build at the same address: its program marks the page. The
-        # server changes again while the worker fetches that build: one file
-        # is not the one the build's worker names. Nothing of it is kept.
-        later = build_copy(site, os.path.join(scratch, "later"), "later")
-        server.folder = build_copy(later, os.path.join(scratch, "torn"), "torn", remake=False)
-        page.reload()
-        page.eval("navigator.serviceWorker.getRegistration().then((r) => r.update())"
-                  ".then(() => 1, () => 0)")
-        check(page.wait_for("navigator.serviceWorker.getRegistration().then((r) => "
-                            "!r.installing && !r.waiting)") and
-              page.eval("caches.keys()") == ["vornackle %s %s" % (url, old)],
-              "a build that changes while it is fetched is not kept")
-        server.folder = later
-        check(page.reload() and page.eval("window.vnBuild") == "later" and
-              page.eval("vnVersion") != old, "the next visit shows the new build")
-        names = page.eval("performance.getEntriesByType('resource').map((e) => e.name)")
-        check(not [name for name in names if "v=" + old in name],
-              "no file of the old build is asked for")
-        check(page.wait_for("caches.keys().then((names) => names.length === 1 && "
-                            "names[0].endsWith(' ' + vnVersion))"),
-              "only the new build is kept")
-
-
-def two_copies_offline(chromium, site, root):
+def installed_offline(chromium, site, root):
     """Two copies of the site, of two builds, in two folders of one origin:
-    both install, and both start with no network afterwards (each keeps its
-    own files; neither deletes the other's)."""
-    copies = (("game", "main"), ("game-beta", "beta"))
+    both install and start with no network afterwards, as their own builds;
+    a later build of one is seen at the next visit, with nothing of its old
+    build kept, and neither copy deletes the other's files."""
+    copies = (("game-beta", "beta"), ("game", "main"))
     for folder, build in copies:
-        build_copy(site, os.path.join(root, folder), build)
-    with served(root) as (server, url), opened(chromium, "about:blank") as page:
+        build_copy(site, os.path.join(root, "now", folder), build)
+    with served(os.path.join(root, "now")) as (server, url), opened(chromium, "about:blank") as page:
         for folder, _ in copies:
             check(page.visit(url + folder + "/", 15) and wait_for_worker(page) and
                   installable(page), "/%s/ installs beside the other copy" % folder)
+        manifest = page.send("Page.getAppManifest")
+        check(manifest.get("data") and not manifest.get("errors"),
+              "the manifest parses with no error %s" % (manifest.get("errors") or ""))
+        beta = [name for name in page.eval("caches.keys()") if "/game-beta/" in name]
         server.folder = None
         for folder, build in copies:
             check(page.visit(url + folder + "/", 15) and page.eval("window.vnBuild") == build and
                   page.shows(docs_picture("story.png")),
                   "with no network /%s/ starts, as its own build" % folder)
+        check(start_level(page, page.tap) is None and basket_moves(page, right_key(page)),
+              "with no network a level plays")
+        # A server that answers, but not with the page: the kept game.
+        server.folder = os.path.join(root, "no such folder")
+        check(page.reload() and page.shows(docs_picture("story.png")),
+              "a server that answers 404 gets the kept game")
+        old, game = page.eval("vnVersion"), url + "game/"
+
+        # A later build of /game/: its program marks the page. The server
+        # changes again while the worker fetches that build: one file is not
+        # the one the build's worker names. Nothing of it is kept.
+        later = build_copy(site, os.path.join(root, "later", "game"), "later")
+        build_copy(later, os.path.join(root, "torn", "game"), "torn", remake=False)
+        for tree in ("later", "torn"):
+            shutil.copytree(os.path.join(root, "now", "game-beta"), os.path.join(root, tree, "game-beta"))
+        server.folder = os.path.join(root, "torn")
+        page.reload()
+        page.eval("navigator.serviceWorker.getRegistration().then((r) => r.update())"
+                  ".then(() => 1, () => 0)")
+        check(page.wait_for("navigator.serviceWorker.getRegistration().then((r) => "
+                            "!r.installing && !r.waiting)") and
+              sorted(page.eval("caches.keys()")) == sorted(beta + ["vornackle %s %s" % (game, old)]),
+              "a build that changes while it is fetched is not kept")
+        server.folder = os.path.join(root, "later")
+        check(page.reload() and page.eval("window.vnBuild") == "later" and
+              page.eval("vnVersion") != old, "the next visit shows the new build")
+        names = page.eval("performance.getEntriesByType('resource').map((e) => e.name)")
+        check(not [name for name in names if "v=" + old in name],
+              "no file of the old build is asked for")
+        check(page.wait_for("caches.keys().then((names) => names.length === 2 && names.includes(%s) &&"
+                            " names.some((name) => name === %s + vnVersion))"
+                            % (json.dumps(beta[0] if beta else ""), json.dumps("vornackle %s " % game))),
+              "only the new build is kept, and the other copy's files")
 
 
 # A controller with the standard mapping, in place of the browser's, which
@@ -403,12 +399,8 @@ def main():
         without_sprites_marks_or_webassembly(CHROMIUM, url)
         controller(CHROMIUM, url)
         screens_rest(CHROMIUM, url)
-    scratch = tempfile.mkdtemp(prefix="vn-sites-")
-    try:
-        install_and_offline(CHROMIUM, site, os.path.join(scratch, "one"))
-        two_copies_offline(CHROMIUM, site, os.path.join(scratch, "two"))
-    finally:
-        shutil.rmtree(scratch, ignore_errors=True)
+    with tempfile.TemporaryDirectory(prefix="vn-sites-", ignore_cleanup_errors=True) as root:
+        installed_offline(CHROMIUM, site, root)
     print("browser test: %d failed" % len(failures) if failures else "browser test: all passed")
     return 1 if failures else 0
 
