@@ -75,7 +75,8 @@ def docs_picture(name):
 
 KEYS = {"Enter": (13, "Enter", "\r"), "Space": (32, " ", " "), "ArrowLeft": (37, "ArrowLeft", ""),
         "ArrowRight": (39, "ArrowRight", ""), "Backspace": (8, "Backspace", ""),
-        "Escape": (27, "Escape", "")}
+        "Escape": (27, "Escape", ""), "KeyM": (77, "m", "m"), "Digit5": (53, "5", "5"),
+        "KeyS": (83, "s", "s")}
 
 # In the page: whether each picture drawn equals the one wanted (RGB rows) in
 # the regions (x0, y0, x1, y1), from now until one does (window.vnShown).
