@@ -9,6 +9,7 @@ is back, and ranked live with the times `vornackle --verify` prints. The
 board's own copy of the site lists both boards; Watch plays a run. With no
 board the page asks for nothing. Figures: Submit to rank shown, board.js.
 """
+import contextlib
 import gzip
 import json
 import os
@@ -22,8 +23,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "server"))
 import boardlib  # noqa: E402
-from browser_test import PICTURE, check, docs_picture, differing, failures, open_page, serve, \
-    start_level  # noqa: E402
+from pagelib import CHROMIUM, PICTURE, check, failures, opened, served, start_level  # noqa: E402
 
 # The bot in the page: it finds the game's record (game/game_data.h, as
 # 32-bit words on wasm32) in the program's memory by level 1's rules beside
@@ -85,22 +85,25 @@ BOT = """
 })();
 """
 
-TEXT = "document.getElementById('hof') ? document.getElementById('hof').textContent : ''"
-
-
 def kept(page):
     return page.eval("JSON.parse(localStorage.getItem('vornackle.unsent') || '[]')"
                      ".map((k) => k.initials)")
 
 
-def start_board(build, db, *args):
+@contextlib.contextmanager
+def board_up(build, db, *args):
     for attempt in range(50):  # the port of a board just stopped may take a moment
         try:
-            return boardlib.Board(os.path.join(build, "vornackle-board"), db, *args)
+            board = boardlib.Board(os.path.join(build, "vornackle-board"), db, *args)
+            break
         except RuntimeError:
             if attempt == 49:
                 raise
             time.sleep(0.2)
+    try:
+        yield board
+    finally:
+        board.stop()
 
 
 def verified_times(build, run):
@@ -110,47 +113,44 @@ def verified_times(build, run):
         [sum(int(s) for lv, s in attempts if int(lv) == n) for n in range(1, 6)]
 
 
-def game_submitted_offline(chromium, build, root, db):
+def game_submitted_offline(build, root, db):
     """A whole game from the challenge of a board on another origin; its run
     is kept while the board is down and sent once when it is back. The
     run's id, or None."""
-    board = start_board(build, db)
-    port = board.port
-    site = os.path.join(root, "other-origin")
-    with open(os.path.join(site, "hall-of-fame.json"), "w") as f:
-        json.dump({"board": "http://127.0.0.1:%d/" % port}, f)
-    server, url = serve(site)
-    page = open_page(chromium, url, before=BOT)
-    try:
+    with contextlib.ExitStack() as stack:
+        board = stack.enter_context(board_up(build, db))
+        port = board.port
+        site = os.path.join(root, "other-origin")
+        with open(os.path.join(site, "hall-of-fame.json"), "w") as f:
+            json.dump({"board": "http://127.0.0.1:%d/" % port}, f)
+        _, url = stack.enter_context(served(site))
+        page = stack.enter_context(opened(CHROMIUM, url, BOT))
         check(page.wait_for(PICTURE) and page.wait_for("!document.getElementById('halloffame').hidden")
               and start_level(page, page.tap, "briefing") is None, "the page with a board starts")
-        page.eval("vnBot.start(), 1")
+        page.run("vnBot.start()")
         check(page.wait_for("vnBot.at >= 0", 20), "the bot finds the game's record")
         complete = page.wait_for("!!document.getElementById('hof-submit')", 900)
         check(complete, "the bot completes a game, and the page offers to submit it")
         if not complete:
             return None
-        text = page.eval(TEXT)
+        text = page.text("hof")
         check("run file" in text and "initials" in text and "http://127.0.0.1:%d/" % port in text,
               "before submitting, the page says what is sent and where: " + text)
         board.stop()
         # Typed as keys: neither the game nor the page's own keys (M, S) take them.
-        for ch in "m5s":
-            code = "Digit" + ch if ch.isdigit() else "Key" + ch.upper()
-            for kind in ("keyDown", "keyUp"):
-                page.send("Input.dispatchKeyEvent", type=kind, key=ch, code=code, text=ch,
-                          windowsVirtualKeyCode=ord(ch.upper()))
+        for name in ("KeyM", "Digit5", "KeyS"):
+            page.tap(name, 0)
         check(page.eval("document.getElementById('hof-initials').value") == "m5s" and
               page.eval("Module.soundOff") is False, "initials typed go to their field only")
-        page.eval("document.getElementById('hof-submit').click(), 1")
-        check(page.wait_for("/kept in this browser/.test(%s)" % TEXT, 60) and kept(page) == ["M5S"],
-              "submitted while the board is down, the run is kept: " + page.eval(TEXT))
-        board = start_board(build, db, "--port", str(port))
+        page.run("document.getElementById('hof-submit').click()")
+        check(page.wait_for("/kept in this browser/.test(document.getElementById('hof').textContent)",
+                            60) and kept(page) == ["M5S"],
+              "submitted while the board is down, the run is kept: " + page.text("hof"))
+        board = stack.enter_context(board_up(build, db, "--port", str(port)))
         check(page.wait_for("!!document.getElementById('hof').dataset.landed", 120) and
-              kept(page) == [], "the kept run is sent when the board is back: " + page.eval(TEXT))
-        shown = page.eval(TEXT)
-        page.send("Page.reload")  # the next load has nothing left to send
-        page.wait_for(PICTURE)
+              kept(page) == [], "the kept run is sent when the board is back: " + page.text("hof"))
+        shown = page.text("hof")
+        page.reload()  # the next load has nothing left to send
         time.sleep(2)
         ids = [e["id"] for e in board.get_json("/board.json?n=1000")[1].get("live", [])]
         check(len(ids) == 1 and board.request("GET", "/runs/%d" % (ids[0] + 1))[0] == 404,
@@ -165,19 +165,14 @@ def game_submitted_offline(chromium, build, root, db):
         check("Live board, rank 1" in shown and "Total %s s" % fastest in shown,
               "the page shows where it landed: " + shown)
         return ids[0]
-    finally:
-        page.close()
-        server.shutdown()
-        board.stop()
 
 
-def board_site(chromium, build, root, db, live_id):
+def board_site(build, root, db, live_id):
     """The board's own copy of the site: both boards with Watch, and the
     time from Submit to the rank shown (runs not from a challenge)."""
     site = os.path.join(root, "board-site")
-    board = start_board(build, db, "--site", site, "--rate", "1000", "--burst", "1000")
-    page = open_page(chromium, "http://127.0.0.1:%d/site/" % board.port)
-    try:
+    with board_up(build, db, "--site", site, "--rate", "1000", "--burst", "1000") as board, \
+            opened(CHROMIUM, "http://127.0.0.1:%d/site/" % board.port) as page:
         page.wait_for(PICTURE + " && !document.getElementById('halloffame').hidden")
         times = []
         for i in range(6):
@@ -192,15 +187,15 @@ def board_site(chromium, build, root, db, live_id):
                 " return new Promise((done) => { const look = () => document.getElementById('hof')"
                 ".dataset.landed ? done(performance.now() - start) : setTimeout(look, 5); look(); });"
                 " })()" % (json.dumps(run), i)))
-        check("Replay-verified board" in page.eval(TEXT) and "Not live: its counter starts from "
-              "no challenge" in page.eval(TEXT), "a run not from a challenge lands replay-verified, "
-              "with the reason: " + page.eval(TEXT))
+        check("Replay-verified board" in page.text("hof") and "Not live: its counter starts from "
+              "no challenge" in page.text("hof"), "a run not from a challenge lands replay-verified, "
+              "with the reason: " + page.text("hof"))
         times.sort()
         print("      press of Submit to rank shown: p95 %.0f ms (%s ms)"
               % (times[-1], ", ".join("%.0f" % t for t in times)))
 
         check(page.reload(), "the page loads again")
-        page.eval("document.getElementById('halloffame').click(), 1")
+        page.run("document.getElementById('halloffame').click()")
         check(page.wait_for("document.querySelectorAll('#hof tr[data-id]').length === %d"
                             % (len(times) + (live_id is not None))),
               "the hall of fame lists every ranked run")
@@ -208,34 +203,25 @@ def board_site(chromium, build, root, db, live_id):
         first = page.eval("document.querySelector('#hof table tr[data-id]').dataset.id")
         check(headings == ["Live", "Replay-verified"] and (live_id is None or first == str(live_id)),
               "both boards, labelled, the live run on the first: %s %s" % (headings, first))
-        page.eval("window.vnBeforeReload = true, document.querySelector('#hof tr[data-id] button')"
-                  ".click(), 1")
-        check(page.wait_for("!window.vnBeforeReload && " + PICTURE) and page.wait_for_canvas(lambda rows: differing(rows, docs_picture("story.png")) > 0, 30)
-              is not None and not page.eval("performance.getEntriesByType('resource')"
-                                            ".some((e) => /challenges/.test(e.name))"),
+        check(page.reload("document.querySelector('#hof tr[data-id] button').click()") and
+              page.changed(seconds=30) and not page.eval(
+                  "performance.getEntriesByType('resource').some((e) => /challenges/.test(e.name))"),
               "Watch plays the run in the page's own player, asking no challenge")
-    finally:
-        page.close()
-        board.stop()
 
 
 def main():
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))  # still closes its chromiums and boards
     site, build = sys.argv[1], sys.argv[2]
-    chromium = shutil.which("chromium") or "/usr/bin/chromium"
     with open(os.path.join(site, "hall-of-fame.json")) as f:
         check(json.load(f) == {"board": ""}, "the site as built names no board")
     with open(os.path.join(site, "board.js"), "rb") as f:
         print("      board.js: %d bytes gzip, loaded only with a board" % len(gzip.compress(f.read(), 9)))
-    root = tempfile.mkdtemp(prefix="vn-board-page-")
-    try:
+    with tempfile.TemporaryDirectory(prefix="vn-board-page-", ignore_cleanup_errors=True) as root:
         for name, board in (("plain", ""), ("other-origin", ""), ("board-site", "/")):
             shutil.copytree(site, os.path.join(root, name))
             with open(os.path.join(root, name, "hall-of-fame.json"), "w") as f:
                 json.dump({"board": board}, f)
-        server, url = serve(os.path.join(root, "plain"))
-        page = open_page(chromium, url)
-        try:
+        with served(os.path.join(root, "plain")) as (_, url), opened(CHROMIUM, url) as page:
             check(page.wait_for(PICTURE) and page.eval(
                       "document.getElementById('halloffame').hidden && !document.getElementById('hof')"
                       " && !performance.getEntriesByType('resource').some((e) => /board|challenge/"
@@ -246,14 +232,8 @@ def main():
                 json.dump({"board": "http://127.0.0.1:9/"}, f)
             check(page.reload() and page.wait_for("!document.getElementById('halloffame').hidden"),
                   "a board named in the setting shows at the next load")
-        finally:
-            page.close()
-            server.shutdown()
         db = "sqlite:" + os.path.join(root, "board.db")
-        live_id = game_submitted_offline(chromium, build, root, db)
-        board_site(chromium, build, root, db, live_id)
-    finally:
-        shutil.rmtree(root, ignore_errors=True)
+        board_site(build, root, db, game_submitted_offline(build, root, db))
     print("board page test: %d failed" % len(failures) if failures else "board page test: all passed")
     return 1 if failures else 0
 
