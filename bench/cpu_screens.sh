@@ -12,7 +12,7 @@ program=$(realpath "$1")
 seconds=${2:-10}
 
 if [[ -z "${CPU_SCREENS_INSIDE:-}" ]]; then
-    CPU_SCREENS_INSIDE=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$program" "$seconds"
+    CPU_SCREENS_INSIDE=1 exec xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$0" "$program" "$seconds"
 fi
 
 hz=$(getconf CLK_TCK)

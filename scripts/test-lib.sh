@@ -40,9 +40,12 @@ exits() {
 }
 
 # Xvfb on the first free display (it picks the number itself) as DISPLAY.
+# -noreset: by default the server resets whenever its last client leaves
+# (each xdotool, a game that quit), and drops any client whose connection
+# came in meanwhile; a game started then found "no display".
 start_xvfb() {
     rm -f "$SHOTS/display"
-    Xvfb -displayfd 3 -screen 0 "${SCREEN_SIZE:-640x480x24}" -nolisten tcp 3>"$SHOTS/display" >"$SHOTS/xvfb.log" 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${SCREEN_SIZE:-640x480x24}" -nolisten tcp -noreset 3>"$SHOTS/display" >"$SHOTS/xvfb.log" 2>&1 &
     XVFB_PID=$!
     within 30 grep -q '^[0-9]*$' "$SHOTS/display" || fail "Xvfb did not start: $(cat "$SHOTS/xvfb.log")"
     export DISPLAY=":$(cat "$SHOTS/display")"

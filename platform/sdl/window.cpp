@@ -3,6 +3,7 @@
 // switch between the two, and the cursor. The window's place and whether it
 // is one are remembered between runs (platform/desktop/settings.h).
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "platform/backend.h"
@@ -59,6 +60,9 @@ bool EnsureVideo() {
     // Without a window manager nothing else would bring the window forward.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+        // SDL's reason, beside the program's own line ("no display?"): a
+        // display that refused the connection is told from none at all.
+        std::fprintf(stderr, "vornackle: SDL video: %s\n", SDL_GetError());
         failedForGood = true;
         return false;
     }
