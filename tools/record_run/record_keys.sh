@@ -16,15 +16,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/test-lib.sh"
 build=$1 program=$(realpath "$2") out=$(realpath -m "$3") scenario=$4
-mkdir -p "$SHOTS"
-GAME_PID=
-finish() {
-    [[ -n "$GAME_PID" ]] && kill "$GAME_PID" 2>/dev/null || true
-    [[ $build == windows ]] && wineserver -k 2>/dev/null || true
-    stop_xvfb
-    rm -rf "$SHOTS"
-}
-trap finish EXIT
 
 hold() {  # KEY SECONDS
     xdotool keydown "$1"
