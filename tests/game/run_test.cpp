@@ -23,25 +23,6 @@ namespace {
 
 using runfile::Status;
 
-// A fault that ends the program in the middle of a test (a close answered
-// by leaving at once) would otherwise pass with exit code 0. The check is
-// registered once the tests run, after GoogleTest's own records exist, so
-// that it runs at exit before they are destroyed (on Windows a destroyed
-// record's lock hangs the exit).
-class NoExitInATest final : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        std::atexit([] {
-#if GTEST_HAS_DEATH_TEST
-            if (::testing::internal::InDeathTestChild()) return;
-#endif
-            if (::testing::UnitTest::GetInstance()->current_test_info() != nullptr) std::_Exit(3);
-        });
-    }
-};
-[[maybe_unused]] ::testing::Environment* const kNoExitInATest =
-    ::testing::AddGlobalTestEnvironment(new NoExitInATest);
-
 // Unique to the process: the web build's processes all have the same id.
 std::string TempPath(const char* name) {
     static const std::string unique = std::to_string(std::random_device{}());
