@@ -1,8 +1,7 @@
 // The fault sweep: the bot's whole session (five levels, the first attempt at
 // level 2 thrown, the fastest time on the title, Esc), recorded as a run,
-// played once to count
-// each injectable call's uses, then again with the k-th use failing, once and
-// from then on, with each failure result. Every run is a process of its own,
+// played once to count each injectable call's uses, then again with the k-th
+// use failing, once and from then on, with each failure result. Every run is a process of its own,
 // so that a crash, a sanitizer report or a hang is seen, not suffered.
 //
 //   fault_sweep [--sample N] [--jobs J] [--timeout SECONDS] [--kind NAME]
@@ -183,9 +182,10 @@ struct Job {
 
 std::string Arguments(const Job& job) {
     if (job.kind == nullptr) return "'--run' 'none' '0' 'once' '0'";
+    char result[16];  // in hex, as DirectX's codes are written
+    std::snprintf(result, sizeof result, "%#lx", static_cast<unsigned long>(DWORD(job.result)));
     return "'--run' '" + std::string(job.kind->name) + "' '" + std::to_string(job.use) + "' '" +
-           (job.forever ? "forever" : "once") + "' '" +
-           std::to_string(static_cast<unsigned long>(static_cast<DWORD>(job.result))) + "'";
+           (job.forever ? "forever" : "once") + "' '" + result + "'";
 }
 
 // How one run ended, from its wait status and all it wrote.
@@ -276,14 +276,6 @@ std::vector<long> Picks(long uses, long spread) {
     return picks;
 }
 
-std::string ResultName(HRESULT result) {
-    return result == 0                   ? "usual"
-           : result == DDERR_GENERIC     ? "GENERIC"
-           : result == DDERR_SURFACELOST ? "SURFACELOST"
-           : result == DDERR_SURFACEBUSY ? "SURFACEBUSY"
-                                         : std::to_string(result);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -345,9 +337,8 @@ int main(int argc, char** argv) {
     int faults = 0;
     for (const Job& job : list) {
         if (!job.fault || ++faults > 40) continue;
-        std::printf("FAULT %s (%s, %s): %s\n  fault_sweep %s\n", job.outcome.c_str(),
-                    ResultName(job.result).c_str(), job.forever ? "forever" : "once",
-                    job.detail.c_str(), Arguments(job).c_str());
+        std::printf("FAULT %s: %s\n  fault_sweep %s\n", job.outcome.c_str(), job.detail.c_str(),
+                    Arguments(job).c_str());
     }
     const double minutes =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() / 60.0;
