@@ -17,7 +17,7 @@
 #include "game/game_data.h"
 #include "graphics/display.h"
 #include "platform/core/run_file.h"
-#include "platform/seam.h"
+#include "tests/platform/platform_test_support.h"
 
 int CoreMain(int argc, char** argv);
 
@@ -55,10 +55,7 @@ class BoardTest : public ::testing::Test {
                 a->status = answer.first;
                 return answer.first != 0;
             });
-        seam::UseRealClock(true);
-        seam::UseScriptedClock([this] { return now; },
-                               [this](std::uint64_t until) { now = std::max(now, until); },
-                               [this](int milliseconds) { now += milliseconds * 1000ull; });
+        clock.Install();
     }
     void TearDown() override {
         board::SayWith(nullptr);
@@ -79,7 +76,7 @@ class BoardTest : public ::testing::Test {
     }
     std::map<std::string, Answers> answers;
     std::vector<seam::HttpExchange> asked;
-    std::uint64_t now = 0;  // microseconds
+    ScriptedClock clock;
 };
 
 TEST(BoardJson, ReadsOnlyTheMembersOfWellFormedAnswers) {
@@ -114,7 +111,7 @@ TEST(BoardJson, ReadsOnlyTheMembersOfWellFormedAnswers) {
 TEST_F(BoardTest, AChallengeStartsTheRecordedCounterAtTheBoardsValue) {
     answers["POST /challenges"] = {
         {201, R"({"counter": 4294967000, "expires": "2026-12-08T11:00Z"})"}};
-    now = 123456789;  // a machine up for a while
+    clock.now = 123456789;  // a machine up for a while
     seam::SetPollHook([] { seam::TapKey(VK_ESCAPE); });
     const std::string path = ::testing::TempDir() + "board-challenge.vnr";
     ASSERT_EQ(0, Run({"--board", std::string(kBoard) + "/", "--record", path}));
@@ -167,7 +164,7 @@ TEST_F(BoardTest, ASubmittedRunIsPlacedOnItsBoard) {
     std::ifstream file(kRun, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), asked.at(0).body);
     EXPECT_EQ(5u, asked.size());
-    EXPECT_LE(now, 5000000u) << "a quick board's verdict is not waited for long";
+    EXPECT_LE(clock.now, 5000000u) << "a quick board's verdict is not waited for long";
     EXPECT_NE(std::string::npos,
               Said().find("run 7 is verified: total 122 s, rank 2 of 2 on the live board"))
         << Said();
@@ -219,7 +216,7 @@ TEST_F(BoardTest, EachFailureHasItsCodeAndItsLine) {
          }) {
         answers.clear();
         asked.clear();
-        now = 0;
+        clock.now = 0;
         said.clear();
         if (c.postStatus >= 0) answers["POST /runs?initials=XYZ"] = {{c.postStatus, c.post}};
         if (c.pollStatus >= 0) answers["GET /runs/7"] = {{c.pollStatus, c.poll}};
@@ -228,7 +225,7 @@ TEST_F(BoardTest, EachFailureHasItsCodeAndItsLine) {
         EXPECT_NE(std::string::npos, said.back().first.find(c.line)) << said.back().first;
         EXPECT_EQ(c.code != kVerified, said.back().second) << c.line;
         EXPECT_TRUE(c.code != kBadRequest || asked.empty()) << c.line;
-        EXPECT_LE(now, kVerdictSeconds * 1000000ull) << c.line;
+        EXPECT_LE(clock.now, kVerdictSeconds * 1000000ull) << c.line;
         EXPECT_LE(asked.size(), 40u) << c.line;
     }
     std::remove(notARun.c_str());

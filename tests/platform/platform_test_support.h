@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,29 @@ class BackendOptions {
         for (std::string& option : options) argv.push_back(option.data());
         const char* error = nullptr;
         ASSERT_TRUE(backend::TakeOptions(int(argv.size()), argv.data(), &error)) << error;
+    }
+};
+
+// The real clock's readings, in microseconds, moving only when the program
+// sleeps or waits for input; each sleep and wait noted.
+struct ScriptedClock {
+    std::uint64_t now = 0;
+    std::vector<std::uint64_t> sleeps;  // where the program slept until
+    std::vector<int> eventWaits;        // how long it waited for input, at most
+    std::function<void()> duringEventWait;
+
+    void Install() {
+        seam::UseRealClock(true);
+        seam::UseScriptedClock([this] { return now; },
+                               [this](std::uint64_t until) {
+                                   sleeps.push_back(until);
+                                   now = std::max(now, until);
+                               },
+                               [this](int milliseconds) {
+                                   eventWaits.push_back(milliseconds);
+                                   if (duringEventWait) duringEventWait();
+                                   now += milliseconds * 1000ull;
+                               });
     }
 };
 

@@ -13,26 +13,6 @@ namespace {
 
 constexpr std::uint64_t kStep = 15625;  // microseconds: the counter steps 64 times a second
 
-struct ScriptedClock {
-    std::uint64_t now = 0;
-    std::vector<std::uint64_t> sleeps;  // where the core slept until
-    std::vector<int> eventWaits;        // how long it waited for input, at most
-    std::function<void()> duringEventWait;
-
-    void Install() {
-        seam::UseRealClock(true);
-        seam::UseScriptedClock([this] { return now; },
-                               [this](std::uint64_t until) {
-                                   sleeps.push_back(until);
-                                   if (until > now) now = until;
-                               },
-                               [this](int milliseconds) {
-                                   eventWaits.push_back(milliseconds);
-                                   if (duringEventWait) duringEventWait();
-                               });
-    }
-};
-
 class WaitTest : public PlatformTest {
   protected:
     void SetUp() override {
