@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,9 +35,7 @@ std::string Slurp(const std::string& path) {
 
 // Windows takes either separator.
 std::string Slashes(std::string path) {
-    for (char& c : path) {
-        if (c == '\\') c = '/';
-    }
+    std::replace(path.begin(), path.end(), '\\', '/');
     return path;
 }
 
