@@ -126,28 +126,24 @@ TEST_F(SettingsFile, AFileThatIsNoneChangesNothingAndANewerOneIsLeftAlone) {
     EXPECT_EQ(SettingsRead::Missing, desktop::LoadSettings(path, &s));
     EXPECT_EQ(before, desktop::FormatSettings(s));
 
-    ASSERT_TRUE(desktop::SaveSettings(path, Settings{}));
-    const char* damaged[] = {
-        "window=1\n",                     // no version first
-        "version=x\n",                    // no version number
-        "\x89PNG\r\n\x1a\n\0\0\0\rIHDR",  // another file altogether
-        "",                               // empty
+    // Damaged or another file altogether, longer than any settings file, or
+    // of a newer version number.
+    const std::string newer = "version=2\nwindow=1\nwindow_size=huge\n";
+    const std::pair<std::string, SettingsRead> files[] = {
+        {"window=1\n", SettingsRead::Damaged},   // no version first
+        {"version=x\n", SettingsRead::Damaged},  // no version number
+        {"\x89PNG\r\n\x1a\n\0\0\0\rIHDR", SettingsRead::Damaged},
+        {"", SettingsRead::Damaged},
+        {"version=1\n" + std::string(5000, '#') + "\n", SettingsRead::Damaged},
+        {newer, SettingsRead::Newer},
     };
-    for (const char* text : damaged) {
+    for (const auto& [text, status] : files) {
         Spill(path, text);
         s = kept;
-        EXPECT_EQ(SettingsRead::Damaged, desktop::LoadSettings(path, &s)) << text;
+        EXPECT_EQ(status, desktop::LoadSettings(path, &s)) << text;
         EXPECT_EQ(before, desktop::FormatSettings(s)) << text;
     }
-    Spill(path, "version=1\n" + std::string(5000, '#') + "\n");  // no settings file is this long
-    EXPECT_EQ(SettingsRead::Damaged, desktop::LoadSettings(path, &s));
-
-    // A newer version number: not read, and never written over by this one.
-    const std::string newer = "version=2\nwindow=1\nwindow_size=huge\n";
-    Spill(path, newer);
-    s = kept;
-    EXPECT_EQ(SettingsRead::Newer, desktop::LoadSettings(path, &s));
-    EXPECT_EQ(before, desktop::FormatSettings(s));
+    // The newer one is never written over by this version.
     EXPECT_FALSE(desktop::SaveSettings(path, s));
     EXPECT_EQ(newer, Slurp(path));
 }
