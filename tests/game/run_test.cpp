@@ -56,6 +56,7 @@ struct Session {
     std::vector<replay::FrameRecord> frames;
     int exitCode = -1;
     int finished = -1;  // runs::Finish
+    std::string out;    // what a replay printed: its lines, then its complaints
 };
 
 // The first `count` pictures of both are the same.
@@ -91,9 +92,8 @@ Session RecordBotGame(const std::string& path,
 }
 
 // `path` replayed headless with no player at all (`watch`: at its pace on
-// the scripted clock, as --play); what it printed. `atPicture` acts at each.
-Session Verify(const std::string& path, std::string* out,
-               const std::function<void()>& alsoBefore = {},
+// the scripted clock, as --play), with what it printed. `atPicture` acts at each.
+Session Verify(const std::string& path, const std::function<void()>& alsoBefore = {},
                const std::function<void(const replay::FrameRecord&)>& atPicture = {},
                bool watch = false) {
     Session s;
@@ -115,9 +115,15 @@ Session Verify(const std::string& path, std::string* out,
         },
         &s.exitCode);
     s.finished = loaded ? runs::Finish(s.exitCode) : runs::RefusalCode();
-    *out = output.Lines() + output.Complaints();
+    s.out = output.Lines() + output.Complaints();
     for (const replay::FrameRecord& f : s.frames) s.pictures.push_back(f.checksum);
     return s;
+}
+
+// The replay ended with `code`, `line` among what it printed.
+void ExpectEnded(const Session& s, int code, const std::string& line) {
+    EXPECT_EQ(s.finished, code) << s.out;
+    EXPECT_NE(s.out.find(line), std::string::npos) << s.out;
 }
 
 class RecordedRun : public ::testing::Test {
@@ -142,9 +148,8 @@ TEST_F(RecordedRun, ReplaysEveryPictureAndTellsEachAttempt) {
     runfile::Run run;
     ASSERT_EQ(runfile::Parse(bytes.data(), bytes.size(), &run), Status::Complete);
 
-    std::string out;
-    const Session replayed = Verify(path_, &out);
-    EXPECT_EQ(replayed.finished, 0) << out;
+    const Session replayed = Verify(path_);
+    ExpectEnded(replayed, 0, "pictures per second");
     EXPECT_EQ(replayed.exitCode, 0);
     ASSERT_EQ(replayed.pictures.size(), recorded_.pictures.size());
     ExpectSamePictures(replayed, recorded_, replayed.pictures.size());
@@ -158,8 +163,7 @@ TEST_F(RecordedRun, ReplaysEveryPictureAndTellsEachAttempt) {
         "level 4  complete  28 s\n"
         "level 5  complete  21 s  game complete: total 122 s\n"
         "fastest total: 122 s\n";
-    EXPECT_EQ(out.substr(0, expected.size()), expected);
-    EXPECT_NE(out.find("pictures per second"), std::string::npos) << out;
+    EXPECT_EQ(replayed.out.substr(0, expected.size()), expected);
 }
 
 // A run cut anywhere replays to the cut, picture for picture, and says so.
@@ -168,8 +172,7 @@ TEST_F(RecordedRun, CutOrPartedReplaysFail) {
     const std::string cutPath = TempPath("cut.vnr");
     for (size_t keep : {bytes.size() / 3, bytes.size() - 9}) {
         Write(cutPath, {bytes.begin(), bytes.begin() + static_cast<long>(keep)});
-        std::string out;
-        const Session replayed = Verify(cutPath, &out);
+        const Session replayed = Verify(cutPath);
         EXPECT_EQ(replayed.finished, 2) << keep;
         ASSERT_GT(replayed.pictures.size(), 2u);
         // Past the cut the game sees Esc and ends, which may take a
@@ -184,10 +187,9 @@ TEST_F(RecordedRun, CutOrPartedReplaysFail) {
 
     // A whole file whose replay draws otherwise (every fill failing from the
     // 500th) is told apart from a bad file.
-    std::string out;
-    const Session parted =
-        Verify(path_, &out, [] { seam::FailUse(seam::Call::Blt, 500, true, DDERR_GENERIC); });
-    EXPECT_EQ(parted.finished, 1);
+    EXPECT_EQ(
+        Verify(path_, [] { seam::FailUse(seam::Call::Blt, 500, true, DDERR_GENERIC); }).finished,
+        1);
 }
 
 // The bot's game kept as a file recorded on the desktop: every build that
@@ -199,8 +201,8 @@ TEST(GoldenReplay, KeptRunVerifiesWithTheSameLines) {
     const char* update = std::getenv("VORNACKLE_UPDATE_GOLDEN");
     const bool anew = update != nullptr && *update == '1';
     if (anew) RecordBotGame(run);
-    std::string out;
-    const Session replayed = Verify(run, &out);
+    Session replayed = Verify(run);
+    std::string& out = replayed.out;
     EXPECT_EQ(replayed.finished, 0) << out;
     // All but the picture rate, which is the machine's.
     out.erase(out.rfind('\n', out.size() - 2) + 1);
@@ -238,6 +240,10 @@ TEST(RunFile, BadFilesAreToldApart) {
     auto cut = [&](size_t size) {
         return std::vector<std::uint8_t>(good.begin(), good.begin() + static_cast<long>(size));
     };
+    auto plus = [](std::vector<std::uint8_t> bytes, std::initializer_list<std::uint8_t> more) {
+        bytes.insert(bytes.end(), more);
+        return bytes;
+    };
     const struct {
         const char* what;
         std::vector<std::uint8_t> bytes;
@@ -253,30 +259,13 @@ TEST(RunFile, BadFilesAreToldApart) {
         {"a command line longer than any", with(16, 64), Status::Damaged, 0},
         {"no events yet", cut(header), Status::Cut, 0},
         {"cut inside a varint", cut(header + 2), Status::Cut, 0},
-        {"a varint past 32 bits",
-         [&] {
-             auto b = cut(header);
-             for (std::uint8_t byte : {0x81, 0xFF, 0xFF, 0xFF, 0xFF, 0x1F}) b.push_back(byte);
-             return b;
-         }(),
+        {"a varint past 32 bits", plus(cut(header), {0x81, 0xFF, 0xFF, 0xFF, 0xFF, 0x1F}),
          Status::Damaged, 0},
         {"cut before the end's check", cut(good.size() - 1), Status::Cut, 7},
         {"unknown token", with(header + 3, 0xFF), Status::Damaged, 0},
         {"stream damaged before a check", with(header + 5, 0x8D), Status::Damaged, 0},
-        {"after the end",
-         [&] {
-             auto b = good;
-             b.push_back(0);
-             return b;
-         }(),
-         Status::Damaged, 0},
-        {"a step after the end, then cut",
-         [&] {
-             auto b = cut(good.size() - 5);
-             b.push_back(0x40);
-             return b;
-         }(),
-         Status::Damaged, 0},
+        {"after the end", plus(good, {0}), Status::Damaged, 0},
+        {"a step after the end, then cut", plus(cut(good.size() - 5), {0x40}), Status::Damaged, 0},
     };
     for (const auto& c : cases) {
         runfile::Run parsed;
@@ -304,7 +293,6 @@ TEST(RunFile, BadFilesAreToldApart) {
     std::remove(path.c_str());
 }
 
-// A recording that cannot be made or kept: the game goes on, told once.
 // The window closed by the user in the middle of play: the replay closes it
 // at the same read and ends as the recording did.
 TEST(RunFile, ACloseRequestReplaysWhereItCame) {
@@ -316,14 +304,14 @@ TEST(RunFile, ACloseRequestReplaysWhereItCame) {
     });
     EXPECT_EQ(recorded.finished, 0) << recorded.exitCode;
     ASSERT_LT(recorded.frames.size(), 2000u);
-    std::string out;
-    const Session replayed = Verify(path, &out);
-    EXPECT_EQ(replayed.finished, 0) << out;
+    const Session replayed = Verify(path);
+    EXPECT_EQ(replayed.finished, 0) << replayed.out;
     ASSERT_EQ(replayed.pictures.size(), recorded.pictures.size());
     ExpectSamePictures(replayed, recorded, recorded.pictures.size());
     std::remove(path.c_str());
 }
 
+// A recording that cannot be made or kept: the game goes on, told once.
 TEST(RunFile, TheGameGoesOnWhenTheRecordingCannot) {
     for (const char* path : {"/nonexistent-folder/run.vnr", "/dev/full"}) {
         const RunOutput output;
@@ -405,8 +393,7 @@ TEST_F(RecordedRun, RunsThePlatformCouldNotHaveMadeAreRefused) {
         e[at].value = step;
         return e;
     };
-    auto insertAt = [&](const Events& more) {
-        Events e = genuine;
+    auto insertAt = [&](Events e, const Events& more) {
         e.insert(e.begin() + static_cast<long>(at), more.begin(), more.end());
         return e;
     };
@@ -423,20 +410,15 @@ TEST_F(RecordedRun, RunsThePlatformCouldNotHaveMadeAreRefused) {
         {"a reading between the counter's steps", stepAt(3),
          "the counter moves on by 3 ms, which its 1/64 s steps"},
         {"a step of 37 days", stepAt(0xC0000000u), "the counter goes back by 1073741824 ms"},
+        // 15 ms then 15 ms: the counter's steps go 15, 16, 15, 16, 16, 15,
+        // 16, 16, never 15 twice.
         {"a step right for another place in the cycle",
-         [&] {
-             // 15 ms then 15 ms: the counter's steps go 15, 16, 15, 16, 16,
-             // 15, 16, 16, never 15 twice.
-             Events e = stepAt(15);
-             e.insert(e.begin() + static_cast<long>(at), Made(runfile::Event::Tick, 15));
-             return e;
-         }(),
-         "the counter moves on by 15 ms"},
+         insertAt(stepAt(15), {Made(runfile::Event::Tick, 15)}), "the counter moves on by 15 ms"},
         {"more reads than a day's wait for a key",
-         insertAt({Made(runfile::Event::Reads, (1u << 24) + 1)}),
+         insertAt(genuine, {Made(runfile::Event::Reads, (1u << 24) + 1)}),
          "reads come with neither a picture nor a step of the counter"},
         {"a close request while one is unanswered",
-         insertAt({Made(runfile::Event::Close, 0), Made(runfile::Event::Close, 0)}),
+         insertAt(genuine, {Made(runfile::Event::Close, 0), Made(runfile::Event::Close, 0)}),
          "a close request comes while one is still unanswered"},
         {"a flood of steps", flood, "the counter moves on by 15 ms"},
         {"a long wait for a key on every outcome screen, more than the file's size allows",
@@ -456,15 +438,13 @@ TEST_F(RecordedRun, RunsThePlatformCouldNotHaveMadeAreRefused) {
     const std::string hostile = TempPath("hostile.vnr");
     for (const auto& c : cases) {
         WriteRun(hostile, c.events);
-        std::string out;
-        const Session replayed = Verify(hostile, &out);
-        EXPECT_EQ(replayed.finished, runs::kRefused) << c.what << ": " << out;
-        EXPECT_NE(out.find("is not a run this program could have recorded: at byte "),
-                  std::string::npos)
-            << c.what << ": " << out;
-        EXPECT_NE(out.find(c.line), std::string::npos) << c.what << ": " << out;
+        SCOPED_TRACE(c.what);
+        const Session replayed = Verify(hostile);
+        ExpectEnded(replayed, runs::kRefused,
+                    "is not a run this program could have recorded: at byte ");
+        ExpectEnded(replayed, runs::kRefused, c.line);
         if (std::string(c.what).find("outcome screen") == std::string::npos) {
-            EXPECT_LT(replayed.pictures.size(), 200u) << c.what;
+            EXPECT_LT(replayed.pictures.size(), 200u);
         }
     }
 
@@ -472,9 +452,7 @@ TEST_F(RecordedRun, RunsThePlatformCouldNotHaveMadeAreRefused) {
     std::vector<std::uint8_t> big = Bytes(path_);
     big.resize(static_cast<size_t>(runfile::kMaxFileBytes) + 1, 0x40);
     Write(hostile, big);
-    std::string out;
-    EXPECT_EQ(Verify(hostile, &out).finished, runs::kRefused);
-    EXPECT_NE(out.find("is too large to be a recorded run"), std::string::npos) << out;
+    ExpectEnded(Verify(hostile), runs::kRefused, "is too large to be a recorded run");
     std::remove(hostile.c_str());
 }
 
@@ -512,9 +490,7 @@ TEST(ForgedRun, AGameOfNoSecondsIsRefused) {
         },
         &exitCode);
     ASSERT_EQ(runs::Finish(exitCode), 0);
-    std::string out;
-    EXPECT_EQ(Verify(path, &out).finished, runs::kRefused) << out;
-    EXPECT_NE(out.find("the counter goes back by 31 ms"), std::string::npos) << out;
+    ExpectEnded(Verify(path), runs::kRefused, "the counter goes back by 31 ms");
     std::remove(path.c_str());
 }
 
@@ -536,10 +512,9 @@ TEST_F(RecordedRun, EachAttemptIsComparedWithTheRecording) {
         if (field == 2) level.c += 1;
         if (field == 3) level.value ^= 1;
         WriteRun(changed, e);
-        std::string out;
-        EXPECT_EQ(Verify(changed, &out).finished, runs::kDiffers) << field << out;
-        EXPECT_NE(out.find("level 1 ends complete after 13 s with picture"), std::string::npos)
-            << field << out;
+        SCOPED_TRACE(field);
+        ExpectEnded(Verify(changed), runs::kDiffers,
+                    "level 1 ends complete after 13 s with picture");
     }
     std::remove(changed.c_str());
 }
@@ -564,33 +539,27 @@ TEST_F(RecordedRun, AnInterruptedReplayIsNotASuccess) {
         {"SIGTERM while verifying", false, [] { std::raise(SIGTERM); }},
     };
     for (const auto& c : cases) {
-        std::string out;
+        SCOPED_TRACE(c.what);
         const Session replayed = Verify(
-            path_, &out, [] { runs::CatchInterrupts(); },
+            path_, [] { runs::CatchInterrupts(); },
             [&](const replay::FrameRecord&) {
                 if (seam::FlipCount() == 100) c.act();
             },
             c.watch);
         std::signal(SIGINT, SIG_DFL);
         std::signal(SIGTERM, SIG_DFL);
-        EXPECT_EQ(replayed.finished, runs::kInterrupted) << c.what << ": " << out;
-        EXPECT_NE(out.find("the replay was interrupted at picture 100"), std::string::npos)
-            << c.what << ": " << out;
-        EXPECT_LT(replayed.pictures.size(), 110u) << c.what;
+        ExpectEnded(replayed, runs::kInterrupted, "the replay was interrupted at picture 100");
+        EXPECT_LT(replayed.pictures.size(), 110u);
     }
 }
 
 // A machine that cannot open the game's display is not a replay that
 // differs: the code says the machine could not, and the line says what.
 TEST_F(RecordedRun, AReplayThisMachineCannotCarryOutSaysSo) {
-    std::string out;
-    const Session replayed =
-        Verify(path_, &out, [] { seam::FailNext(seam::Call::DirectDrawCreateEx); });
-    EXPECT_EQ(replayed.finished, runs::kUnable) << out;
-    EXPECT_NE(out.find("this machine could not carry out the replay: at picture 0 the game "
-                       "stopped with exit code 1"),
-              std::string::npos)
-        << out;
+    ExpectEnded(Verify(path_, [] { seam::FailNext(seam::Call::DirectDrawCreateEx); }),
+                runs::kUnable,
+                "this machine could not carry out the replay: at picture 0 the game stopped with "
+                "exit code 1");
 }
 
 // A laptop suspended for ten seconds in the middle of level 1 is a run the
@@ -604,16 +573,13 @@ TEST(RunFile, PlayKeepsThePaceAndShortensALongPause) {
     });
     const std::uint64_t recordedTime = now;
     ASSERT_EQ(recorded.finished, 0);
-    std::string out;
-    EXPECT_EQ(Verify(path, &out).finished, 0) << out;
-    const Session watched = Verify(path, &out, {}, {}, true);
-    EXPECT_EQ(watched.finished, 0) << out;
-    EXPECT_NE(out.find("a pause of 10.0 s at picture 300 is shown as 1.0 s"), std::string::npos)
-        << out;
+    EXPECT_EQ(Verify(path).finished, 0);
+    ExpectEnded(Verify(path, {}, {}, true), 0,
+                "a pause of 10.0 s at picture 300 is shown as 1.0 s");
     // The recorded time less the nine seconds taken out, to a few frames.
     const double shown = static_cast<double>(now) / 1e6;
     const double expected = static_cast<double>(recordedTime) / 1e6 - 9.0;
-    EXPECT_NEAR(shown, expected, 0.5) << out;
+    EXPECT_NEAR(shown, expected, 0.5);
     std::remove(path.c_str());
 }
 
@@ -651,9 +617,7 @@ TEST(RunFile, ARecordingReplacesARunOnlyWhenWhole) {
                               }),
                 ::testing::ExitedWithCode(0), "");
     EXPECT_FALSE(std::ifstream(partial).good());
-    std::string out;
-    EXPECT_EQ(Verify(path, &out).finished, 0) << out;
-    EXPECT_NE(out.find("level 1  complete  13 s\n"), std::string::npos) << out;
+    ExpectEnded(Verify(path), 0, "level 1  complete  13 s\n");
     std::remove(path.c_str());
 }
 #endif

@@ -296,7 +296,7 @@ TEST_F(BitmapTest, ReadingAgainReplacesTheSheetAndARefusedReadKeepsIt) {
 // the frame transparent without reading past the sheet (146 x 81 is the
 // smallest sheet holding both cells).
 TEST(CopyFrameCell, CutsEachFrameFromItsCellUnderALock) {
-    const int cases[][4] = {{148, 81, 0, 1}, {146, 81, 1, 1},  {144, 81, 1, 0}, {148, 80, 0, 0},
+    const int cases[][4] = {{148, 81, 0, 1}, {146, 81, 1, 1},  {145, 81, 1, 0}, {148, 80, 0, 0},
                             {148, 81, 2, 0}, {148, 81, -1, 0}, {72, 81, 0, 0},  {148, 81, 0, -1}};
     OpenDisplay();
     for (const auto& c : cases) {
