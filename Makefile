@@ -189,14 +189,17 @@ serve-web: web
 	@echo "serve-web: http://localhost:$(WEB_PORT)/ (Ctrl+C stops)"
 	cd $(WEB_DIR)/site && python3 -m http.server $(WEB_PORT) --bind 127.0.0.1
 
-test-web: web
+# The suites' build makes the same site as `make web` (the suites come after
+# it and leave it as it is), so the page is tested from there: one build.
+test-web:
+	@$(DEPS) build web
 	$(WEB_ENV) cmake -S web -B $(WEB_TESTS_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WEB_TOOLCHAIN) \
 	    -DCMAKE_BUILD_TYPE=Release -DVORNACKLE_WEB_TESTS=ON "-DCMAKE_CROSSCOMPILING_EMULATOR=$(WEB_NODE)"
 	$(WEB_ENV) cmake --build $(WEB_TESTS_DIR) -j $(JOBS)
 	cd $(WEB_TESTS_DIR) && ctest --output-on-failure -j $(JOBS)
-	/usr/bin/python3 tests/web/browser_test.py $(WEB_DIR)/site
+	/usr/bin/python3 tests/web/browser_test.py $(WEB_TESTS_DIR)/site
 	$(MAKE) board
-	/usr/bin/python3 tests/web/board_page_test.py $(WEB_DIR)/site $(BOARD_DIR)
+	/usr/bin/python3 tests/web/board_page_test.py $(WEB_TESTS_DIR)/site $(BOARD_DIR)
 
 # Figures, never a check: chromium's processor time on each of the page's screens.
 bench-web: web
