@@ -6,6 +6,7 @@
 // record's lock hangs the exit).
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -17,7 +18,13 @@ class NoExitInATest final : public ::testing::Environment {
 #if GTEST_HAS_DEATH_TEST
             if (::testing::internal::InDeathTestChild()) return;
 #endif
-            if (::testing::UnitTest::GetInstance()->current_test_info() != nullptr) std::_Exit(3);
+            const ::testing::TestInfo* test =
+                ::testing::UnitTest::GetInstance()->current_test_info();
+            if (test == nullptr) return;
+            std::fprintf(stderr, "%s.%s ended the program in the middle of the test\n",
+                         test->test_suite_name(), test->name());
+            std::fflush(stdout);
+            std::_Exit(3);
         });
     }
 };
