@@ -39,7 +39,7 @@ make_prefix() {
 # with its golden recordings, the settings file): the same suites and the same
 # checksums as on Linux.
 run_suites() {
-    local suites=() suite started
+    local suites=() suite started status
     mapfile -t suites < <(find "$windows_build/tests" -name '*_tests.exe' 2>/dev/null | sort)
     ((${#suites[@]} > 0)) || fail "no test programs in $windows_build/tests (make test-windows builds them)"
     # The Win32 backend's suite opens real windows.
@@ -48,8 +48,10 @@ run_suites() {
         started=$SECONDS
         # Run from the build folder on Wine's Z: drive, where the tests' own
         # absolute paths (the golden recordings, the assets) lead.
-        (cd "$(dirname "$suite")" && wine "$suite" --gtest_brief=1) >"$SHOTS/suite.log" 2>&1 ||
-            fail "$(basename "$suite") failed under Wine: $(cat "$SHOTS/suite.log")"
+        status=0
+        (cd "$(dirname "$suite")" && wine "$suite" --gtest_brief=1) >"$SHOTS/suite.log" 2>&1 || status=$?
+        ((status == 0)) ||
+            fail "$(basename "$suite") failed under Wine (exit $status): $(cat "$SHOTS/suite.log")"
         echo "test-windows: $(basename "$suite"): $(grep -E '^\[  PASSED  \]' "$SHOTS/suite.log")" \
             "in $((SECONDS - started)) s"
     done
