@@ -154,11 +154,12 @@ bench-smoke:
 # Mutation testing (tools/mutate/, docs/TESTING.md): MUTANTS faults drawn with
 # MUTANT_SEED (MUTANTS=all: every one), built and tested in build-mutate/, a
 # copy of the committed sources; nothing in the working tree is touched.
+# MUTATE_DIRS=server builds the hall of fame too, with its packages.
 MUTANTS ?= 100
 MUTANT_SEED ?= 1
 .PHONY: mutate test-weight
 mutate:
-	@$(DEPS) build test mutate
+	@$(DEPS) build test mutate $(if $(filter server server/%,$(MUTATE_DIRS)),board)
 	python3 tools/mutate/mutate.py --mutants $(MUTANTS) --seed $(MUTANT_SEED) --jobs $(JOBS)
 
 test-weight:

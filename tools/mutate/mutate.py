@@ -21,10 +21,15 @@ Settings (environment, or the matching --options):
   MUTATE_DIRS   folders whose *.cpp get faults (default: game graphics
                 platform/core platform/desktop platform/headless); a folder
                 that does not exist yet falls back to the *.cpp of its parent
-                folder
+                folder. server (or a folder under it) builds the hall of
+                fame too, and its tests run: board_test and the API over
+                HTTP against SQLite (board_api)
+  MUTATE_SKIP   files never faulted (default server/store_pg.cpp: only the
+                PostgreSQL checks of make test-board reach it)
   MUTATE_FROM   HEAD (default), another commit, or `worktree` for the files
                 git lists in the working tree as they are now
-  MUTATE_OUT    scratch folder (default build-mutate)
+  MUTATE_OUT    scratch folder (default build-mutate); what each process
+                that failed on a fault printed is kept in its failures/
   MUTATE_EXCLUDE  ctest names (a regular expression) not run for each fault
                 (default ^FaultSweep: the sampled fault sweep would add its
                 own run of whole sessions to every survivor); empty runs all
@@ -32,6 +37,11 @@ Settings (environment, or the matching --options):
                 stop at the first failure) and report which tests catch
                 each fault, and how many faults each test alone catches
   JOBS          parallel compile jobs and test lanes (default 2)
+
+Ctrl-C, SIGINT or SIGTERM (in the background too, where the shell has SIGINT
+ignored) stops the run at once: the builds and tests under way are killed,
+the faulted file is put back and its object files removed, so the next run
+compiles it again, and the summary of the faults tried so far is printed.
 """
 
 import argparse
@@ -338,20 +348,57 @@ def sync_copy(files, src):
 # and asserts stay on.
 CONFIGURE = ["-G", "Ninja", "-DCMAKE_BUILD_TYPE=Mutate", "-DCMAKE_CXX_FLAGS_MUTATE=-O2",
              "-DCMAKE_C_FLAGS_MUTATE=-O2", "-DBUILD_TESTING=ON"]
+BOARD = "-DVORNACKLE_BOARD="
 
 
-def configure(src, build):
+def configure(src, build, board):
+    """A build made before with the same settings is kept; one that differs
+    only in the board is configured again in place (cheap both ways)."""
+    flags = CONFIGURE + [BOARD + ("ON" if board else "OFF")]
     stamp = os.path.join(build, "mutate-configure.txt")
+    old = ""
     if os.path.exists(os.path.join(build, "build.ninja")) and os.path.exists(stamp):
         with open(stamp) as f:
-            if f.read() == " ".join(CONFIGURE):
-                return
-    if os.path.isdir(build):
+            old = f.read()
+        if old == " ".join(flags):
+            return
+    same_base = [f for f in old.split() if not f.startswith(BOARD)] == CONFIGURE
+    if os.path.isdir(build) and not same_base:
         shutil.rmtree(build)
-    subprocess.run(["cmake", "-S", src, "-B", build, *CONFIGURE], check=True,
-                   stdout=subprocess.DEVNULL)
+    run_build(["cmake", "-S", src, "-B", build, *flags], check=True)
     with open(stamp, "w") as f:
-        f.write(" ".join(CONFIGURE))
+        f.write(" ".join(flags))
+
+
+def board_wanted(dirs):
+    return any(d.strip("/") == "server" or d.startswith("server/") for d in dirs)
+
+
+def run_build(argv, check=False):
+    """A build command in a process group of its own, so that an interrupt
+    stops it and the compilers under it: ninja, sent SIGTERM, kills its jobs
+    and removes what they half wrote."""
+    proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                            start_new_session=True)
+    try:
+        out, _ = proc.communicate()
+    except BaseException:
+        stop_group(proc)
+        raise
+    if check and proc.returncode != 0:
+        sys.exit(f"mutate: {' '.join(argv[:2])} failed:\n{out[-3000:]}")
+    return subprocess.CompletedProcess(argv, proc.returncode, out)
+
+
+def stop_group(proc, grace=10.0):
+    try:
+        os.killpg(proc.pid, signal.SIGTERM)
+        proc.wait(timeout=grace)
+    except subprocess.TimeoutExpired:
+        kill(proc)
+        proc.wait()
+    except ProcessLookupError:
+        pass
 
 
 @dataclass
@@ -393,7 +440,10 @@ def ctest_programs(build, exclude):
         elif cmd:
             # A command may run programs of the build (marks_option runs
             # vornackle): they are built, and rebuilt with each fault.
-            uses = {a for a in cmd if os.path.isabs(a) and a.startswith(build + os.sep)}
+            # The files a test says it needs are such programs too (the
+            # board's API test names the service, the game and the recorder).
+            uses = {a for a in cmd + props.get("REQUIRED_FILES", [])
+                    if os.path.isabs(a) and a.startswith(build + os.sep)}
             others.append(Chunk(test["name"], cmd, cwd, env, uses=uses))
         else:
             unbuilt.append(test["name"])
@@ -453,9 +503,10 @@ def lanes_for(chunks, jobs):
     return [sorted(lane, key=lambda c: c.seconds) for lane in lanes if lane]
 
 
-def run_suite(lanes, factor, minimum, every=False):
+def run_suite(lanes, factor, minimum, every=False, keep=None):
     """Runs the lanes side by side; the first failure or timeout stops all
     (`every`: nothing stops, and every process that failed is named).
+    keep(name, output) is given what each failed process printed.
     Returns (caught, what caught it)."""
     stop = threading.Event()
     result = {}
@@ -474,6 +525,8 @@ def run_suite(lanes, factor, minimum, every=False):
                                     stderr=subprocess.STDOUT, text=True, start_new_session=True)
             with lock:
                 procs.add(proc)
+                if stop.is_set():  # stopped while this one was starting
+                    kill(proc)
             out = ""
             try:
                 out, _ = proc.communicate(timeout=max(minimum, factor * chunk.seconds))
@@ -486,10 +539,12 @@ def run_suite(lanes, factor, minimum, every=False):
                     why = f"{chunk.name} (exit {proc.returncode})"
             except subprocess.TimeoutExpired:
                 kill(proc)
-                proc.communicate()
+                out, _ = proc.communicate()
                 failed, why = True, f"{chunk.name} (timeout)"
             with lock:
                 procs.discard(proc)
+            if failed and keep and not stop.is_set():
+                keep(chunk.name, out or "")
             if failed and every:
                 # Each test that failed, or the process when none could say.
                 tests = sorted(set(re.findall(r"^\[  FAILED  \] ([\w/]+\.[\w/]+)",
@@ -580,6 +635,8 @@ def main():
     ap.add_argument("--seed", type=int, default=int(os.environ.get("MUTANT_SEED", "1")))
     ap.add_argument("--dirs", default=os.environ.get(
         "MUTATE_DIRS", "game graphics platform/core platform/desktop platform/headless"))
+    ap.add_argument("--skip", default=os.environ.get("MUTATE_SKIP", "server/store_pg.cpp"),
+                    help="files never faulted (paths from the top, space-separated)")
     ap.add_argument("--from", dest="source", default=os.environ.get("MUTATE_FROM", "HEAD"))
     ap.add_argument("--out", default=os.environ.get("MUTATE_OUT", "build-mutate"))
     ap.add_argument("--jobs", type=int, default=int(os.environ.get("JOBS", "2")))
@@ -594,6 +651,25 @@ def main():
                     help="run every suite on each fault and tell which catch it")
     args = ap.parse_args()
 
+    # A job started in the background by a shell without job control inherits
+    # SIGINT ignored, and SIGTERM would end Python with no clean-up: both
+    # become KeyboardInterrupt, caught below.
+    def interrupt(signum, _frame):
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        signal.signal(signal.SIGTERM, signal.SIG_IGN)
+        raise KeyboardInterrupt(signum)
+
+    signal.signal(signal.SIGINT, interrupt)
+    signal.signal(signal.SIGTERM, interrupt)
+    try:
+        mutate(args)
+    except KeyboardInterrupt as e:
+        # Before the first fault: nothing to put back or to tell.
+        print("\nmutate: interrupted before the first fault", file=sys.stderr)
+        sys.exit(128 + (e.args[0] if e.args else signal.SIGINT))
+
+
+def mutate(args):
     started = time.monotonic()
     repo = run(["git", "rev-parse", "--show-toplevel"]).strip()
     out = os.path.abspath(os.path.join(repo, args.out))
@@ -608,20 +684,20 @@ def main():
     written = sync_copy(files, src)
     print(f"mutate: sources of {commit} in {os.path.relpath(src, repo)} ({written} files updated)")
 
-    configure(src, build)
+    dirs = args.dirs.split()
+    board = board_wanted(dirs)
+    configure(src, build, board)
     # ctest knows the test programs once they are built (a program not built
     # yet shows as a placeholder, or as a test with no command): everything
     # under tests/, and a test whose program is elsewhere (colour_vision)
     # has it built by its name; then ask. The benchmarks are never built.
     print("mutate: building the tests", flush=True)
-    built = subprocess.run(["ninja", "-C", build, "-j", str(args.jobs), "tests/all"],
-                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    built = run_build(["ninja", "-C", build, "-j", str(args.jobs), "tests/all"])
     if built.returncode != 0:
         sys.exit("mutate: the unfaulted sources do not build:\n" + built.stdout[-3000:])
     programs, others, left_out, unbuilt = ctest_programs(build, args.exclude)
     if unbuilt:
-        built = subprocess.run(["ninja", "-C", build, "-j", str(args.jobs), *unbuilt],
-                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        built = run_build(["ninja", "-C", build, "-j", str(args.jobs), *unbuilt])
         if built.returncode == 0:
             programs, others, left_out, unbuilt = ctest_programs(build, args.exclude)
         if unbuilt:
@@ -633,8 +709,7 @@ def main():
     targets += sorted({os.path.relpath(u, build) for c in others for u in c.uses})
 
     def build_tests(which):
-        return subprocess.run(["ninja", "-C", build, "-j", str(args.jobs), *which],
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        return run_build(["ninja", "-C", build, "-j", str(args.jobs), *which])
 
     first = build_tests(targets)
     if first.returncode != 0:
@@ -643,8 +718,8 @@ def main():
     objects = {}
     holding = {t: sources_of(build, t, src, objects) for t in targets}
     linked = set().union(*holding.values())
-    dirs = args.dirs.split()
-    paths = files_to_mutate(src, dirs)
+    skip = set(args.skip.split())
+    paths = [p for p in files_to_mutate(src, dirs) if p not in skip]
     unused = [p for p in paths if p not in linked]
     paths = [p for p in paths if p in linked]
     originals = {}
@@ -688,10 +763,19 @@ def main():
     # a fault that changes nothing.
     unfaulted = {path: read_objects(objects.get(path, ())) for path in {m.path for m in drawn}}
 
-    interrupted = False
+    failures = os.path.join(out, "failures")
+    shutil.rmtree(failures, ignore_errors=True)
+    os.makedirs(failures)
+
+    interrupted = 0
     current = None
     try:
         for index, mutant in enumerate(drawn, 1):
+            def keep(name, printed, index=index):
+                safe = re.sub(r"[^\w.-]+", "_", name)
+                with open(os.path.join(failures, f"{index:03}-{safe}.log"), "w") as f:
+                    f.write(printed)
+
             t0 = time.monotonic()
             full = os.path.join(src, mutant.path)
             current = mutant.path
@@ -713,7 +797,7 @@ def main():
                 mutant.caught_by = "the same object code as unfaulted"
             else:
                 caught, why = run_suite(lanes, args.timeout_factor, args.min_timeout,
-                                        args.every_test)
+                                        args.every_test, keep)
                 mutant.status = "caught" if caught else "MISSED"
                 mutant.caught_by = why
             # Undone at once: the next build compiles the original again.
@@ -724,12 +808,18 @@ def main():
             print(f"[{index:3}/{len(drawn)}] {mutant.path}:{mutant.line}  {mutant.describe():28.28} "
                   f"{mutant.status:8} {mutant.build_seconds:4.1f}+{mutant.seconds - mutant.build_seconds:4.1f} s"
                   f"  {mutant.caught_by}", flush=True)
-    except KeyboardInterrupt:
-        interrupted = True
+    except KeyboardInterrupt as e:
+        # The builds and tests under way are stopped by now (run_build,
+        # run_suite). A compile of the fault may have finished all the same:
+        # its objects go, so the next run compiles the file again.
+        interrupted = e.args[0] if e.args else signal.SIGINT
         if current:
             with open(os.path.join(src, current), "w", encoding="utf-8") as f:
                 f.write(originals[current])
-        print("\nmutate: interrupted; the summary covers the faults tried so far")
+            for obj in objects.get(current, ()):
+                if os.path.exists(obj):
+                    os.remove(obj)
+        print("\nmutate: interrupted; the summary covers the faults tried so far", flush=True)
 
     elapsed = time.monotonic() - started
     text = summary([m for m in drawn if m.status], originals, commit, args, elapsed, len(everything))
@@ -739,7 +829,7 @@ def main():
         f.write(text)
     print(f"mutate: report written to {os.path.relpath(report, repo)}")
     if interrupted:
-        sys.exit(130)
+        sys.exit(128 + interrupted)
 
 
 def summary(tried, originals, commit, args, elapsed, total):
