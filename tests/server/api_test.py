@@ -102,8 +102,13 @@ def hostile_runs_refused():
 
 
 def requests_refused():
+    p = subprocess.run([PROGRAM, 'serve', '--db', fresh_db('requests'), '--port'],
+                       capture_output=True, text=True, timeout=30)
+    check(p.returncode == 2 and 'needs a value' in p.stderr, 'an option with no value: exit 2')
+    # With no workers the board never runs its verifier, so it needs none that runs.
     with boardlib.Board(PROGRAM, fresh_db('requests'), '--workers', '0', '--max-body', '65536',
-                        '--max-waiting', '2', '--rate', '60', '--burst', '100') as board:
+                        '--max-waiting', '2', '--rate', '60', '--burst', '100',
+                        '--verifier', os.path.join(SCRATCH, 'none')) as board:
         run = boardlib.genuine(2000)
         for initials in ['ab1', 'AB', 'ABCD', 'A%3CB', 'A+B', '']:
             status, _, answer = board.submit(run, initials)
@@ -143,6 +148,16 @@ def rate_limited():
         check(0 < int(headers.get('Retry-After', '0')) <= 30, 'Retry-After: %s' % headers)
         status, _ = board.get_json('/board.json')
         check(status == 200, 'reading is not limited')
+    # Behind a proxy the last address it appends is the submitter's; an empty or overlong
+    # one is not an address, and the connection's is taken (127.0.0.1, whose burst is 1).
+    with boardlib.Board(PROGRAM, fresh_db('proxy'), '--workers', '0', '--rate', '1',
+                        '--burst', '1', '--behind-proxy') as board:
+        sent = ['10.0.0.1', '10.0.0.2', '10.0.0.9, 10.0.0.1', '10.0.0.3, ', 'x' * 64]
+        statuses = [board.request('POST', '/runs?initials=ABC', boardlib.genuine(3100 + i),
+                                  {'X-Forwarded-For': forwarded,
+                                   'Content-Type': 'application/octet-stream'})[0]
+                    for i, forwarded in enumerate(sent)]
+        check(statuses == [202, 202, 429, 202, 429], 'keyed by X-Forwarded-For: %s' % statuses)
 
 
 def sandbox_contains_the_verifier():
@@ -261,6 +276,8 @@ def site_served():
         check(status == 303 and done.get('initials') == 'FR1' and done.get('total') == 122 and
               '122 s' in page and '?watch=/runs/%d.vnr' % form_id in page,
               'the form stores the run and shows its page: %d %s %s' % (status, where, done))
+        _, top = board.get_json('/board.json')
+        check([e['rank'] for e in top['replay_verified']] == [1, 2], 'two runs ranked: %s' % top)
 
 
 def main():
