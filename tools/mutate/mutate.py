@@ -374,20 +374,30 @@ def board_wanted(dirs):
     return any(d.strip("/") == "server" or d.startswith("server/") for d in dirs)
 
 
-def run_build(argv, check=False):
-    """A build command in a process group of its own, so that an interrupt
-    stops it and the compilers under it: ninja, sent SIGTERM, kills its jobs
-    and removes what they half wrote."""
+def run_group(argv, build=True, **kw):
+    """A command in a process group of its own, stopped with all it started
+    when an interrupt comes: a build is sent SIGTERM (ninja then kills its
+    jobs and removes what they half wrote), a test SIGKILL (the board's API
+    test would leave its boards serving)."""
     proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                            start_new_session=True)
+                            start_new_session=True, **kw)
     try:
         out, _ = proc.communicate()
     except BaseException:
-        stop_group(proc)
+        if build:
+            stop_group(proc)
+        else:
+            kill(proc)
+            proc.wait()
         raise
-    if check and proc.returncode != 0:
-        sys.exit(f"mutate: {' '.join(argv[:2])} failed:\n{out[-3000:]}")
     return subprocess.CompletedProcess(argv, proc.returncode, out)
+
+
+def run_build(argv, check=False):
+    built = run_group(argv)
+    if check and built.returncode != 0:
+        sys.exit(f"mutate: {' '.join(argv[:2])} failed:\n{built.stdout[-3000:]}")
+    return built
 
 
 def stop_group(proc, grace=10.0):
@@ -462,9 +472,8 @@ def plan_suite(programs, others, scratch, every=False):
     for exe, (cwd, env, excluded) in sorted(programs.items()):
         out = os.path.join(scratch, "baseline-" + os.path.basename(exe) + ".json")
         minus = "-" + ":".join(excluded) if excluded else ""
-        proc = subprocess.run([exe, "--gtest_output=json:" + out, "--gtest_filter=*" + minus],
-                              cwd=cwd, env=env,
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        proc = run_group([exe, "--gtest_output=json:" + out, "--gtest_filter=*" + minus],
+                         build=False, cwd=cwd, env=env)
         if proc.returncode != 0:
             sys.exit(f"mutate: the suite fails without any fault ({exe}):\n{proc.stdout[-3000:]}")
         with open(out) as f:
@@ -484,8 +493,7 @@ def plan_suite(programs, others, scratch, every=False):
                                 cwd, env, rest_time, exe))
     for chunk in others:
         start = time.monotonic()
-        proc = subprocess.run(chunk.argv, cwd=chunk.cwd, env=chunk.env,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        proc = run_group(chunk.argv, build=False, cwd=chunk.cwd, env=chunk.env)
         if proc.returncode != 0:
             sys.exit(f"mutate: the suite fails without any fault ({chunk.name})")
         chunk.seconds = time.monotonic() - start
