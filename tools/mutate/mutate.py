@@ -365,6 +365,8 @@ def configure(src, build, board):
     same_base = [f for f in old.split() if not f.startswith(BOARD)] == CONFIGURE
     if os.path.isdir(build) and not same_base:
         shutil.rmtree(build)
+    if os.path.exists(stamp):
+        os.remove(stamp)  # a configure that fails (no board packages) is not kept
     run_build(["cmake", "-S", src, "-B", build, *flags], check=True)
     with open(stamp, "w") as f:
         f.write(" ".join(flags))
