@@ -282,12 +282,14 @@ def site_served():
 
 def main():
     started = time.monotonic()
-    for test in [requests_refused, rate_limited, genuine_ranks_with_verifier_times,
-                 hostile_runs_refused, sandbox_contains_the_verifier, reverify_marks_incompatible,
-                 live_run, site_served]:
-        test()
-        print('%-40s done' % test.__name__)
-    shutil.rmtree(SCRATCH, ignore_errors=True)
+    try:  # a check that raises (a board that died under it) leaves no scratch behind either
+        for test in [requests_refused, rate_limited, genuine_ranks_with_verifier_times,
+                     hostile_runs_refused, sandbox_contains_the_verifier,
+                     reverify_marks_incompatible, live_run, site_served]:
+            test()
+            print('%-40s done' % test.__name__)
+    finally:
+        shutil.rmtree(SCRATCH, ignore_errors=True)
     print('api_test: %d failures, %.1f s' % (len(boardlib.FAILURES), time.monotonic() - started))
     return 1 if boardlib.FAILURES else 0
 
