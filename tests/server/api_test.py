@@ -276,8 +276,10 @@ def site_served():
         check(status == 303 and done.get('initials') == 'FR1' and done.get('total') == 122 and
               '122 s' in page and '?watch=/runs/%d.vnr' % form_id in page,
               'the form stores the run and shows its page: %d %s %s' % (status, where, done))
+        # Read whole: on PostgreSQL the board holds every check's runs, so count none.
         _, top = board.get_json('/board.json')
-        check([e['rank'] for e in top['replay_verified']] == [1, 2], 'two runs ranked: %s' % top)
+        ranks = [e['rank'] for e in top['replay_verified']]
+        check(len(ranks) >= 2 and ranks == list(range(1, len(ranks) + 1)), 'ranked: %s' % ranks)
 
 
 def main():
